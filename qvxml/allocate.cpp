@@ -1,0 +1,193 @@
+#include "qvxml/allocate.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <sys/mman.h>
+#include <unistd.h>
+
+pthread_mutex_t allocation_control = PTHREAD_MUTEX_INITIALIZER;
+
+namespace {
+
+unsigned long acounter = 0;
+unsigned long lcounter = 0;
+unsigned long long tcounter = 0;
+int areport = 0;
+int memtrace = 0;
+
+constexpr std::size_t header_size = sizeof(mem_header);
+constexpr std::size_t log_message_capacity = 2024;
+constexpr const char *memory_log_name = "qv-mem-log";
+
+static_assert(header_size % alignof(std::max_align_t) == 0);
+
+// Holds allocation_control for one scope; nothing done under it calls back into
+// the allocator, so the non-recursive mutex cannot deadlock on itself.
+class allocation_lock {
+public:
+    allocation_lock() { pthread_mutex_lock(&allocation_control); }
+    ~allocation_lock() { pthread_mutex_unlock(&allocation_control); }
+    allocation_lock(const allocation_lock &) = delete;
+    allocation_lock &operator=(const allocation_lock &) = delete;
+};
+
+void memory_log_message(const char *message)
+{
+    FILE *h = std::fopen(memory_log_name, "a");
+    if (!h) return;
+    std::fprintf(h, "%u:%u:%s\n", static_cast<unsigned>(std::time(nullptr)),
+                 static_cast<unsigned>(getpid()), message);
+    std::fclose(h);
+}
+
+void log_allocate(unsigned long count, const void *v, int n)
+{
+    if (!memtrace) return;
+    char message[log_message_capacity];
+    std::snprintf(message, sizeof message, "%u:memory:allocate:%lu:%lu:%u",
+                  static_cast<unsigned>(getpid()), count,
+                  static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(v)),
+                  static_cast<unsigned>(n));
+    memory_log_message(message);
+}
+
+void log_liberate(const void *v, std::size_t size)
+{
+    if (!memtrace) return;
+    char message[log_message_capacity];
+    std::snprintf(message, sizeof message, "%u:memory:liberate:%lu:%lu:%u",
+                  static_cast<unsigned>(getpid()), lcounter,
+                  static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(v)),
+                  static_cast<unsigned>(size));
+    memory_log_message(message);
+}
+
+void *allocate_block(int n, bool secure)
+{
+    if (n < 0) return nullptr;
+    const std::size_t total = header_size + static_cast<std::size_t>(n);
+    void *data = nullptr;
+    unsigned long count = 0;
+    {
+        allocation_lock lock;
+        auto *h = static_cast<mem_header *>(std::malloc(total));
+        if (h) {
+            count = ++acounter;
+            tcounter += static_cast<unsigned long long>(n);
+            h->secure = secure ? 1 : 0;
+            h->size = static_cast<std::size_t>(n);
+            data = reinterpret_cast<char *>(h) + header_size;
+            std::memset(data, 0, static_cast<std::size_t>(n));
+            if (secure) {
+                (void)mlock(h, total); // a refused lock is accepted: the block is still usable
+            } else if (areport) {
+                std::printf("%lu allocate %u %lu\n", count, static_cast<unsigned>(n),
+                            static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(data)));
+            }
+        } else {
+            count = acounter;
+        }
+    }
+    log_allocate(count, data, n);
+    return data;
+}
+
+char *copy_string(const char *s, bool secure)
+{
+    if (!s) return nullptr;
+    const std::size_t len = std::strlen(s);
+    if (len >= static_cast<std::size_t>(INT32_MAX)) return nullptr;
+    auto *p = static_cast<char *>(allocate_block(static_cast<int>(len + 1), secure));
+    if (p) std::memcpy(p, s, len + 1);
+    return p;
+}
+
+} // namespace
+
+void *allocate(int n) { return allocate_block(n, false); }
+
+void *allocate_secure(int n) { return allocate_block(n, true); }
+
+void *liberate_secure(void *v)
+{
+    if (!v) return nullptr;
+    auto *h = reinterpret_cast<mem_header *>(static_cast<char *>(v) - header_size);
+    allocation_lock lock;
+    const int secure = h->secure;
+    const std::size_t size = h->size;
+    if (secure) {
+        // explicit_bzero is not removed as a dead store before free
+        explicit_bzero(h, header_size + size);
+        (void)munlock(h, header_size + size);
+    }
+    ++lcounter;
+    tcounter -= static_cast<unsigned long long>(size);
+    log_liberate(v, size);
+    std::free(h);
+    return nullptr;
+}
+
+void *liberate(void *v) { return liberate_secure(v); }
+
+char *allocate_string(const char *s) { return copy_string(s, false); }
+
+char *allocate_string_secure(const char *s) { return copy_string(s, true); }
+
+char *join_string(char *rptr, const char *sptr)
+{
+    if (!sptr) return rptr;
+    if (!rptr) return allocate_string(sptr);
+    const std::size_t rlen = std::strlen(rptr);
+    const std::size_t slen = std::strlen(sptr);
+    if (rlen + slen >= static_cast<std::size_t>(INT32_MAX)) return nullptr;
+    auto *p = static_cast<char *>(allocate(static_cast<int>(rlen + slen + 1)));
+    if (!p) return nullptr;
+    std::memcpy(p, rptr, rlen);
+    std::memcpy(p + rlen, sptr, slen + 1);
+    liberate(rptr);
+    return p;
+}
+
+char *join_strings(char *rptr, char *sptr)
+{
+    char *result = join_string(rptr, sptr);
+    if (!result) return nullptr;
+    liberate(sptr);
+    return result;
+}
+
+char *join_string_sep(char *rptr, const char *sptr, const char *sep)
+{
+    if (!rptr) return allocate_string(sptr);
+    char *with_sep = join_string(rptr, sep);
+    if (!with_sep) return nullptr;
+    char *result = join_string(with_sep, sptr);
+    if (!result) liberate(with_sep); // rptr is already consumed; do not leak the intermediate
+    return result;
+}
+
+int set_memory_trace(int v)
+{
+    const int previous = memtrace;
+    memtrace = v;
+    return previous;
+}
+
+void allocation_trace(int mode) { areport = mode; }
+
+void reset_allocate_statistics()
+{
+    acounter = 0;
+    lcounter = 0;
+    tcounter = 0;
+}
+
+void get_allocate_statistics(unsigned long *a, unsigned long *l, unsigned long long *t)
+{
+    *a = acounter;
+    *l = lcounter;
+    *t = tcounter;
+}

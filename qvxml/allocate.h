@@ -1,0 +1,65 @@
+#pragma once
+// Tracked allocator: every heap block of the library comes from here and goes back
+// through liberate. Blocks are zero-filled; secure blocks are also locked in memory
+// while they live and wiped when released. One process-wide mutex guards it all.
+
+#include <cstddef>
+#include <pthread.h>
+
+// Status codes shared by the whole library.
+constexpr int status_ok = 0;
+constexpr int status_syntax = 2;         // malformed tag, or end tag with nothing open
+constexpr int status_unclosed = 3;       // input ended with elements still open
+constexpr int status_cannot_open = 4;    // file cannot be opened, or no memory for the parser
+constexpr int status_token_too_long = 5; // a token longer than 8191 characters
+constexpr int status_no_memory = 27;
+constexpr int status_cannot_create = 46;
+constexpr int status_no_element = 48; // a relay returning it ends a parse as a success
+constexpr int status_missing = 118;
+
+// The header in front of every block's data; the data keeps the alignment of
+// the system allocator's blocks because the header is a whole max_align_t unit.
+struct alignas(std::max_align_t) mem_header {
+    int secure;       // 1 for a secure block, 0 for an ordinary one
+    std::size_t size; // data bytes the caller asked for
+};
+
+// The allocator's lock: a default, non-recursive mutex, never destroyed.
+extern pthread_mutex_t allocation_control;
+
+// A new ordinary block of n zero bytes; null when n is negative or memory is exhausted.
+// The caller owns it and releases it with liberate.
+void *allocate(int n);
+// A new secure block of n zero bytes, locked into memory (a refused lock is ignored);
+// null when n is negative or memory is exhausted. Wiped with zeros when released.
+void *allocate_secure(int n);
+// Releases a block of either kind; a null v is ignored. Always returns null,
+// so callers write p = liberate(p).
+void *liberate(void *v);
+// The same operation as liberate, under its other name.
+void *liberate_secure(void *v);
+
+// A new ordinary (or secure) block holding a copy of s; null when s is null or
+// memory is exhausted.
+char *allocate_string(const char *s);
+char *allocate_string_secure(const char *s);
+
+// rptr followed by sptr in a new ordinary block. rptr (a tracked block or null) is
+// consumed on success; sptr is only read. A null sptr returns rptr itself; a null
+// rptr returns a copy of sptr. On failure returns null and rptr is still the caller's.
+char *join_string(char *rptr, const char *sptr);
+// As join_string, and sptr (a tracked block or null) is released on success too.
+char *join_strings(char *rptr, char *sptr);
+// rptr, sep and sptr joined; rptr consumed, sep and sptr only read. A null rptr
+// gives a copy of sptr (sep unused). Null on failure; a failure in the second join
+// has already consumed rptr (the intermediate text is released).
+char *join_string_sep(char *rptr, const char *sptr, const char *sep);
+
+// Switches the trace log "qv-mem-log" on or off; returns the previous setting.
+int set_memory_trace(int v);
+// Non-zero makes every ordinary allocation print one report line on standard output.
+void allocation_trace(int mode);
+// Zeros the allocation, release and bytes-in-use counters.
+void reset_allocate_statistics();
+// Reads the counters; all three pointers must be non-null.
+void get_allocate_statistics(unsigned long *a, unsigned long *l, unsigned long long *t);

@@ -1,0 +1,458 @@
+#include "qvxml/xmlparse.h"
+
+#include <array>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Process-wide switches (plain, unsynchronised: set them before parsing)
+
+int xml_allow_eof = 0;
+int xml_echo_state = 0;
+
+// ---------------------------------------------------------------------------
+// Character classes
+
+enum class char_class : std::uint8_t { punctuation, end, space, token, quote };
+
+constexpr std::array<char_class, 256> char_classes = [] {
+    std::array<char_class, 256> t{}; // punctuation unless listed
+    t[0] = char_class::end;
+    for (int c : {'\t', '\n', '\r', ' '}) t[c] = char_class::space;
+    for (int c = '0'; c <= '9'; ++c) t[c] = char_class::token;
+    for (int c = 'A'; c <= 'Z'; ++c) t[c] = char_class::token;
+    for (int c = 'a'; c <= 'z'; ++c) t[c] = char_class::token;
+    for (int c = 128; c <= 165; ++c) t[c] = char_class::token; // code page 437 letters
+    for (int c : {'-', '.', ':', '_'}) t[c] = char_class::token;
+    for (int c : {'"', '\''}) t[c] = char_class::quote;
+    return t;
+}();
+static_assert(char_classes['<'] == char_class::punctuation);
+static_assert(char_classes[165] == char_class::token && char_classes[166] == char_class::punctuation);
+
+constexpr bool is_space(int c) { return char_classes[static_cast<unsigned char>(c)] == char_class::space; }
+
+// ---------------------------------------------------------------------------
+// Syntax states, stored as their numbers in xml_parser::state
+
+enum class reader_state : int {
+    outside = 0,
+    tag_open = 1,
+    tag_close_wait = 2,
+    content = 3,
+    start_tag = 5,
+    atb_name_read = 6,
+    atb_value_wait = 7,
+    end_tag_name = 8,
+    instruction = 9,
+    instruction_end = 10,
+    declaration = 12,
+};
+
+reader_state state_of(const xml_parser *p) { return static_cast<reader_state>(p->state); }
+void enter(xml_parser *p, reader_state s) { p->state = static_cast<int>(s); }
+// Leaving a tag, instruction or declaration: back into content while elements are open.
+void go_back(xml_parser *p) { enter(p, p->nesting ? reader_state::content : reader_state::outside); }
+
+// ---------------------------------------------------------------------------
+// The application context's text buffer
+
+int append_char(xml_application *x, int c)
+{
+    if (int st = xml_check_buffer(x, 1); st != 0) return st;
+    x->buffer[x->offset++] = static_cast<char>(c);
+    x->buffer[x->offset] = '\0';
+    return 0;
+}
+
+int append_text(xml_application *x, const char *text)
+{
+    const std::size_t len = std::strlen(text);
+    if (len >= static_cast<std::size_t>(INT_MAX)) return status_no_memory;
+    if (int st = xml_check_buffer(x, static_cast<int>(len)); st != 0) return st;
+    std::memcpy(x->buffer + x->offset, text, len + 1);
+    x->offset += static_cast<int>(len);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Default relays: print events when echo is on, collect element content as text
+
+int xml_open_tag(xml_application *x, const char *t)
+{
+    if (x->echo) std::printf("<%s>", t);
+    return 0;
+}
+
+int xml_atb_name(xml_application *x, const char *t)
+{
+    if (x->echo) std::printf(" %s", t);
+    return 0;
+}
+
+int xml_atb_value(xml_application *x, const char *t)
+{
+    if (x->echo) std::printf("=%s", t);
+    return 0;
+}
+
+int xml_white_space(xml_application *x, int c)
+{
+    if (x->echo) std::putchar(c);
+    return append_char(x, c);
+}
+
+int xml_data_token(xml_application *x, const char *t)
+{
+    if (x->echo) std::fputs(t, stdout);
+    return append_text(x, t);
+}
+
+int xml_data_punctuation(xml_application *x, int c)
+{
+    if (x->echo) std::putchar(c);
+    return append_char(x, c);
+}
+
+int xml_close_tag(xml_application *x)
+{
+    if (x->echo) std::fputs("</end>", stdout);
+    return 0;
+}
+
+int xml_failure(const char *, int status, int) { return status; }
+
+// ---------------------------------------------------------------------------
+// Parser context and character input
+
+char *duplicate_string(const char *sptr)
+{
+    const std::size_t len = std::strlen(sptr);
+    if (len >= static_cast<std::size_t>(INT_MAX)) return nullptr;
+    auto *copy = static_cast<char *>(allocate(static_cast<int>(len + 1)));
+    if (copy) std::memcpy(copy, sptr, len + 1);
+    return copy;
+}
+
+xml_parser *xml_open(const char *nptr, void *payload)
+{
+    FILE *h = std::fopen(nptr, "r");
+    if (!h) return nullptr;
+    auto *p = static_cast<xml_parser *>(allocate_secure(sizeof(xml_parser)));
+    if (!p) {
+        std::fclose(h);
+        return nullptr;
+    }
+    p->handle = h;
+    p->lines = p->length = p->column = p->ungotch = p->punctuation = 0;
+    p->state = p->nesting = p->ended = 0;
+    p->echo = xml_echo_state;
+    p->name = nullptr;
+    p->work = nullptr;
+    p->user = nullptr;
+    p->work = static_cast<xml_application *>(allocate_secure(sizeof(xml_application)));
+    if (!p->work || xml_reset(p->work, xml_echo_state, payload) != 0) return xml_close(p);
+    p->name = duplicate_string(nptr);
+    if (!p->name) return xml_close(p);
+    p->user = static_cast<xml_relay *>(allocate(sizeof(xml_relay)));
+    if (!p->user) return xml_close(p);
+    *p->user = xml_relay{.open_tag = xml_open_tag,
+                         .atb_name = xml_atb_name,
+                         .atb_value = xml_atb_value,
+                         .white_space = xml_white_space,
+                         .token = xml_data_token,
+                         .punctuation = xml_data_punctuation,
+                         .close_tag = xml_close_tag,
+                         .failure = xml_failure,
+                         .result = nullptr};
+    return p;
+}
+
+// The next character, 1 to 255, or 0 at the end of input. A zero byte ends the input
+// for good: every later call returns 0 without reading. Carriage returns are dropped.
+inline int xml_getch(xml_parser *sptr)
+{
+    if (sptr->ungotch) {
+        const int c = sptr->ungotch;
+        sptr->ungotch = 0;
+        return c;
+    }
+    if (sptr->ended) return 0;
+    for (;;) {
+        const int c = getc_unlocked(sptr->handle);
+        if (c == EOF || c == 0) {
+            sptr->ended = 1;
+            return 0;
+        }
+        if (c == '\r') continue;
+        if (c == '\n') {
+            ++sptr->lines;
+            sptr->column = 0;
+        } else {
+            ++sptr->column;
+        }
+        if (sptr->echo) putchar_unlocked(c);
+        return c;
+    }
+}
+
+inline void xml_ungetch(xml_parser *sptr, int c) { sptr->ungotch = c; }
+
+// Skips white space (handing it to the white_space relay inside element content) and
+// returns the next other character, left pushed back; 0 at the end of input.
+int xml_remove_space(xml_parser *sptr)
+{
+    for (;;) {
+        const int c = xml_getch(sptr);
+        if (c == 0) return 0;
+        if (!is_space(c)) {
+            xml_ungetch(sptr, c);
+            return c;
+        }
+        if (state_of(sptr) == reader_state::content) (void)sptr->user->white_space(sptr->work, c);
+    }
+}
+
+// Reads a token into sptr->token: its length, 0 when the next character starts none,
+// -1 when it would exceed the limit. Inside element content quotation marks are
+// ordinary characters, so an apostrophe in text never swallows the tags after it.
+int xml_get_token(xml_parser *sptr)
+{
+    sptr->length = 0;
+    int quote = 0;
+    const bool quoting = state_of(sptr) != reader_state::content;
+    for (;;) {
+        const int c = xml_getch(sptr);
+        if (c == 0) break;
+        if (!quote) {
+            const char_class k = char_classes[static_cast<unsigned char>(c)];
+            if (k == char_class::quote) {
+                if (quoting && sptr->length == 0) quote = c;
+            } else if (k != char_class::token) {
+                xml_ungetch(sptr, c);
+                break;
+            }
+        }
+        if (sptr->length >= xml_max_token) return -1;
+        sptr->token[sptr->length++] = static_cast<char>(c);
+        if (quote && c == quote && sptr->length > 1) break;
+    }
+    sptr->token[sptr->length] = '\0';
+    return sptr->length;
+}
+
+// ---------------------------------------------------------------------------
+// The state machine: one step per token, one per punctuation character
+
+int xml_use_token(xml_parser *p)
+{
+    switch (state_of(p)) {
+    case reader_state::tag_open:
+        enter(p, reader_state::start_tag);
+        return p->user->open_tag(p->work, p->token);
+    case reader_state::content:
+        (void)p->user->token(p->work, p->token);
+        return 0;
+    case reader_state::start_tag:
+        enter(p, reader_state::atb_name_read);
+        return p->user->atb_name(p->work, p->token);
+    case reader_state::atb_name_read: // the previous attribute keeps no value
+        return p->user->atb_name(p->work, p->token);
+    case reader_state::atb_value_wait:
+        enter(p, reader_state::start_tag);
+        return p->user->atb_value(p->work, p->token);
+    case reader_state::end_tag_name: // the name is compared with nothing
+        enter(p, reader_state::tag_close_wait);
+        return 0;
+    case reader_state::instruction_end:
+        enter(p, reader_state::instruction);
+        return 0;
+    case reader_state::outside:
+    case reader_state::tag_close_wait:
+    case reader_state::instruction:
+    case reader_state::declaration:
+        return 0;
+    }
+    return status_syntax;
+}
+
+int xml_use_punctuation(xml_parser *p)
+{
+    const int c = p->punctuation;
+    switch (state_of(p)) {
+    case reader_state::outside:
+        if (c == '<') enter(p, reader_state::tag_open);
+        return 0;
+    case reader_state::tag_open:
+        switch (c) {
+        case '/': enter(p, reader_state::end_tag_name); return 0;
+        case '?': enter(p, reader_state::instruction); return 0;
+        case '!': enter(p, reader_state::declaration); return 0;
+        default: return status_syntax;
+        }
+    case reader_state::tag_close_wait:
+        if (c != '>' || p->nesting == 0) return status_syntax;
+        --p->nesting;
+        go_back(p);
+        return p->user->close_tag(p->work);
+    case reader_state::content:
+        if (c == '<') {
+            enter(p, reader_state::tag_open);
+            return 0;
+        }
+        (void)p->user->punctuation(p->work, c);
+        return 0;
+    case reader_state::start_tag:
+        if (c != '>' && c != '/') return status_syntax;
+        ++p->nesting;
+        enter(p, c == '>' ? reader_state::content : reader_state::tag_close_wait);
+        return 0;
+    case reader_state::atb_name_read:
+        if (c != '=') return status_syntax;
+        enter(p, reader_state::atb_value_wait);
+        return 0;
+    case reader_state::atb_value_wait:
+    case reader_state::end_tag_name:
+        return status_syntax;
+    case reader_state::instruction:
+        if (c == '?') enter(p, reader_state::instruction_end);
+        return 0;
+    case reader_state::instruction_end:
+        if (c == '>') go_back(p);
+        else enter(p, reader_state::instruction);
+        return 0;
+    case reader_state::declaration:
+        if (c == '>') go_back(p);
+        return 0;
+    }
+    return status_syntax;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Parse driver
+
+int xml_parse_tokens(xml_parser *sptr)
+{
+    for (;;) {
+        if (xml_remove_space(sptr) == 0) return 0;
+        const int length = xml_get_token(sptr);
+        if (length < 0) return status_token_too_long;
+        if (length > 0) {
+            if (int st = xml_use_token(sptr); st != 0) return st;
+            continue;
+        }
+        const int c = xml_getch(sptr);
+        if (c == 0) return 0;
+        sptr->punctuation = c;
+        if (int st = xml_use_punctuation(sptr); st != 0) return st;
+    }
+}
+
+int xml_parse(const char *nptr, xml_relay *fptr, void *aptr)
+{
+    if (!nptr) return status_cannot_open;
+    xml_parser *p = xml_open(nptr, aptr);
+    if (!p) return status_cannot_open;
+    xml_use_relays(p, fptr);
+    p->work->parent = p;
+    const int st = xml_parse_tokens(p);
+    if (fptr) fptr->result = p->work->root;
+    if (st == status_no_element) {
+        xml_close(p);
+        return 0;
+    }
+    if (st != 0) {
+        const int lines = p->lines;
+        xml_close(p);
+        if (fptr && fptr->failure) return fptr->failure(nptr, st, lines);
+        return st;
+    }
+    const int nesting = p->nesting;
+    xml_close(p);
+    return (nesting == 0 || xml_allow_eof) ? 0 : status_unclosed;
+}
+
+xml_parser *xml_close(xml_parser *h)
+{
+    if (!h) return nullptr;
+    if (h->handle) std::fclose(h->handle);
+    liberate(h->name);
+    liberate(h->user);
+    liberate_xml_application(h->work);
+    liberate(h);
+    return nullptr;
+}
+
+void set_xml_eof(int v) { xml_allow_eof = v; }
+
+void set_xml_echo(int v) { xml_echo_state = v; }
+
+// ---------------------------------------------------------------------------
+// Relay table and application context
+
+int xml_reset(xml_application *xptr, int e, void *payload)
+{
+    if (!xptr->buffer) {
+        xptr->buflen = xml_buffer_step;
+        xptr->buffer = static_cast<char *>(allocate_secure(xml_buffer_step));
+        if (!xptr->buffer) return status_no_memory;
+    } else {
+        // a reused context starts with empty text, so the buffer always reads as
+        // exactly what this parse collected
+        std::memset(xptr->buffer, 0, static_cast<std::size_t>(xptr->buflen));
+    }
+    const char *strict = std::getenv("XMLSTRICT");
+    xptr->strict = strict ? static_cast<signed char>(strict[0]) : 0;
+    xptr->echo = e;
+    xptr->offset = 0;
+    xptr->nested = 0;
+    xptr->parent = nullptr;
+    for (void *&slot : xptr->payload) slot = nullptr;
+    xptr->payload[0] = payload;
+    return 0;
+}
+
+int xml_check_buffer(xml_application *xptr, int n)
+{
+    if (n < 0) n = 0;
+    const long long capacity = xptr->buffer ? xptr->buflen : 0;
+    const long long needed = static_cast<long long>(xptr->offset) + n + 1;
+    if (needed <= capacity) return 0;
+    const long long steps = (needed - capacity + xml_buffer_step - 1) / xml_buffer_step;
+    const long long grown = capacity + steps * xml_buffer_step;
+    if (grown > INT_MAX) return status_no_memory;
+    auto *bigger = static_cast<char *>(allocate_secure(static_cast<int>(grown)));
+    if (!bigger) return status_no_memory;
+    if (xptr->buffer) std::memcpy(bigger, xptr->buffer, static_cast<std::size_t>(xptr->offset));
+    liberate(xptr->buffer);
+    xptr->buffer = bigger;
+    xptr->buflen = static_cast<int>(grown);
+    return 0;
+}
+
+void xml_use_relays(xml_parser *sptr, xml_relay *fptr)
+{
+    if (!fptr) return;
+    xml_relay &r = *sptr->user;
+    if (fptr->open_tag) r.open_tag = fptr->open_tag;
+    if (fptr->atb_name) r.atb_name = fptr->atb_name;
+    if (fptr->atb_value) r.atb_value = fptr->atb_value;
+    if (fptr->white_space) r.white_space = fptr->white_space;
+    if (fptr->token) r.token = fptr->token;
+    if (fptr->punctuation) r.punctuation = fptr->punctuation;
+    if (fptr->close_tag) r.close_tag = fptr->close_tag;
+}
+
+xml_application *liberate_xml_application(xml_application *aptr)
+{
+    if (!aptr) return nullptr;
+    liberate(aptr->buffer);
+    liberate(aptr);
+    return nullptr;
+}

@@ -1,0 +1,165 @@
+#pragma once
+// The streaming XML reader: a lenient state machine that hands tags, attributes and
+// element content to a table of callbacks (relays), with a per-parse application
+// context that collects text. Also the bounded quote substitution and the small
+// value readers and writers for applications that parse with their own relays.
+
+#include <cstddef>
+#include <cstdio>
+
+#include "qvxml/allocate.h"
+#include "qvxml/html.h"
+
+struct xml_element;
+struct xml_parser;
+
+constexpr int xml_max_token = 8191;        // longest token the reader accepts
+constexpr int xml_buffer_step = 8192;      // growth step of the application's text buffer
+constexpr int xml_payload_slots = 64;
+
+// Per-parse application context, handed to every relay. Lives in secure memory and
+// belongs to the parser; it exists only during one xml_parse call.
+struct xml_application {
+    int nested;                          // cleared by xml_reset; free for the application
+    int heap[64];                        // free for the application
+    char *buffer;                        // collected text (secure block), NUL-terminated at offset
+    int buflen;                          // capacity of buffer: a multiple of 8192
+    int echo;                            // non-zero: the default relays print each event
+    int offset;                          // text bytes held in buffer
+    int strict;                          // first byte of $XMLSTRICT at the last reset, or 0
+    void *payload[xml_payload_slots];    // application state; slot 0 is given to xml_parse
+    xml_element *root;                   // set by the application's relays; copied to result
+    xml_parser *parent;                  // the parser running this context
+};
+
+// Relays: each receives the application context. Text arguments point into the
+// parser's token buffer and are valid only during the call; copy what you keep.
+// A non-zero result of open_tag, atb_name, atb_value or close_tag ends the parse
+// with that status (48 ends it as a success); the results of white_space, token
+// and punctuation are not looked at. A null entry leaves the default relay in force.
+struct xml_relay {
+    int (*open_tag)(xml_application *xptr, const char *token);    // start tag name read
+    int (*atb_name)(xml_application *xptr, const char *token);    // attribute name read
+    int (*atb_value)(xml_application *xptr, const char *token);   // value, quotes included
+    int (*white_space)(xml_application *xptr, int c);             // white space in content
+    int (*token)(xml_application *xptr, const char *token);       // word in content
+    int (*punctuation)(xml_application *xptr, int c);             // other character in content
+    int (*close_tag)(xml_application *xptr);                      // innermost element ends
+    // Called when a parse stops on a failure other than 3 and 4, after the parser is
+    // closed, with the file name, the status and the number of line feeds read;
+    // its result becomes the result of xml_parse.
+    int (*failure)(const char *filename, int status, int lines);
+    xml_element *result; // written by xml_parse: the context's root when the parse ends
+};
+
+// The reader's state for one parse of one file. Lives in secure memory.
+struct xml_parser {
+    xml_relay *user;          // relays in force (ordinary memory, owned)
+    xml_application *work;    // application context (secure memory, owned)
+    FILE *handle;             // the input, opened in mode "r"
+    char *name;               // copy of the file name
+    int lines;                // line feeds read so far
+    int column;               // characters read since the last line feed
+    int ungotch;              // pushed-back character, 0 when none
+    char token[xml_max_token + 2];
+    int punctuation;          // the punctuation character being handled
+    int length;               // characters in token
+    int state;                // syntax state, 0 to 12
+    int nesting;              // elements open
+    int echo;                 // non-zero: every character read is copied to standard output
+    int ended;                // non-zero once a zero byte or the end of input was met
+};
+
+// Parses the file nptr with the relays of fptr (required); aptr goes into the first
+// payload slot of the application context. Returns 0; 2 syntax error; 3 input ended
+// with elements open (0 with set_xml_eof); 4 file cannot be opened or no memory for
+// the parser; 5 token too long; or a relay's stopping status (48 counts as 0).
+// On failures other than 3 and 4, fptr->failure (when set) is called and its result
+// returned. fptr->result receives the context's root whenever the file was opened.
+int xml_parse(const char *nptr, xml_relay *fptr, void *aptr);
+// Runs the state machine over an open parser to the end of input or the first
+// stopping status, which it returns (48 is returned as is; xml_parse maps it to 0).
+int xml_parse_tokens(xml_parser *sptr);
+// Closes the file and releases the parser with everything it owns; null is ignored.
+// Always returns null.
+xml_parser *xml_close(xml_parser *h);
+// Process-wide switches, read by later parses: allow end of input with elements open;
+// echo every character read and every default relay event to standard output.
+void set_xml_eof(int v);
+void set_xml_echo(int v);
+
+// Prepares a context for a parse: the first text buffer (8192 bytes) when it has
+// none, strict from $XMLSTRICT, echo e, offset 0, all payload slots cleared and
+// payload stored in the first. Returns 0, or 27 when the first buffer cannot be had.
+// A context that already has text keeps its bytes (only offset is reset).
+int xml_reset(xml_application *xptr, int e, void *payload);
+// Makes room for n more bytes of text plus a terminating zero, growing the buffer by
+// as many 8192-byte steps as that needs. Returns 0, or 27 with the buffer unchanged.
+int xml_check_buffer(xml_application *xptr, int n);
+// Puts the non-null relays of fptr in force in the parser; a null fptr changes nothing.
+void xml_use_relays(xml_parser *sptr, xml_relay *fptr);
+// Releases a context and its text buffer; null is ignored. Always returns null.
+xml_application *liberate_xml_application(xml_application *aptr);
+
+// ---------------------------------------------------------------------------
+// Quote substitution
+
+// Copies input into buffer (buffersize bytes, at least 1) with every occurrence of
+// replace turned into with; an absent replace counts as empty (with is then put in
+// front of every character), an absent with deletes the occurrences. Returns the
+// result's length when it fits with its terminating zero (less than buffersize);
+// otherwise a size of at least buffersize + 2 to grow the buffer to before trying
+// again. Returns 0 and writes nothing when buffer or input is null, or replace and
+// with are both null. Never writes beyond buffersize bytes.
+std::size_t translate_string_with_string(const char *input, char *buffer, int buffersize,
+                                         const char *replace, const char *with);
+// As above, with startpos the first occurrence of replace in input (or null when
+// there is none), found by the caller.
+std::size_t translate_string_with_string_startpos(const char *startpos, const char *input,
+                                                  char *buffer, int buffersize,
+                                                  const char *replace, const char *with);
+// Writes attribute through format (which takes it as its one argument) to h, with
+// every quotation mark written as "&quot;".
+void fprintf_xml_string_attribute(FILE *h, const char *format, const char *attribute);
+// value (a tracked block) with every "&quot;" turned into a quotation mark: value
+// itself when it holds none, otherwise a new secure block, value being released.
+// Null when memory is exhausted (value is released all the same).
+char *unserialize_xml_string_attribute_value(char *value);
+
+// ---------------------------------------------------------------------------
+// Value readers: interpret the text collected in an application context
+
+// Reads one, two or three unsigned decimal numbers separated by blanks; a missing
+// number reads as 0, and any other separator ends the reading. Overflow wraps.
+void xml_get_word(xml_application *xptr, int *iptr);
+void xml_get_xy(xml_application *xptr, int *a, int *b);
+void xml_get_xyz(xml_application *xptr, int *a, int *b, int *c);
+// Releases what *target holds and stores a new ordinary copy of the text (null when
+// memory is exhausted); the caller owns it.
+void xml_get_string(xml_application *xptr, char **target);
+// As xml_get_string, with every backslash of the copy turned into a slash.
+void xml_get_filename_string(xml_application *xptr, char **target);
+// Stores in *rptr a new copy of the text with entity names (the XML extent) turned
+// into characters; what *rptr held is not released. The HTML extent is in force after.
+void xml_get_text(xml_application *xptr, char **rptr);
+// 1 when sptr begins with mptr (an empty mptr matches anything), else 0.
+int xml_mnemonic(const char *sptr, const char *mptr);
+
+// ---------------------------------------------------------------------------
+// Value writers: simple XML elements on an output stream, nothing escaped
+
+// Writes the indentation for margin (one tab per level); returns 0.
+int indent(FILE *h, int margin);
+// One line feed.
+void xml_linefeed(FILE *h);
+// <name>value</name> on a line of its own at margin; nothing when name or value is null.
+void xml_put_string(FILE *h, const char *name, const char *value, int margin);
+// The characters of value, unchanged, with no line feed.
+void xml_put_filename(FILE *h, const char *value);
+// As xml_put_string, the value written by xml_put_filename.
+void xml_put_filename_string(FILE *h, const char *name, const char *value, int margin);
+// sptr with characters turned into entity names (the XML extent); no line feed.
+// Nothing when sptr is null or memory is exhausted. The HTML extent is in force after.
+void xml_put_cdata(FILE *h, const char *sptr);
+// <name>value</name> with value as an unsigned decimal number, on a line at margin.
+void xml_put_word(FILE *h, const char *name, int value, int margin);
