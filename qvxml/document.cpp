@@ -1,0 +1,502 @@
+#include "qvxml/document.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "qvxml/xmlparse.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Builder state. The reader hands the relays only the application context, whose
+// first payload slot holds the current element; the rest of a load's bookkeeping
+// lives here, one per thread, for the duration of one document_parse_file call.
+
+// An open element and the text gathered for it so far. The element's value is a
+// block with spare room while the element is open, so text costs linear time; it
+// is cut to its exact size when the element closes.
+struct text_frame {
+    xml_element *element;
+    std::size_t length;
+    std::size_t capacity;
+};
+
+struct build_state {
+    text_frame *frames = nullptr; // one per open element, innermost last
+    std::size_t depth = 0;
+    std::size_t capacity = 0;
+    xml_element *open_top = nullptr; // the top-level element being built, until it closes
+};
+
+thread_local build_state *active_build = nullptr;
+
+constexpr std::size_t first_frames = 64;
+constexpr std::size_t first_text = 64;
+
+xml_element *current_element(const xml_application *x) { return static_cast<xml_element *>(x->payload[0]); }
+
+void set_current(xml_application *x, xml_element *e) { x->payload[0] = e; }
+
+bool push_frame(build_state &b, xml_element *e)
+{
+    if (b.depth == b.capacity) {
+        const std::size_t grown = b.capacity ? b.capacity * 2 : first_frames;
+        if (grown * sizeof(text_frame) >= static_cast<std::size_t>(INT_MAX)) return false;
+        auto *frames = static_cast<text_frame *>(allocate(static_cast<int>(grown * sizeof(text_frame))));
+        if (!frames) return false;
+        if (b.depth) std::memcpy(frames, b.frames, b.depth * sizeof(text_frame));
+        liberate(b.frames);
+        b.frames = frames;
+        b.capacity = grown;
+    }
+    b.frames[b.depth++] = text_frame{e, 0, 0};
+    return true;
+}
+
+// Appends len bytes to the innermost open element's text, growing its block
+// geometrically. Returns 0 or 27 (the text is then left as it was).
+int append_text(build_state &b, const char *text, std::size_t len)
+{
+    if (len == 0 || b.depth == 0) return 0;
+    text_frame &f = b.frames[b.depth - 1];
+    if (f.length + len + 1 > f.capacity) {
+        std::size_t grown = std::max({f.capacity * 2, f.length + len + 1, first_text});
+        if (grown >= static_cast<std::size_t>(INT_MAX)) grown = f.length + len + 1;
+        if (grown >= static_cast<std::size_t>(INT_MAX)) return status_no_memory;
+        auto *block = static_cast<char *>(allocate(static_cast<int>(grown)));
+        if (!block) return status_no_memory;
+        if (f.length) std::memcpy(block, f.element->value, f.length);
+        liberate(f.element->value);
+        f.element->value = block;
+        f.capacity = grown;
+    }
+    std::memcpy(f.element->value + f.length, text, len);
+    f.length += len;
+    f.element->value[f.length] = '\0';
+    return 0;
+}
+
+// Closes the innermost frame, handing the element a block of exactly its text's size.
+void pop_frame(build_state &b)
+{
+    const text_frame f = b.frames[--b.depth];
+    if (!f.element->value || f.capacity == f.length + 1) return;
+    auto *exact = static_cast<char *>(allocate(static_cast<int>(f.length + 1)));
+    if (!exact) return; // the roomy block holds the same text
+    std::memcpy(exact, f.element->value, f.length + 1);
+    liberate(f.element->value);
+    f.element->value = exact;
+}
+
+int document_open_tag(xml_application *xptr, const char *token)
+{
+    build_state &b = *active_build;
+    xml_element *e = allocate_element();
+    if (!e) return status_no_memory;
+    e->name = allocate_string(token);
+    if (!e->name || !push_frame(b, e)) {
+        liberate_element(e);
+        return status_no_memory;
+    }
+    xml_element *parent = current_element(xptr);
+    add_element(parent, e);
+    if (!parent) b.open_top = e;
+    set_current(xptr, e);
+    return 0;
+}
+
+int document_atb_name(xml_application *xptr, const char *token)
+{
+    xml_atribut *a = allocate_atribut();
+    if (!a) return status_no_memory;
+    a->name = allocate_string(token);
+    if (!a->name) {
+        liberate_atribut(a);
+        return status_no_memory;
+    }
+    xml_element *e = current_element(xptr);
+    if (!e) { // nothing to attach it to
+        liberate_atribut(a);
+        return status_missing;
+    }
+    add_atribut(e, a);
+    return 0;
+}
+
+int document_atb_value(xml_application *xptr, const char *token)
+{
+    xml_element *e = current_element(xptr);
+    if (!e) return status_missing;
+    xml_atribut *a = e->lastatb;
+    if (!a) return status_no_element;
+    liberate(a->value);
+    a->value = allocate_string_secure(token);
+    if (!a->value) return status_no_memory;
+    a->value = unserialize_xml_string_attribute_value(a->value);
+    return a->value ? 0 : status_no_memory;
+}
+
+int document_white_space(xml_application *xptr, int c)
+{
+    const xml_element *e = current_element(xptr);
+    if (!e) return status_no_element;
+    if (!e->value) return 0; // white space before the first word is dropped
+    const char ch = static_cast<char>(c);
+    return append_text(*active_build, &ch, c ? 1 : 0);
+}
+
+int document_punctuation(xml_application *xptr, int c)
+{
+    if (!current_element(xptr)) return status_no_element;
+    const char ch = static_cast<char>(c);
+    return append_text(*active_build, &ch, c ? 1 : 0);
+}
+
+int document_token(xml_application *xptr, const char *token)
+{
+    if (!current_element(xptr)) return status_no_element;
+    return append_text(*active_build, token, std::strlen(token));
+}
+
+int document_close_tag(xml_application *xptr)
+{
+    build_state &b = *active_build;
+    xml_element *e = current_element(xptr);
+    if (!e) return status_no_element;
+    pop_frame(b);
+    if (!e->parent) {
+        // only the last top-level element closed is handed back; an earlier one is
+        // unreachable from now on
+        if (xptr->root && xptr->root != e) liberate_element(xptr->root);
+        xptr->root = e;
+        b.open_top = nullptr;
+    }
+    set_current(xptr, e->parent);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Queries
+
+bool has_name(const xml_element *e, const char *token) { return e->name && std::strcmp(e->name, token) == 0; }
+
+bool is_quote(char c) { return c == '"' || c == '\''; }
+
+// Hexadecimal digits up to the first other character; from the ninth digit on the
+// leading ones are shifted out of the 32-bit result.
+int hatoi(const char *sptr)
+{
+    std::uint32_t v = 0;
+    for (;; ++sptr) {
+        const char c = *sptr;
+        int d;
+        if (c >= '0' && c <= '9') d = c - '0';
+        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+        else break;
+        v = (v << 4) | static_cast<std::uint32_t>(d);
+    }
+    return static_cast<int>(v);
+}
+
+// Decimal conversion as the C library's atoi reads it (leading white space, a sign,
+// digits), saturating instead of overflowing.
+int decimal_value(const char *sptr)
+{
+    errno = 0;
+    const long v = std::strtol(sptr, nullptr, 10);
+    return static_cast<int>(std::clamp<long>(v, INT_MIN, INT_MAX));
+}
+
+char *unquoted_copy(const xml_atribut *aptr, bool secure)
+{
+    if (!aptr || !aptr->value) return nullptr;
+    const char *v = aptr->value;
+    if (!is_quote(v[0])) return secure ? allocate_string_secure(v) : allocate_string(v);
+    const std::size_t n = std::strlen(v) - 1; // without the opening mark
+    if (n + 1 >= static_cast<std::size_t>(INT_MAX)) return nullptr;
+    // a lone quotation mark still gets a terminated (empty) block
+    const int size = static_cast<int>(n == 0 ? 1 : n);
+    auto *copy = static_cast<char *>(secure ? allocate_secure(size) : allocate(size));
+    if (copy && n > 1) std::memcpy(copy, v + 1, n - 1); // the last character is dropped
+    return copy;
+}
+
+// ---------------------------------------------------------------------------
+// Indented output
+
+constexpr std::string_view tabs =
+    "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t"
+    "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
+
+void put_tabs(FILE *h, long n)
+{
+    while (n > 0) {
+        const std::size_t chunk = std::min<std::size_t>(static_cast<std::size_t>(n), tabs.size());
+        std::fwrite(tabs.data(), 1, chunk, h);
+        n -= static_cast<long>(chunk);
+    }
+}
+
+void put_text(FILE *h, const char *s)
+{
+    if (s) std::fputs(s, h);
+}
+
+// An attribute value inside the writer's own quotation marks: a pair of quotation
+// marks kept from the file is replaced by the writer's pair, and every other
+// quotation mark is written as "&quot;" so that reading the file back restores it.
+void put_atribut_value(FILE *h, const char *value)
+{
+    std::fputc('"', h);
+    if (value) {
+        std::string_view v{value};
+        if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+        for (std::size_t q; (q = v.find('"')) != std::string_view::npos; v.remove_prefix(q + 1)) {
+            std::fwrite(v.data(), 1, q, h);
+            std::fputs("&quot;", h);
+        }
+        std::fwrite(v.data(), 1, v.size(), h);
+    }
+    std::fputc('"', h);
+}
+
+void put_open(FILE *h, const xml_element *e, long depth)
+{
+    put_tabs(h, depth);
+    std::fputc('<', h);
+    put_text(h, e->name);
+    for (const xml_atribut *a = e->firstatb; a; a = a->next) {
+        std::fputc('\n', h);
+        put_tabs(h, depth + 1);
+        put_text(h, a->name);
+        std::fputc('=', h);
+        put_atribut_value(h, a->value);
+    }
+    std::fputs(e->first || e->value ? ">\n" : "/>\n", h);
+}
+
+void put_close(FILE *h, const xml_element *e, long depth)
+{
+    if (!e->first && !e->value) return; // written whole by put_open
+    if (e->value) {
+        put_tabs(h, depth);
+        std::fputs(e->value, h);
+        std::fputc('\n', h);
+    }
+    put_tabs(h, depth);
+    std::fputs("</", h);
+    put_text(h, e->name);
+    std::fputs(">\n", h);
+}
+
+// Writes the chain from eptr at level, each with its subtree, without recursion.
+void write_indented(FILE *h, const xml_element *eptr, int level)
+{
+    for (const xml_element *top = eptr; top; top = top->next) {
+        const xml_element *cur = top;
+        long depth = level;
+        for (;;) {
+            put_open(h, cur, depth);
+            if (cur->first) {
+                cur = cur->first;
+                ++depth;
+                continue;
+            }
+            put_close(h, cur, depth);
+            while (cur != top && !cur->next) {
+                cur = cur->parent;
+                --depth;
+                put_close(h, cur, depth);
+            }
+            if (cur == top) break;
+            cur = cur->next;
+        }
+    }
+}
+
+constexpr const char *xml_declaration = "<?xml version=\"1.0\" encoding=\"UTF8\"?>\n";
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Loading and releasing
+
+xml_element *document_parse_file(const char *sptr)
+{
+    build_state state;
+    build_state *outer = active_build;
+    active_build = &state;
+    xml_relay relays{.open_tag = document_open_tag,
+                     .atb_name = document_atb_name,
+                     .atb_value = document_atb_value,
+                     .white_space = document_white_space,
+                     .token = document_token,
+                     .punctuation = document_punctuation,
+                     .close_tag = document_close_tag,
+                     .failure = nullptr,
+                     .result = nullptr};
+    (void)xml_parse(sptr, &relays, nullptr);
+    active_build = outer;
+    // a top-level element still open when the parse ended is unreachable
+    if (state.open_top && state.open_top != relays.result) liberate_element(state.open_top);
+    liberate(state.frames);
+    return relays.result;
+}
+
+xml_element *document_drop(xml_element *document) { return liberate_element(document); }
+
+// ---------------------------------------------------------------------------
+// Queries
+
+xml_element *document_element(const xml_element *document, const char *token)
+{
+    if (!document || !token) return nullptr;
+    if (has_name(document, token)) return const_cast<xml_element *>(document);
+    for (const xml_element *c = document->first; c; c = c->next)
+        if (has_name(c, token)) return const_cast<xml_element *>(c);
+    return nullptr;
+}
+
+// Visits the elements in pre-order, testing each one's direct children; that is the
+// order of a search that tests all children before descending into each in turn.
+xml_element *nested_document_element(const xml_element *document, const char *token)
+{
+    if (!document || !token) return nullptr;
+    if (has_name(document, token)) return const_cast<xml_element *>(document);
+    const xml_element *cur = document;
+    for (;;) {
+        for (const xml_element *c = cur->first; c; c = c->next)
+            if (has_name(c, token)) return const_cast<xml_element *>(c);
+        if (cur->first) {
+            cur = cur->first;
+            continue;
+        }
+        while (cur != document && !cur->next) cur = cur->parent;
+        if (cur == document) return nullptr;
+        cur = cur->next;
+    }
+}
+
+xml_atribut *document_atribut(const xml_element *element, const char *token)
+{
+    if (!element || !token) return nullptr;
+    for (const xml_atribut *a = element->firstatb; a; a = a->next)
+        if (a->name && std::strcmp(a->name, token) == 0) return const_cast<xml_atribut *>(a);
+    return nullptr;
+}
+
+int document_atribut_value(const xml_atribut *aptr)
+{
+    if (!aptr || !aptr->value) return 0;
+    const char *v = aptr->value;
+    if (v[0] == '0' && v[1] == 'x') return hatoi(v + 2);
+    if (is_quote(v[0])) return decimal_value(v + 1);
+    return decimal_value(v);
+}
+
+char *document_atribut_password(const xml_atribut *aptr) { return unquoted_copy(aptr, true); }
+
+char *document_atribut_string(const xml_atribut *aptr) { return unquoted_copy(aptr, false); }
+
+// ---------------------------------------------------------------------------
+// Editing
+
+xml_element *document_add_element(xml_element *dptr, const char *nptr)
+{
+    xml_element *e = allocate_element();
+    if (!e) return nullptr;
+    e->name = allocate_string(nptr);
+    if (!e->name) return liberate_element(e);
+    add_element(dptr, e);
+    return e;
+}
+
+xml_element *document_prefix_element(xml_element *dptr, const char *nptr)
+{
+    if (!dptr) return nullptr;
+    xml_element *e = allocate_element();
+    if (!e) return nullptr;
+    e->name = allocate_string(nptr);
+    if (!e->name) return liberate_element(e);
+    e->next = dptr->first;
+    if (dptr->first) dptr->first->previous = e;
+    else dptr->last = e;
+    dptr->first = e;
+    e->parent = dptr;
+    return e;
+}
+
+xml_atribut *document_add_atribut(xml_element *eptr, const char *nptr, const char *vptr)
+{
+    xml_atribut *a = allocate_atribut();
+    if (!a) return nullptr;
+    a->name = allocate_string(nptr);
+    if (!a->name) return liberate_atribut(a);
+    a->value = allocate_string(vptr);
+    if (!a->value) return liberate_atribut(a);
+    add_atribut(eptr, a);
+    return a;
+}
+
+int document_remove_element(xml_element *eptr)
+{
+    if (!eptr) return 0;
+    if (eptr->previous) eptr->previous->next = eptr->next;
+    else if (eptr->parent) eptr->parent->first = eptr->next;
+    if (eptr->next) eptr->next->previous = eptr->previous;
+    else if (eptr->parent) eptr->parent->last = eptr->previous;
+    liberate_element(eptr);
+    return 0;
+}
+
+int document_append_element(xml_element *dptr, xml_element *eptr)
+{
+    if (!dptr || !eptr) return 0;
+    eptr->next = dptr->next;
+    if (eptr->next) eptr->next->previous = eptr;
+    else if (dptr->parent) dptr->parent->last = eptr;
+    dptr->next = eptr;
+    eptr->previous = dptr;
+    eptr->parent = dptr->parent;
+    return 0;
+}
+
+int document_append_elements(xml_element *dptr, xml_element *eptr)
+{
+    if (!dptr) return 0;
+    while (eptr) {
+        xml_element *following = eptr->next;
+        eptr->next = nullptr;
+        eptr->previous = nullptr;
+        document_append_element(dptr, eptr);
+        dptr = eptr;
+        eptr = following;
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Output
+
+void document_show_element(const xml_element *eptr, int level) { write_indented(stdout, eptr, level); }
+
+void document_serialise_element(FILE *h, const xml_element *eptr, int level)
+{
+    if (h) write_indented(h, eptr, level);
+}
+
+int document_serialise_file(const xml_element *eptr, const char *filename)
+{
+    FILE *h = filename ? std::fopen(filename, "w") : nullptr;
+    if (!h) return status_cannot_create;
+    std::fputs(xml_declaration, h);
+    write_indented(h, eptr, 0);
+    std::fclose(h);
+    return 0;
+}

@@ -1,0 +1,151 @@
+#include "qvxml/element.h"
+
+#include <climits>
+#include <cstring>
+
+namespace {
+
+// Writes s to h unchanged; a null s writes nothing.
+void put_text(FILE *h, const char *s)
+{
+    if (s) std::fputs(s, h);
+}
+
+// "<name attr='value'..." of the compact form, and ">" when the element has content.
+void show_open(const xml_element *e)
+{
+    std::fputc('<', stdout);
+    put_text(stdout, e->name);
+    for (const xml_atribut *a = e->firstatb; a; a = a->next) {
+        std::fputc(' ', stdout);
+        put_text(stdout, a->name);
+        std::fputs("='", stdout);
+        put_text(stdout, a->value);
+        std::fputc('\'', stdout);
+    }
+    if (e->first || e->value) std::fputc('>', stdout);
+}
+
+// The end of an element whose children (if any) have been printed.
+void show_close(const xml_element *e)
+{
+    if (!e->first && !e->value) {
+        std::fputs("/>\n", stdout);
+        return;
+    }
+    put_text(stdout, e->value);
+    std::fputs("</", stdout);
+    put_text(stdout, e->name);
+    std::fputs(">\n", stdout);
+}
+
+} // namespace
+
+xml_element *allocate_element()
+{
+    auto *e = static_cast<xml_element *>(allocate(sizeof(xml_element)));
+    if (e) *e = xml_element{};
+    return e;
+}
+
+xml_atribut *allocate_atribut()
+{
+    auto *a = static_cast<xml_atribut *>(allocate(sizeof(xml_atribut)));
+    if (a) *a = xml_atribut{};
+    return a;
+}
+
+void add_element(xml_element *eptr, xml_element *aptr)
+{
+    if (!eptr || !aptr) return;
+    aptr->previous = eptr->last;
+    if (eptr->last) eptr->last->next = aptr;
+    else eptr->first = aptr;
+    eptr->last = aptr;
+    aptr->parent = eptr;
+}
+
+void add_atribut(xml_element *eptr, xml_atribut *aptr)
+{
+    if (!eptr || !aptr) return;
+    aptr->previous = eptr->lastatb;
+    if (eptr->lastatb) eptr->lastatb->next = aptr;
+    else eptr->firstatb = aptr;
+    eptr->lastatb = aptr;
+}
+
+// Releases children first (in document order, each whole subtree before the next
+// sibling), then attributes, name, value and the record. The walk climbs back through
+// parent links that it sets itself on the way down, so it needs no stack however
+// deep the tree is, and trusts no parent link it did not write.
+xml_element *liberate_element(xml_element *eptr)
+{
+    if (!eptr) return nullptr;
+    xml_element *cur = eptr;
+    for (;;) {
+        if (xml_element *child = cur->first) {
+            cur->first = child->next;
+            child->parent = cur;
+            cur = child;
+            continue;
+        }
+        while (xml_atribut *a = cur->firstatb) {
+            cur->firstatb = a->next;
+            liberate_atribut(a);
+        }
+        liberate(cur->name);
+        liberate(cur->value);
+        xml_element *up = cur == eptr ? nullptr : cur->parent;
+        liberate(cur);
+        if (!up) return nullptr;
+        cur = up;
+    }
+}
+
+xml_atribut *liberate_atribut(xml_atribut *aptr)
+{
+    if (!aptr) return nullptr;
+    liberate(aptr->name);
+    liberate(aptr->value);
+    liberate(aptr);
+    return nullptr;
+}
+
+int extend_value(char **vptr, const char *tptr, int tlen)
+{
+    if (!vptr || !tptr) return status_missing;
+    if (tlen <= 0) return 0;
+    const std::size_t old_len = *vptr ? std::strlen(*vptr) : 0;
+    const std::size_t new_len = old_len + static_cast<std::size_t>(tlen);
+    if (new_len >= static_cast<std::size_t>(INT_MAX)) return status_no_memory;
+    auto *block = static_cast<char *>(allocate(static_cast<int>(new_len + 1)));
+    if (!block) return status_no_memory;
+    if (old_len) std::memcpy(block, *vptr, old_len);
+    // never read past tptr's terminator, whatever tlen says; the block is zero-filled
+    std::memcpy(block + old_len, tptr, strnlen(tptr, static_cast<std::size_t>(tlen)));
+    liberate(*vptr);
+    *vptr = block;
+    return 0;
+}
+
+// Iterative pre-order walk: open each element, descend into its children, and close
+// elements on the way back up, so depth costs no stack.
+void show_element(const xml_element *eptr)
+{
+    if (!eptr) return;
+    const xml_element *cur = eptr;
+    for (;;) {
+        show_open(cur);
+        if (cur->first) {
+            cur = cur->first;
+            continue;
+        }
+        show_close(cur);
+        while (cur != eptr && !cur->next) {
+            cur = cur->parent;
+            show_close(cur);
+        }
+        if (cur == eptr) return;
+        cur = cur->next;
+    }
+}
