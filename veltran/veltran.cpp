@@ -1,1 +1,715 @@
-int main() { return 0; }
+// veltran: converts XML exports of an events listing (artists, locations, scheduled
+// events) into flat "VELTRAN|...|" records on standard output, one record per line,
+// and keeps the newest timestamp of the run in the marker files recent-<kind>.txt and
+// recent-<kind>.xml in the working directory.
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#include <fcntl.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include "qvxml/element.h"
+#include "qvxml/xmlparse.h"
+
+// ---------------------------------------------------------------------------
+// Settings of the run: set by the options as they are met, never reset between files.
+
+constexpr std::size_t recent_capacity = 256;
+constexpr std::size_t file_name_capacity = 256;
+
+int type = 0;    // event-type filter; 0 lets every event through
+int echo = 0;    // 1: print each loaded tree back as XML instead of converting it
+int verbose = 0; // 1: each listing prints its heading line first
+std::uint64_t since = 0;             // the largest timestamp number met so far
+char recent[recent_capacity] = {};   // the text of the timestamp that last raised since
+
+std::uint64_t parse_artists(const xml_element *eptr);
+std::uint64_t parse_locations(const xml_element *eptr);
+std::uint64_t parse_events(const xml_element *eptr);
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Output: every byte of the records goes through one large buffer that is handed to
+// stdio in big blocks, so a long conversion does not pay for a lock per byte.
+
+class output_buffer {
+public:
+    void put(std::string_view s)
+    {
+        if (s.size() > data_.size() - length_) {
+            flush();
+            if (s.size() >= data_.size()) {
+                std::fwrite(s.data(), 1, s.size(), stdout);
+                return;
+            }
+        }
+        std::memcpy(data_.data() + length_, s.data(), s.size());
+        length_ += s.size();
+    }
+    void put(char c)
+    {
+        if (length_ == data_.size()) flush();
+        data_[length_++] = c;
+    }
+    // Hands what is buffered to stdio. Called before anything else writes to stdout
+    // (the library's tree printer) so that the two stay in order.
+    void flush()
+    {
+        if (length_ != 0) std::fwrite(data_.data(), 1, length_, stdout);
+        length_ = 0;
+    }
+
+private:
+    std::array<char, 1 << 17> data_;
+    std::size_t length_ = 0;
+};
+
+output_buffer output;
+
+// Where a field goes: standard output (the default), or the end of a caller's text
+// store whose capacity the sink knows. A store may reserve room for the separators
+// still to come, so that cutting a long field never costs the record a field.
+class field_sink {
+public:
+    field_sink() = default;
+    // Starts an empty text in text[0..capacity), keeping separators_due bytes back.
+    field_sink(char *text, std::size_t capacity, std::size_t separators_due)
+        : text_{text}, capacity_{capacity}, due_{separators_due}
+    {
+        text_[0] = '\0';
+    }
+    // Appends content. In a store, a piece is cut to the room left; an indivisible
+    // piece (an escape) goes in whole or not at all. False once something was cut.
+    bool put(std::string_view s, bool indivisible = false)
+    {
+        if (!text_) {
+            output.put(s);
+            return true;
+        }
+        std::size_t room = capacity_ - 1 - length_ - due_;
+        std::size_t n = std::min(s.size(), room);
+        if (indivisible && n < s.size()) n = 0;
+        append(s.substr(0, n));
+        return n == s.size();
+    }
+    // Appends one "|"; in a store it uses up one reserved byte when there is one.
+    void separator()
+    {
+        if (!text_) {
+            output.put('|');
+            return;
+        }
+        if (due_ > 0)
+            --due_;
+        else if (length_ + 1 >= capacity_)
+            return;
+        append("|");
+    }
+    std::string_view text() const { return {text_, length_}; }
+
+private:
+    void append(std::string_view s)
+    {
+        std::memcpy(text_ + length_, s.data(), s.size());
+        length_ += s.size();
+        text_[length_] = '\0';
+    }
+    char *text_ = nullptr;
+    std::size_t capacity_ = 0, length_ = 0, due_ = 0;
+};
+
+// The one escaper of field contents, whatever the destination: "|" becomes
+// "&brvbar;" and a line feed one blank, so that a record never spans two lines.
+// A field cut at the end of a store stops there; its separator is still written.
+void put_field(field_sink &out, const char *text, int terminate)
+{
+    for (const char *p = text; *p;) {
+        std::size_t run = std::strcspn(p, "|\n");
+        if (!out.put({p, run})) break;
+        p += run;
+        if (*p == '\0') break;
+        bool fits = *p == '|' ? out.put("&brvbar;", true) : out.put(" ");
+        if (!fits) break;
+        ++p;
+    }
+    if (terminate) out.separator();
+}
+
+void put_element(field_sink &out, const xml_element *vptr, const char *fallback, int terminate)
+{
+    put_field(out, vptr && vptr->value ? vptr->value : fallback, terminate);
+}
+
+// A fixed run of separators standing in for a group of missing elements.
+void put_run(field_sink &out, std::string_view run)
+{
+    for (std::size_t i = 0; i < run.size(); ++i) out.separator();
+}
+
+// Copies text into store, keeping at most capacity - 1 bytes and the terminator.
+void copy_bounded(char *store, std::size_t capacity, const char *text)
+{
+    std::size_t n = std::min(std::strlen(text), capacity - 1);
+    std::memcpy(store, text, n);
+    store[n] = '\0';
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Field writers: unbuffered ones write to standard output, buffered ones append to
+// a store whose capacity their sink carries. Each writes with terminate 1 in every
+// listing; terminate 0 leaves the separator out.
+
+void string_field(const char *sptr, int terminate)
+{
+    field_sink out;
+    put_field(out, sptr, terminate);
+}
+
+void default_element(const xml_element *vptr, const char *sptr, int terminate)
+{
+    string_field(vptr && vptr->value ? vptr->value : sptr, terminate);
+}
+
+void string_element(const xml_element *vptr, int terminate)
+{
+    default_element(vptr, "", terminate);
+}
+
+void bstring_field(field_sink &buffer, const char *sptr, int terminate)
+{
+    put_field(buffer, sptr, terminate);
+}
+
+void bdefault_element(field_sink &buffer, const xml_element *vptr, const char *sptr, int terminate)
+{
+    bstring_field(buffer, vptr && vptr->value ? vptr->value : sptr, terminate);
+}
+
+void bstring_element(field_sink &buffer, const xml_element *vptr, int terminate)
+{
+    bdefault_element(buffer, vptr, "", terminate);
+}
+
+// The leading decimal digits of the element's text: no blank skipped, no sign read,
+// arithmetic modulo 2^64. 0 for a missing element or text.
+std::uint64_t integer_element(const xml_element *vptr)
+{
+    std::uint64_t n = 0;
+    if (!vptr || !vptr->value) return 0;
+    for (const char *p = vptr->value; *p >= '0' && *p <= '9'; ++p) n = n * 10 + std::uint64_t(*p - '0');
+    return n;
+}
+
+// A tracked copy of sptr (null for null or when memory is exhausted); the caller
+// releases it with liberate.
+char *macro_string(const char *sptr)
+{
+    return allocate_string(sptr);
+}
+
+char *clean_string(const char *sptr)
+{
+    return macro_string(sptr);
+}
+
+// ---------------------------------------------------------------------------
+// Shared pieces of the three listings.
+
+namespace {
+
+struct tracked_text_owner {
+    void operator()(char *p) const noexcept { liberate(p); }
+};
+using tracked_text = std::unique_ptr<char, tracked_text_owner>;
+
+// The tracking rule: a strictly larger leading number takes over since and recent,
+// so among equal maxima the first text met stays. recent keeps the first 255 bytes.
+void track_timestamp(const xml_element *stamp)
+{
+    std::uint64_t n = integer_element(stamp);
+    if (n <= since) return;
+    since = n;
+    copy_bounded(recent, sizeof recent, stamp->value);
+}
+
+void put_timestamp(field_sink &out, const xml_element *item, const char *name)
+{
+    const xml_element *stamp = document_element(item, name);
+    put_element(out, stamp, "", 1);
+    track_timestamp(stamp);
+}
+
+template <std::size_t N>
+void put_children(field_sink &out, const xml_element *parent, const std::array<const char *, N> &names)
+{
+    for (const char *name : names) put_element(out, document_element(parent, name), "", 1);
+}
+
+// The children of one parent as a group of fields, or the run that stands in for
+// all of them when the parent is missing.
+template <std::size_t N>
+void put_group(field_sink &out, const xml_element *parent, const std::array<const char *, N> &names,
+               std::string_view missing)
+{
+    if (parent)
+        put_children(out, parent, names);
+    else
+        put_run(out, missing);
+}
+
+void heading(std::string_view title)
+{
+    if (!verbose) return;
+    output.put(title);
+    output.put('\n');
+}
+
+// The walk all three listings share: nameless children are passed over, and the
+// first child of another name ends the listing.
+template <typename Visit>
+void for_each_item(const xml_element *root, std::string_view item, Visit visit)
+{
+    for (const xml_element *e = root->first; e; e = e->next) {
+        if (!e->name) continue;
+        if (item != e->name) return;
+        visit(e);
+    }
+}
+
+bool has_text(const xml_element *e) { return e && e->value; }
+
+// ---------------------------------------------------------------------------
+// Artists
+
+constexpr std::size_t style_capacity = 16000;
+
+constexpr std::array<const char *, 6> artist_links = {"picture",         "thumbnail", "website",
+                                                      "facebookFanPage", "twitterID", "soundCloudChannel"};
+
+// Joins the labels of the style run with ",". The run starts at the first child
+// spelled exactly "artistStyle" and goes on through siblings of that name in any
+// case. The join stops before the first label that no longer fits the store.
+std::string_view join_styles(const xml_element *artist, std::array<char, style_capacity> &store)
+{
+    std::size_t length = 0;
+    store[0] = '\0';
+    for (const xml_element *s = document_element(artist, "artistStyle"); s; s = s->next) {
+        if (!s->name) continue;
+        if (strcasecmp(s->name, "artistStyle") != 0) break;
+        const xml_element *label = document_element(s, "label");
+        if (!has_text(label)) continue;
+        std::string_view text = label->value;
+        std::size_t comma = length == 0 ? 0 : 1;
+        if (comma + text.size() > store.size() - 1 - length) break;
+        if (comma) store[length++] = ',';
+        std::memcpy(store.data() + length, text.data(), text.size());
+        length += text.size();
+        store[length] = '\0';
+    }
+    return {store.data(), length};
+}
+
+// The description keeps the record on one line by its own rule: line feeds and tabs
+// become blanks, carriage returns and "|" are dropped.
+void put_description(field_sink &out, const xml_element *artist)
+{
+    const xml_element *description = document_element(artist, "description");
+    tracked_text copy{has_text(description) ? macro_string(description->value) : nullptr};
+    for (const char *p = copy.get(); p && *p;) {
+        std::size_t run = std::strcspn(p, "\n\t\r|");
+        out.put({p, run});
+        p += run;
+        if (*p == '\0') break;
+        if (*p == '\n' || *p == '\t') out.put(" ");
+        ++p;
+    }
+    out.separator();
+    out.put("\n");
+}
+
+void put_artist(const xml_element *artist, std::array<char, style_capacity> &styles)
+{
+    const xml_element *name = document_element(artist, "name");
+    if (!has_text(name)) return;
+    field_sink out;
+    out.put("VELTRAN|");
+    string_element(document_element(artist, "id"), 1);
+    string_element(name, 1);
+    put_timestamp(out, artist, "creationDate");
+    put_timestamp(out, artist, "modificationDate");
+    put_children(out, artist, artist_links);
+    string_field(join_styles(artist, styles).data(), 1);
+    put_description(out, artist);
+}
+
+// ---------------------------------------------------------------------------
+// Locations
+
+constexpr std::array<const char *, 6> location_links = {"logo",            "logoThumbnail", "website",
+                                                        "facebookFanPage", "twitterID",     "soundCloudChannel"};
+constexpr std::array<const char *, 6> location_address = {"email",   "addressLine1", "addressLine2",
+                                                          "zipCode", "city",         "country"};
+// Without contact the address, the phones and the coordinates are all left out:
+// eight empty fields stand for the six address fields and two phones, and the two
+// coordinates are absent rather than "0".
+constexpr std::string_view no_location_contact = "||||||||";
+static_assert(no_location_contact.size() == location_address.size() + 2);
+
+// Telephone and mobile: a number starting with "06" is the mobile, any other the
+// telephone; phone2 replaces what phone1 put in the same slot.
+void put_phones(const xml_element *contact)
+{
+    const char *telephone = "";
+    const char *mobile = "";
+    for (const char *slot : {"phone1", "phone2"}) {
+        const xml_element *phone = document_element(contact, slot);
+        if (!has_text(phone)) continue;
+        if (std::strncmp(phone->value, "06", 2) == 0)
+            mobile = phone->value;
+        else
+            telephone = phone->value;
+    }
+    string_field(telephone, 1);
+    string_field(mobile, 1);
+}
+
+void put_location(const xml_element *location)
+{
+    const xml_element *name = document_element(location, "name");
+    if (!has_text(name)) return;
+    field_sink out;
+    out.put("VELTRAN|");
+    string_element(document_element(location, "id"), 1);
+    string_element(name, 1);
+    put_timestamp(out, location, "creationDate");
+    put_timestamp(out, location, "modificationDate");
+    put_children(out, location, location_links);
+    if (const xml_element *contact = document_element(location, "contact")) {
+        put_children(out, contact, location_address);
+        put_phones(contact);
+        default_element(document_element(contact, "lattitude"), "0", 1);
+        default_element(document_element(contact, "longitude"), "0", 1);
+    } else {
+        put_run(out, no_location_contact);
+    }
+    out.put("\n");
+}
+
+// ---------------------------------------------------------------------------
+// Scheduled events
+
+constexpr std::size_t event_id_capacity = 64;
+constexpr std::size_t common_capacity = 8192;
+constexpr std::size_t common_fields = 11; // fields 3 to 13 of a date line
+
+constexpr std::array<const char *, 2> event_artist = {"artistId", "name"};
+constexpr std::string_view no_event_artist = "||";
+static_assert(no_event_artist.size() == event_artist.size());
+
+constexpr std::array<const char *, 2> event_place = {"id", "name"};
+constexpr std::array<const char *, 3> event_contact = {"email", "city", "country"};
+constexpr std::string_view no_event_contact = "|||";
+static_assert(no_event_contact.size() == event_contact.size());
+constexpr std::string_view no_event_location = "|||||";
+static_assert(no_event_location.size() == event_place.size() + event_contact.size());
+
+constexpr std::array<const char *, 2> event_proper = {"title", "picture"};
+constexpr std::string_view no_event_proper = "||";
+static_assert(no_event_proper.size() == event_proper.size());
+
+constexpr std::array<const char *, 3> schedule_date = {"date", "startHour", "endHour"};
+
+static_assert(2 + event_artist.size() + event_place.size() + event_contact.size() + event_proper.size() ==
+              common_fields);
+
+// Reads the number the way atoi does (white space, an optional sign, digits) but
+// saturates far outside the range of int instead of overflowing, so an oversized
+// number simply matches no type.
+long long leading_int(const char *p)
+{
+    constexpr long long ceiling = 1LL << 40;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    long long n = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) n = std::min(ceiling, n * 10 + (*p - '0'));
+    return negative ? -n : n;
+}
+
+bool passes_type_filter(const xml_element *event)
+{
+    const xml_element *id = document_element(document_element(event, "eventType"), "id");
+    return has_text(id) && leading_int(id->value) == type;
+}
+
+void put_location_fields(field_sink &common, const xml_element *location)
+{
+    if (!location) {
+        put_run(common, no_event_location);
+        return;
+    }
+    put_children(common, location, event_place);
+    put_group(common, document_element(location, "contact"), event_contact, no_event_contact);
+}
+
+// One line per scheduled date: the tag, the identifier (numbered from the second
+// date on), the common text and the date's own three fields.
+void put_date_line(const char *id, unsigned counter, std::string_view common, const xml_element *when)
+{
+    field_sink out;
+    out.put("VELTRAN|");
+    put_field(out, id, 0);
+    if (counter != 0) {
+        char number[16];
+        int n = std::snprintf(number, sizeof number, ":%u", counter);
+        out.put({number, std::size_t(n)});
+    }
+    out.separator();
+    out.put(common);
+    for (const char *name : schedule_date) string_element(document_element(when, name), 1);
+    out.put("\n");
+}
+
+void put_event(const xml_element *description)
+{
+    const xml_element *id_element = document_element(description, "id");
+    if (!has_text(id_element)) return; // an id without text is passed over like a missing one
+    std::array<char, event_id_capacity> id;
+    copy_bounded(id.data(), id.size(), id_element->value);
+
+    std::array<char, common_capacity> store;
+    field_sink common{store.data(), store.size(), common_fields};
+    put_timestamp(common, description, "creationDate");
+    put_timestamp(common, description, "modificationDate");
+    put_group(common, document_element(description, "artist"), event_artist, no_event_artist);
+    put_location_fields(common, document_element(description, "location"));
+    if (const xml_element *event = document_element(description, "event")) {
+        bstring_element(common, document_element(event, event_proper[0]), 1);
+        bstring_element(common, document_element(event, event_proper[1]), 1);
+        if (type != 0 && !passes_type_filter(event)) return;
+    } else {
+        put_run(common, no_event_proper);
+    }
+
+    const xml_element *schedule = document_element(description, "eventSchedule");
+    unsigned counter = 0;
+    for (const xml_element *when = document_element(schedule, "eventScheduleDate"); when; when = when->next) {
+        if (!when->name || std::strcmp(when->name, "eventScheduleDate") != 0) continue;
+        put_date_line(id.data(), counter++, common.text(), when);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Command line, dispatch and marker files
+
+struct option_row {
+    std::string_view text;
+    int *setting;
+    int value;
+};
+
+constexpr std::array<option_row, 13> options = {{
+    {"-v", &verbose, 1},
+    {"--verbose", &verbose, 1},
+    {"-e", &echo, 1},
+    {"--echo", &echo, 1},
+    {"--concert", &type, 1},
+    {"--theatre", &type, 7},
+    {"--dance", &type, 4},
+    {"--clubbing", &type, 2},
+    {"--meeting", &type, 3},
+    {"--young", &type, 5},
+    {"--cinema", &type, 6},
+    {"--any", &type, 0},
+    {"--all", &type, 0},
+}};
+
+struct listing_row {
+    const char *root;
+    std::uint64_t (*listing)(const xml_element *);
+    const char *prefix;
+};
+
+constexpr std::array<listing_row, 3> listings = {{
+    {"artists", parse_artists, "artists"},
+    {"locations", parse_locations, "locations"},
+    {"scheduledEvents", parse_events, "events"},
+}};
+
+struct tree_owner {
+    void operator()(xml_element *e) const noexcept { document_drop(e); }
+};
+using owned_tree = std::unique_ptr<xml_element, tree_owner>;
+
+struct file_closer {
+    void operator()(FILE *h) const noexcept { std::fclose(h); }
+};
+
+// Opens a new file beside name under a name of its own: created exclusively, so an
+// existing file or link of that name is never followed or reused.
+FILE *create_temporary(const char *name, char (&temporary)[file_name_capacity])
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::snprintf(temporary, sizeof temporary, ".%s.%ld.%d", name, long(getpid()), attempt);
+        int fd = open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return nullptr;
+        }
+        if (FILE *h = fdopen(fd, "w")) return h;
+        close(fd);
+        unlink(temporary);
+        return nullptr;
+    }
+    return nullptr;
+}
+
+// Writes one marker into a temporary file and renames it into place, so no reader
+// ever sees half of it and a link named like the marker is replaced, not followed.
+// Any failure (an unwritable directory, say) leaves the old marker and says nothing.
+void write_marker(const char *prefix, const char *ending)
+{
+    char name[file_name_capacity];
+    char temporary[file_name_capacity];
+    std::snprintf(name, sizeof name, "recent-%s.%s", prefix, ending);
+    std::unique_ptr<FILE, file_closer> h{create_temporary(name, temporary)};
+    if (!h) return;
+    if (std::strcmp(ending, "xml") == 0) {
+        char format[64];
+        std::snprintf(format, sizeof format, "<%s recent=\"%%s\"/>\n", prefix);
+        fprintf_xml_string_attribute(h.get(), format, recent);
+    } else {
+        std::fprintf(h.get(), "%s\n", recent);
+    }
+    bool written = !std::ferror(h.get());
+    written = std::fclose(h.release()) == 0 && written;
+    if (!written || std::rename(temporary, name) != 0) unlink(temporary);
+}
+
+} // namespace
+
+std::uint64_t parse_artists(const xml_element *eptr)
+{
+    heading("Artists");
+    std::array<char, style_capacity> styles;
+    for_each_item(eptr, "artist", [&](const xml_element *artist) { put_artist(artist, styles); });
+    return since;
+}
+
+std::uint64_t parse_locations(const xml_element *eptr)
+{
+    heading("Locations");
+    for_each_item(eptr, "location", put_location);
+    return since;
+}
+
+std::uint64_t parse_events(const xml_element *eptr)
+{
+    heading("Events");
+    for_each_item(eptr, "eventDescription", put_event);
+    return since;
+}
+
+// Writes both marker files of a kind, unless no timestamp above 0 was seen yet.
+void set_recent(std::uint64_t value, const char *prefix)
+{
+    if (value == 0) return;
+    write_marker(prefix, "txt");
+    write_marker(prefix, "xml");
+}
+
+int failure(const char *m, const char *n)
+{
+    if (m) {
+        output.put("error: ");
+        output.put(m);
+    }
+    if (n) output.put(n);
+    output.put('\n');
+    return 30;
+}
+
+int banner()
+{
+    constexpr std::array<std::string_view, 18> pieces = {
+        "\n   Veltran Integeration Tool : Version 1.0g",
+        "\n   Beta Version : 06/10/2016",
+        "\n   Copyright (c) the veltran developers. All rights reserved. \n",
+        "\n   Usage   : ",
+        "\n           veltran [options] filename.xml",
+        "\n   Filters : ",
+        "\n           --concert ",
+        "\n           --theatre ",
+        "\n           --dance   ",
+        "\n           --clubbing",
+        "\n           --meeting ",
+        "\n           --young   ",
+        "\n           --cinema  ",
+        "\n           --any     ",
+        "\n           --all     ",
+        "\n   Options : ",
+        "\n           --echo    ",
+        "\n           --verbose\n\n",
+    };
+    for (std::string_view piece : pieces) output.put(piece);
+    return 0;
+}
+
+// Unknown options, "-" alone included, are ignored without a message.
+int parse_option(const char *sptr)
+{
+    for (const option_row &row : options) {
+        if (row.text == sptr) {
+            *row.setting = row.value;
+            break;
+        }
+    }
+    return 0;
+}
+
+int parse_file(const char *sptr)
+{
+    owned_tree root{document_parse_file(sptr)};
+    if (!root) return failure("error parsing file", sptr);
+    if (echo) {
+        output.flush();
+        document_show_element(root.get(), 0);
+        return 0;
+    }
+    if (!root->name) return 0;
+    for (const listing_row &row : listings) {
+        if (std::strcmp(root->name, row.root) == 0) {
+            set_recent(row.listing(root.get()), row.prefix);
+            break;
+        }
+    }
+    return 0;
+}
+
+// Arguments are taken strictly in order, so an option affects only the files named
+// after it. The exit status is 1 when some named file could not be loaded.
+int main(int argc, char **argv)
+{
+    int status = 0;
+    if (argc == 1) banner();
+    for (int i = 1; i < argc && argv[i]; ++i) {
+        if (argv[i][0] == '-')
+            parse_option(argv[i]);
+        else if (parse_file(argv[i]) != 0)
+            status = 1;
+    }
+    output.flush();
+    return status;
+}
