@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets (preset "fuzz", clang++) and runs each for a given time.
+#
+#   fuzz/run.sh [SECONDS_PER_TARGET] [TARGET...]
+#
+# Corpora live in build/fuzz/corpus/<target> and are seeded from examples/ and the
+# test inputs; findings (crash-*, leak-*, timeout-*) are written to build/fuzz/findings.
+# Exits non-zero when a target reports a finding.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-30}
+shift || true
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(reader_fuzz builder_fuzz converter_fuzz quote_fuzz entity_fuzz)
+
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j2 >/dev/null
+
+findings=build/fuzz/findings
+mkdir -p "$findings"
+status=0
+for t in "${targets[@]}"; do
+    bin=build/fuzz/fuzz/$t
+    [ -x "$bin" ] || { echo "no fuzz target $t" >&2; status=1; continue; }
+    corpus=build/fuzz/corpus/$t
+    mkdir -p "$corpus"
+    # seed with the sample exports and any XML the tests keep on disk
+    find examples qvxml/tests veltran/tests fuzz/seeds -name '*.xml' -size -64k 2>/dev/null |
+        while read -r f; do cp -n "$f" "$corpus/" 2>/dev/null || true; done
+    echo "== $t for ${seconds}s"
+    if ! "$bin" -max_total_time="$seconds" -max_len=8192 -timeout=10 -rss_limit_mb=2048 \
+        -artifact_prefix="$findings/$t-" -print_final_stats=1 "$corpus" 2> "build/fuzz/$t.log"; then
+        status=1
+        tail -n 40 "build/fuzz/$t.log" >&2
+    fi
+    grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)|cov: ' "build/fuzz/$t.log" | tail -n 4
+done
+exit $status
