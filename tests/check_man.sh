@@ -1,0 +1,16 @@
+#!/bin/sh
+# Formats each man page with every groff warning switched on and fails on any
+# diagnostic, so a page always renders cleanly with man(1).
+#     check_man.sh GROFF PAGE...
+set -eu
+groff=$1
+shift
+status=0
+for page in "$@"; do
+    out=$("$groff" -ww -man -z "$page" 2>&1) || { echo "FAIL: $page: groff exit status $?"; status=1; }
+    if [ -n "$out" ]; then
+        printf 'FAIL: %s:\n%s\n' "$page" "$out"
+        status=1
+    fi
+done
+exit "$status"

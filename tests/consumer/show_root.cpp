@@ -1,0 +1,28 @@
+// Loads an XML file and prints its root's name and the text of one child:
+//     show_root FILE CHILD
+// Exit status 1 when the file cannot be loaded, 2 when the root has no such child.
+#include <cstdio>
+
+#include "qvxml/element.h"
+
+int main(int argc, char **argv)
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: show_root FILE CHILD\n");
+        return 2;
+    }
+    xml_element *root = document_parse_file(argv[1]);
+    if (!root) {
+        std::printf("cannot load %s\n", argv[1]);
+        return 1;
+    }
+    std::printf("root: %s\n", root->name);
+    const xml_element *child = document_element(root, argv[2]);
+    int status = 0;
+    if (child && child->value)
+        std::printf("%s: %s\n", argv[2], child->value);
+    else
+        status = 2;
+    root = document_drop(root);
+    return status;
+}
