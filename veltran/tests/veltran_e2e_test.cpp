@@ -1,0 +1,447 @@
+// End-to-end tests: each test runs the built veltran in a fresh temporary directory
+// and compares its standard output, marker files and exit status byte for byte.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct run_result {
+    std::string out;
+    int status;
+};
+
+class Veltran : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        old_ = std::filesystem::current_path();
+        char tmpl[] = "/tmp/veltran-e2e-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        std::filesystem::current_path(dir_);
+    }
+    void TearDown() override
+    {
+        std::filesystem::current_path(old_);
+        std::filesystem::permissions(dir_, std::filesystem::perms::owner_all);
+        std::filesystem::remove_all(dir_);
+    }
+    // Runs veltran with args in the working directory; collects stdout and the exit status.
+    static run_result run(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), VELTRAN_EXE);
+        std::vector<char *> argv;
+        for (std::string &a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        int fds[2];
+        EXPECT_EQ(pipe(fds), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        pid_t pid;
+        EXPECT_EQ(posix_spawn(&pid, VELTRAN_EXE, &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        run_result r{"", -1};
+        char chunk[65536];
+        for (ssize_t n; (n = read(fds[0], chunk, sizeof chunk)) > 0;) r.out.append(chunk, std::size_t(n));
+        close(fds[0]);
+        int wstatus = 0;
+        waitpid(pid, &wstatus, 0);
+        r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+        return r;
+    }
+    // Writes name and runs veltran on it alone, with the options in front.
+    static run_result convert(const std::string &xml, std::vector<std::string> options = {})
+    {
+        write_file("in.xml", xml);
+        options.push_back("in.xml");
+        return run(options);
+    }
+    static void write_file(const std::string &name, const std::string &bytes)
+    {
+        std::ofstream(name, std::ios::binary) << bytes;
+    }
+    static std::string read_file(const std::string &name)
+    {
+        std::ifstream in(name, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    static bool exists(const std::string &name) { return std::filesystem::exists(std::filesystem::symlink_status(name)); }
+    static void expect_no_markers()
+    {
+        for (const auto &entry : std::filesystem::directory_iterator("."))
+            EXPECT_NE(entry.path().filename().string().rfind("recent-", 0), 0u) << entry.path();
+    }
+    std::filesystem::path old_, dir_;
+};
+
+// Compares long outputs by their first difference instead of printing both whole.
+::testing::AssertionResult same_text(const std::string &actual, const std::string &expected)
+{
+    auto at = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
+    if (at.first == actual.end() && at.second == expected.end()) return ::testing::AssertionSuccess();
+    std::size_t pos = std::size_t(at.first - actual.begin());
+    std::size_t from = pos < 40 ? 0 : pos - 40;
+    return ::testing::AssertionFailure() << "first difference at byte " << pos << " (lengths " << actual.size()
+                                         << " and " << expected.size() << ")\n  actual:   ..."
+                                         << ::testing::PrintToString(actual.substr(from, 80)) << "\n  expected: ..."
+                                         << ::testing::PrintToString(expected.substr(from, 80));
+}
+
+// A text of n characters in words of at most 100, since the reader cuts text into
+// tokens of limited length.
+std::string words(std::size_t n, char c)
+{
+    std::string text(n, c);
+    for (std::size_t i = 100; i < n; i += 101) text[i] = ' ';
+    return text;
+}
+
+std::string el(const std::string &name, const std::string &text) { return "<" + name + ">" + text + "</" + name + ">"; }
+std::string artists(const std::string &body) { return "<artists>" + body + "</artists>"; }
+std::string locations(const std::string &body) { return "<locations>" + body + "</locations>"; }
+std::string events(const std::string &body) { return "<scheduledEvents>" + body + "</scheduledEvents>"; }
+std::string date(const std::string &d) { return el("eventScheduleDate", el("date", d)); }
+// An event with an id, one creation date and the given schedule; extra goes in front of it.
+std::string event(const std::string &id, const std::string &extra, const std::string &dates)
+{
+    return el("eventDescription", el("id", id) + extra + el("eventSchedule", dates));
+}
+// The line of an artist that has only id, name, styles and description.
+std::string artist_line(const std::string &id, const std::string &name, const std::string &styles,
+                        const std::string &description)
+{
+    return "VELTRAN|" + id + "|" + name + "|" + std::string(8, '|') + styles + "|" + description + "|\n";
+}
+// The line of an event that has only an id and one date.
+std::string bare_event_line(const std::string &id, const std::string &d)
+{
+    return "VELTRAN|" + id + "|" + std::string(11, '|') + d + "|||\n";
+}
+
+// ---------------------------------------------------------------------------
+
+TEST_F(Veltran, WithoutArgumentsPrintsTheBanner)
+{
+    run_result r = run({});
+    EXPECT_EQ(r.out, "\n   Veltran Integeration Tool : Version 1.0g"
+                     "\n   Beta Version : 06/10/2016"
+                     "\n   Copyright (c) the veltran developers. All rights reserved. \n"
+                     "\n   Usage   : \n           veltran [options] filename.xml"
+                     "\n   Filters : \n           --concert \n           --theatre \n           --dance   "
+                     "\n           --clubbing\n           --meeting \n           --young   "
+                     "\n           --cinema  \n           --any     \n           --all     "
+                     "\n   Options : \n           --echo    \n           --verbose\n\n");
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(Veltran, OptionsAloneAndUnknownOptionsPrintNothing)
+{
+    EXPECT_EQ(run({"--concert", "-v"}).out, "");
+    run_result r = convert(artists(el("artist", el("name", "A"))), {"-x", "-", "--Concert"});
+    EXPECT_EQ(r.out, artist_line("", "A", "", ""));
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(Veltran, OptionAffectsOnlyFilesNamedAfterIt)
+{
+    write_file("a.xml", events(event("1", el("event", el("eventType", el("id", "2"))), date("d"))));
+    write_file("b.xml", read_file("a.xml"));
+    run_result r = run({"a.xml", "--concert", "b.xml", "--any", "a.xml", "-v", "a.xml"});
+    std::string line = bare_event_line("1", "d");
+    EXPECT_EQ(r.out, line + line + "Events\n" + line);
+}
+
+TEST_F(Veltran, EchoPrintsTreesInOrderWithErrorsAndWritesNoMarkers)
+{
+    write_file("a.xml", artists(el("artist", el("name", "A") + el("creationDate", "5"))));
+    run_result r = run({"m.xml", "--echo", "a.xml", "n.xml"});
+    EXPECT_EQ(r.out, "error: error parsing filem.xml\n"
+                     "<artists>\n\t<artist>\n\t\t<name>\n\t\tA\n\t\t</name>\n"
+                     "\t\t<creationDate>\n\t\t5\n\t\t</creationDate>\n\t</artist>\n</artists>\n"
+                     "error: error parsing filen.xml\n");
+    EXPECT_EQ(r.status, 1);
+    expect_no_markers();
+}
+
+TEST_F(Veltran, UnloadableFileIsReportedAndTheRunGoesOnWithStatusOne)
+{
+    write_file("a.xml", artists(el("artist", el("name", "A"))));
+    write_file("broken.xml", "<artists><artist>");
+    run_result r = run({"m.xml", "broken.xml", "a.xml"});
+    EXPECT_EQ(r.out, "error: error parsing filem.xml\nerror: error parsing filebroken.xml\n" +
+                         artist_line("", "A", "", ""));
+    EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(Veltran, UnknownRootWritesNothing)
+{
+    run_result r = convert(el("Artists", el("artist", el("name", "A") + el("creationDate", "9"))));
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.status, 0);
+    expect_no_markers();
+}
+
+// ---------------------------------------------------------------------------
+// Marker files and the timestamp tracking rule
+
+TEST_F(Veltran, NewestTimestampCarriesAcrossFilesAndKinds)
+{
+    write_file("e.xml", events(event("1", el("creationDate", "200 UTC"), "")));
+    write_file("l.xml", locations(el("location", el("name", "L") + el("creationDate", "100"))));
+    run({"e.xml", "l.xml"});
+    EXPECT_EQ(read_file("recent-events.txt"), "200 UTC\n");
+    EXPECT_EQ(read_file("recent-locations.txt"), "200 UTC\n");
+    EXPECT_EQ(read_file("recent-locations.xml"), "<locations recent=\"200 UTC\"/>\n");
+}
+
+TEST_F(Veltran, EqualNumbersKeepTheFirstTextMet)
+{
+    convert(artists(el("artist", el("name", "A") + el("creationDate", "042") + el("modificationDate", "42"))));
+    EXPECT_EQ(read_file("recent-artists.txt"), "042\n");
+    EXPECT_EQ(read_file("recent-artists.xml"), "<artists recent=\"042\"/>\n");
+}
+
+TEST_F(Veltran, NoMarkersWithoutATimestampAboveZero)
+{
+    // Sign and letter starts read as 0; a nameless artist's dates do not count.
+    std::string xml = artists(el("artist", el("name", "A") + el("creationDate", "v5") + el("modificationDate", "-7")) +
+                              el("artist", el("creationDate", "99")) +
+                              el("artist", el("name", "") + el("creationDate", "98")));
+    run_result r = convert(xml);
+    EXPECT_EQ(r.out, "VELTRAN||A|v5|-7|||||||||\n");
+    expect_no_markers();
+}
+
+TEST_F(Veltran, XmlMarkerEscapesQuotationMarksOnly)
+{
+    convert(artists(el("artist", el("name", "A") + el("creationDate", "7 \"x\" &amp; y"))));
+    EXPECT_EQ(read_file("recent-artists.txt"), "7 \"x\" &amp; y\n");
+    EXPECT_EQ(read_file("recent-artists.xml"), "<artists recent=\"7 &quot;x&quot; &amp; y\"/>\n");
+}
+
+TEST_F(Veltran, RecentKeepsTheFirst255Characters)
+{
+    for (std::size_t length : {254u, 255u, 256u}) {
+        std::string stamp = "1" + std::string(length - 1, 'z');
+        convert(artists(el("artist", el("name", "A") + el("creationDate", stamp))));
+        EXPECT_EQ(read_file("recent-artists.txt"), stamp.substr(0, 255) + "\n") << length;
+    }
+}
+
+TEST_F(Veltran, MarkerLinkIsReplacedNotFollowed)
+{
+    write_file("target.txt", "keep\n");
+    std::filesystem::create_symlink("target.txt", "recent-artists.txt");
+    convert(artists(el("artist", el("name", "A") + el("creationDate", "3"))));
+    EXPECT_EQ(read_file("target.txt"), "keep\n");
+    EXPECT_FALSE(std::filesystem::is_symlink("recent-artists.txt"));
+    EXPECT_EQ(read_file("recent-artists.txt"), "3\n");
+}
+
+TEST_F(Veltran, UnwritableDirectorySkipsMarkersSilently)
+{
+    write_file("in.xml", artists(el("artist", el("name", "A") + el("creationDate", "3"))));
+    std::string input = (dir_ / "in.xml").string();
+    // The superuser writes through permissions, so it runs in /proc instead.
+    std::filesystem::path cwd = geteuid() == 0 ? std::filesystem::path("/proc") : dir_;
+    std::filesystem::permissions(dir_, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    std::filesystem::current_path(cwd);
+    run_result r = run({input});
+    std::filesystem::current_path(dir_);
+    EXPECT_EQ(r.out, "VELTRAN||A|3||||||||||\n");
+    EXPECT_EQ(r.status, 0);
+    expect_no_markers();
+}
+
+// ---------------------------------------------------------------------------
+// Artists
+
+TEST_F(Veltran, ArtistWorkedExample)
+{
+    run_result r = convert("<?xml version=\"1.0\"?>\n<artists>\n  <artist>\n    <id>7</id>\n    <name>Ana</name>\n"
+                           "    <creationDate>100</creationDate>\n    <modificationDate>200</modificationDate>\n"
+                           "    <artistStyle><label>Rock</label></artistStyle>\n"
+                           "    <artistStyle><label>Pop</label></artistStyle>\n"
+                           "    <description>Two\nlines</description>\n  </artist>\n</artists>\n");
+    EXPECT_EQ(r.out, "VELTRAN|7|Ana|100|200|||||||Rock,Pop|Two lines|\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read_file("recent-artists.txt"), "200\n");
+}
+
+TEST_F(Veltran, StyleRunRules)
+{
+    std::string rock = el("artistStyle", el("label", "Rock"));
+    std::string xml = artists(
+        el("artist", el("name", "A") + rock + el("website", "w") + el("artistStyle", el("label", "Pop"))) +
+        el("artist", el("name", "B") + rock + el("ARTISTSTYLE", el("label", "Pop")) + el("artistStyle", "") +
+                         el("artistStyle", el("label", "Jazz|Funk"))) +
+        el("artist", el("name", "C") + el("ArtistStyle", el("label", "Pop"))));
+    EXPECT_EQ(convert(xml).out, "VELTRAN||A|||||w||||Rock||\n" + artist_line("", "B", "Rock,Pop,Jazz&brvbar;Funk", "") +
+                                    artist_line("", "C", "", ""));
+}
+
+TEST_F(Veltran, StyleJoinStopsBeforeTheFirstLabelThatDoesNotFit)
+{
+    auto style = [](std::size_t n, char c) { return el("artistStyle", el("label", words(n, c))); };
+    // 8000 + "," + 7998 is exactly 15999; the label after it does not fit, nor do later ones.
+    std::string xml = artists(el("artist", el("name", "A") + style(8000, 'a') + style(7998, 'b') + style(1, 'c')) +
+                              el("artist", el("name", "B") + style(15000, 'a') + style(2000, 'b') + style(10, 'c')) +
+                              el("artist", el("name", "C") + style(16000, 'a') + style(3, 'b')));
+    EXPECT_TRUE(same_text(convert(xml).out, artist_line("", "A", words(8000, 'a') + "," + words(7998, 'b'), "") +
+                                                artist_line("", "B", words(15000, 'a'), "") +
+                                                artist_line("", "C", "", "")));
+}
+
+TEST_F(Veltran, DescriptionStaysOnOneLine)
+{
+    std::string xml = artists(el("artist", el("name", "A") + el("description", "a\r\nb\tc|d &amp; e\n")) +
+                              el("artist", el("name", "B") + el("description", "")));
+    EXPECT_EQ(convert(xml).out, artist_line("", "A", "", "a b cd &amp; e ") + artist_line("", "B", "", ""));
+}
+
+TEST_F(Veltran, ListingStopsAtTheFirstChildOfAnotherName)
+{
+    std::string a = el("artist", el("name", "A"));
+    EXPECT_EQ(convert(artists(a + el("Artist", el("name", "X")) + a)).out, artist_line("", "A", "", ""));
+    EXPECT_EQ(convert(artists(el("count", "1") + a)).out, "");
+}
+
+TEST_F(Veltran, FieldsEscapeBarAndFoldLineFeedsButKeepTabs)
+{
+    std::string xml = artists(el("artist", el("id", "\n  7\n") + el("name", "a|b\tc") + el("website", "|")));
+    EXPECT_EQ(convert(xml).out, "VELTRAN|7 |a&brvbar;b\tc|||||&brvbar;||||||\n");
+}
+
+// ---------------------------------------------------------------------------
+// Locations
+
+TEST_F(Veltran, LocationWorkedExamples)
+{
+    std::string xml = locations(
+        el("location", el("id", "3") + el("name", "Hall") +
+                           el("contact", el("city", "Lyon") + el("phone1", "061") + el("phone2", "014"))) +
+        el("location", el("id", "4") + el("name", "Club")));
+    EXPECT_EQ(convert(xml).out, "VELTRAN|3|Hall|||||||||||||Lyon||014|061|0|0|\n"
+                                "VELTRAN|4|Club|||||||||||||||||\n");
+}
+
+TEST_F(Veltran, PhoneRuleAndCoordinates)
+{
+    auto place = [](const std::string &contact, const std::string &extra = "") {
+        return el("location", el("name", "P") + extra + el("contact", contact));
+    };
+    std::string xml = locations(place(el("phone1", "0611") + el("phone2", "0122")) +
+                                place(el("phone1", "0111") + el("phone2", "0122")) +
+                                place(el("phone1", "0611") + el("phone2", "0622")) + place(el("phone1", "06")) +
+                                place(el("phone1", "0") + el("lattitude", "45.7") + el("longitude", "4.8")) +
+                                place("<x/>", el("lattitude", "1") + el("longitude", "2")));
+    std::string head = "VELTRAN||P|" + std::string(14, '|');
+    EXPECT_EQ(convert(xml).out, head + "0122|0611|0|0|\n" + head + "0122||0|0|\n" + head + "|0622|0|0|\n" + head +
+                                    "|06|0|0|\n" + head + "0||45.7|4.8|\n" + head + "||0|0|\n");
+}
+
+// ---------------------------------------------------------------------------
+// Scheduled events
+
+TEST_F(Veltran, EventWorkedExample)
+{
+    std::string dates = el("eventScheduleDate", el("date", "d1") + el("startHour", "20") + el("endHour", "23")) +
+                        el("eventScheduleDate", el("date", "d2") + el("startHour", "21"));
+    std::string xml = events(event("17",
+                                   el("creationDate", "100") + el("artist", el("artistId", "5") + el("name", "Ana")) +
+                                       el("event", el("title", "Show") + el("picture", "p.jpg")),
+                                   dates));
+    run_result r = convert(xml);
+    EXPECT_EQ(r.out, "VELTRAN|17|100||5|Ana||||||Show|p.jpg|d1|20|23|\n"
+                     "VELTRAN|17:1|100||5|Ana||||||Show|p.jpg|d2|21||\n");
+    EXPECT_EQ(read_file("recent-events.xml"), "<events recent=\"100\"/>\n");
+}
+
+TEST_F(Veltran, DatesAreNumberedPerEventAndForeignChildrenPassedOver)
+{
+    std::string xml = events(event("1", "", date("a") + date("b") + date("c")) +
+                             event("2", "", date("d") + el("note", "x") + date("e")));
+    EXPECT_EQ(convert(xml).out, bare_event_line("1", "a") + bare_event_line("1:1", "b") + bare_event_line("1:2", "c") +
+                                    bare_event_line("2", "d") + bare_event_line("2:1", "e"));
+}
+
+TEST_F(Veltran, MissingGroupsKeepSixteenFields)
+{
+    std::string xml = events(
+        event("1", el("location", el("id", "3") + el("name", "Hall")) + el("event", el("title", "T")), date("d")) +
+        event("2", el("artist", "") + el("location", el("contact", el("city", "Lyon"))), date("d")));
+    EXPECT_EQ(convert(xml).out, "VELTRAN|1|||||3|Hall||||T||d|||\n"
+                                "VELTRAN|2||||||||Lyon||||d|||\n");
+}
+
+TEST_F(Veltran, EventsWithoutIdOrScheduleGiveNoLine)
+{
+    // Without id (or with an empty one) the dates do not count; without schedule they do.
+    std::string xml = events(el("eventDescription", el("creationDate", "9") + el("eventSchedule", date("a"))) +
+                             event("", el("creationDate", "8"), date("b")) +
+                             el("eventDescription", el("id", "3") + el("creationDate", "5")) +
+                             event("4", el("creationDate", "6"), ""));
+    EXPECT_EQ(convert(xml).out, "");
+    EXPECT_EQ(read_file("recent-events.txt"), "6\n");
+    EXPECT_EQ(convert(events(el("other", "") + event("1", "", date("a")))).out, "");
+}
+
+TEST_F(Veltran, TypeFilter)
+{
+    auto typed = [](const std::string &id, const std::string &type_element) {
+        return event(id, el("event", el("picture", "p") + type_element), date("d"));
+    };
+    std::string xml = events(typed("a", el("eventType", el("id", "1"))) + typed("b", el("eventType", el("id", "01"))) +
+                             typed("c", el("eventType", el("id", " 1"))) + typed("d", el("eventType", el("id", "2"))) +
+                             typed("e", "") + typed("f", el("eventType", el("label", "x"))) +
+                             typed("g", el("eventType", el("id", "4294967297"))) +
+                             typed("h", el("eventType", el("id", "+1x"))) + event("i", "", date("d")));
+    auto line = [](const std::string &id) { return "VELTRAN|" + id + "|" + std::string(10, '|') + "p|d|||\n"; };
+    EXPECT_EQ(convert(xml, {"--concert"}).out,
+              line("a") + line("b") + line("c") + line("h") + bare_event_line("i", "d"));
+    EXPECT_EQ(convert(xml, {"--clubbing"}).out, line("d") + bare_event_line("i", "d"));
+    std::string all = convert(xml).out;
+    EXPECT_EQ(all, convert(xml, {"--theatre", "--all"}).out);
+    EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 9);
+}
+
+TEST_F(Veltran, EventIdIsEscapedFoldedAndCutAt63)
+{
+    std::string id63(63, 'i');
+    std::string xml = events(event("a|b\nc", "", date("d")) + event(id63, "", date("d") + date("e")) +
+                             event(id63 + "j", "", date("d")));
+    EXPECT_EQ(convert(xml).out, bare_event_line("a&brvbar;b c", "d") + bare_event_line(id63, "d") +
+                                    bare_event_line(id63 + ":1", "e") + bare_event_line(id63, "d"));
+}
+
+TEST_F(Veltran, HugeCommonTextIsCutFieldByField)
+{
+    // The title takes what the other fields and the separators still due leave of the
+    // common text; an escape is never split, and the picture gets the one byte left.
+    std::string title = std::string(8176, 'x') + "|" + std::string(100, 'y');
+    std::string xml = events(event("1",
+                                   el("creationDate", "12") + el("location", el("name", "L")) +
+                                       el("event", el("title", title) + el("picture", "p.jpg")),
+                                   date("d")));
+    // 8191 bytes = 11 separators, "12", "L", 8176 bytes of title (no room for "&brvbar;") and "p".
+    std::string out = convert(xml).out;
+    EXPECT_TRUE(same_text(out, "VELTRAN|1|12|||||L||||" + std::string(8176, 'x') + "|p|d|||\n"));
+    EXPECT_EQ(std::count(out.begin(), out.end(), '|'), 16);
+}
+
+} // namespace
