@@ -91,7 +91,8 @@ void set_xml_echo(int v);
 // Prepares a context for a parse: the first text buffer (8192 bytes) when it has
 // none, strict from $XMLSTRICT, echo e, offset 0, all payload slots cleared and
 // payload stored in the first. Returns 0, or 27 when the first buffer cannot be had.
-// A context that already has text keeps its bytes (only offset is reset).
+// A context that already has a buffer keeps it and its capacity; its old text is
+// cleared, so the buffer reads as exactly what the next parse collects.
 int xml_reset(xml_application *xptr, int e, void *payload);
 // Makes room for n more bytes of text plus a terminating zero, growing the buffer by
 // as many 8192-byte steps as that needs. Returns 0, or 27 with the buffer unchanged.
@@ -119,7 +120,8 @@ std::size_t translate_string_with_string_startpos(const char *startpos, const ch
                                                   char *buffer, int buffersize,
                                                   const char *replace, const char *with);
 // Writes attribute through format (which takes it as its one argument) to h, with
-// every quotation mark written as "&quot;".
+// every quotation mark written as "&quot;". Writes nothing when an argument is null
+// or when the system allocator refuses the buffer a long value needs.
 void fprintf_xml_string_attribute(FILE *h, const char *format, const char *attribute);
 // value (a tracked block) with every "&quot;" turned into a quotation mark: value
 // itself when it holds none, otherwise a new secure block, value being released.
@@ -127,7 +129,8 @@ void fprintf_xml_string_attribute(FILE *h, const char *format, const char *attri
 char *unserialize_xml_string_attribute_value(char *value);
 
 // ---------------------------------------------------------------------------
-// Value readers: interpret the text collected in an application context
+// Value readers: interpret the text collected in an application context. A null
+// context or target is ignored.
 
 // Reads one, two or three unsigned decimal numbers separated by blanks; a missing
 // number reads as 0, and any other separator ends the reading. Overflow wraps.
@@ -146,9 +149,10 @@ void xml_get_text(xml_application *xptr, char **rptr);
 int xml_mnemonic(const char *sptr, const char *mptr);
 
 // ---------------------------------------------------------------------------
-// Value writers: simple XML elements on an output stream, nothing escaped
+// Value writers: simple XML elements on an output stream, nothing escaped. A null
+// stream gets nothing.
 
-// Writes the indentation for margin (one tab per level); returns 0.
+// Writes the indentation for margin (one tab per level, nothing below 1); returns 0.
 int indent(FILE *h, int margin);
 // One line feed.
 void xml_linefeed(FILE *h);
@@ -161,5 +165,6 @@ void xml_put_filename_string(FILE *h, const char *name, const char *value, int m
 // sptr with characters turned into entity names (the XML extent); no line feed.
 // Nothing when sptr is null or memory is exhausted. The HTML extent is in force after.
 void xml_put_cdata(FILE *h, const char *sptr);
-// <name>value</name> with value as an unsigned decimal number, on a line at margin.
+// <name>value</name> with value as an unsigned decimal number, on a line at margin;
+// nothing when name is null.
 void xml_put_word(FILE *h, const char *name, int value, int margin);
