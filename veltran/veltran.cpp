@@ -24,7 +24,8 @@
 // Settings of the run: set by the options as they are met, never reset between files.
 
 constexpr std::size_t recent_capacity = 256;
-constexpr std::size_t file_name_capacity = 256;
+constexpr std::size_t marker_name_capacity = 64;
+constexpr std::size_t temporary_name_capacity = 128; // a marker name, the process id and a counter
 
 int type = 0;    // event-type filter; 0 lets every event through
 int echo = 0;    // 1: print each loaded tree back as XML instead of converting it
@@ -559,7 +560,7 @@ struct file_closer {
 
 // Opens a new file beside name under a name of its own: created exclusively, so an
 // existing file or link of that name is never followed or reused.
-FILE *create_temporary(const char *name, char (&temporary)[file_name_capacity])
+FILE *create_temporary(const char (&name)[marker_name_capacity], char (&temporary)[temporary_name_capacity])
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::snprintf(temporary, sizeof temporary, ".%s.%ld.%d", name, long(getpid()), attempt);
@@ -581,8 +582,8 @@ FILE *create_temporary(const char *name, char (&temporary)[file_name_capacity])
 // Any failure (an unwritable directory, say) leaves the old marker and says nothing.
 void write_marker(const char *prefix, const char *ending)
 {
-    char name[file_name_capacity];
-    char temporary[file_name_capacity];
+    char name[marker_name_capacity];
+    char temporary[temporary_name_capacity];
     std::snprintf(name, sizeof name, "recent-%s.%s", prefix, ending);
     std::unique_ptr<FILE, file_closer> h{create_temporary(name, temporary)};
     if (!h) return;
