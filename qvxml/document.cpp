@@ -1,6 +1,7 @@
 #include "qvxml/document.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -230,9 +231,14 @@ char *unquoted_copy(const xml_atribut *aptr, bool secure)
 // ---------------------------------------------------------------------------
 // Indented output
 
-constexpr std::string_view tabs =
-    "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t"
-    "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
+// A long run, so that the indentation of a deep tree, which grows with the square of
+// its depth, costs few stream calls.
+constexpr std::size_t tab_run = 4096;
+constexpr std::array<char, tab_run> tabs = [] {
+    std::array<char, tab_run> t{};
+    t.fill('\t');
+    return t;
+}();
 
 void put_tabs(FILE *h, long n)
 {
