@@ -67,7 +67,8 @@ void go_back(xml_parser *p) { enter(p, p->nesting ? reader_state::content : read
 
 int append_char(xml_application *x, int c)
 {
-    if (int st = xml_check_buffer(x, 1); st != 0) return st;
+    if (x->offset + 1 >= x->buflen || !x->buffer)
+        if (int st = xml_check_buffer(x, 1); st != 0) return st;
     x->buffer[x->offset++] = static_cast<char>(c);
     x->buffer[x->offset] = '\0';
     return 0;
@@ -154,6 +155,7 @@ xml_parser *xml_open(const char *nptr, void *payload)
     p->handle = h;
     p->lines = p->length = p->column = p->ungotch = p->punctuation = 0;
     p->state = p->nesting = p->ended = 0;
+    p->inpos = p->inend = 0;
     p->echo = xml_echo_state;
     p->name = nullptr;
     p->work = nullptr;
@@ -176,8 +178,26 @@ xml_parser *xml_open(const char *nptr, void *payload)
     return p;
 }
 
-// The next character, 1 to 255, or 0 at the end of input. A zero byte ends the input
-// for good: every later call returns 0 without reading. Carriage returns are dropped.
+// Takes the next block of the file into the parser's input. False at the end of the
+// input, which then stays ended.
+bool refill(xml_parser *sptr)
+{
+    if (sptr->ended) return false;
+    const std::size_t n = std::fread(sptr->input, 1, sizeof sptr->input, sptr->handle);
+    sptr->inpos = 0;
+    sptr->inend = static_cast<int>(n);
+    if (n == 0) sptr->ended = 1;
+    return n != 0;
+}
+
+// A zero byte ends the input for good: nothing after it is ever delivered.
+void end_input(xml_parser *sptr)
+{
+    sptr->ended = 1;
+    sptr->inpos = sptr->inend = 0;
+}
+
+// The next character, 1 to 255, or 0 at the end of input. Carriage returns are dropped.
 inline int xml_getch(xml_parser *sptr)
 {
     if (sptr->ungotch) {
@@ -185,11 +205,11 @@ inline int xml_getch(xml_parser *sptr)
         sptr->ungotch = 0;
         return c;
     }
-    if (sptr->ended) return 0;
     for (;;) {
-        const int c = getc_unlocked(sptr->handle);
-        if (c == EOF || c == 0) {
-            sptr->ended = 1;
+        if (sptr->inpos == sptr->inend && !refill(sptr)) return 0;
+        const int c = sptr->input[sptr->inpos++];
+        if (c == 0) {
+            end_input(sptr);
             return 0;
         }
         if (c == '\r') continue;
@@ -206,18 +226,121 @@ inline int xml_getch(xml_parser *sptr)
 
 inline void xml_ungetch(xml_parser *sptr, int c) { sptr->ungotch = c; }
 
-// Skips white space (handing it to the white_space relay inside element content) and
-// returns the next other character, left pushed back; 0 at the end of input.
-int xml_remove_space(xml_parser *sptr)
+// Delivers the byte at the read position, which is known not to be a carriage
+// return or a zero byte: counts it and echoes it.
+inline void consume(xml_parser *sptr, int c)
+{
+    ++sptr->inpos;
+    if (c == '\n') {
+        ++sptr->lines;
+        sptr->column = 0;
+    } else {
+        ++sptr->column;
+    }
+    if (sptr->echo) putchar_unlocked(c);
+}
+
+// The next byte at the read position without delivering it, carriage returns
+// skipped; 0 at the end of input. Only valid with nothing pushed back.
+inline int peek_input(xml_parser *sptr)
 {
     for (;;) {
+        if (sptr->inpos == sptr->inend && !refill(sptr)) return 0;
+        const int c = sptr->input[sptr->inpos];
+        if (c == '\r') {
+            ++sptr->inpos;
+            continue;
+        }
+        if (c == 0) end_input(sptr);
+        return c;
+    }
+}
+
+// The reader looks one character past a token or a run of white space. With echo on
+// that character is echoed at that moment, as a character read and pushed back
+// would be, so that echoed input and printed events interleave as they were read.
+inline int look_ahead(xml_parser *sptr, int c)
+{
+    if (sptr->echo && c != 0) {
+        consume(sptr, c);
+        xml_ungetch(sptr, c);
+    }
+    return c;
+}
+
+// Skips white space (handing it to the white_space relay inside element content) and
+// returns the next other character, left unread; 0 at the end of input.
+int xml_remove_space(xml_parser *sptr)
+{
+    if (sptr->ungotch) {
         const int c = xml_getch(sptr);
-        if (c == 0) return 0;
         if (!is_space(c)) {
             xml_ungetch(sptr, c);
             return c;
         }
         if (state_of(sptr) == reader_state::content) (void)sptr->user->white_space(sptr->work, c);
+    }
+    const bool relay = state_of(sptr) == reader_state::content;
+    for (;;) {
+        const int c = peek_input(sptr);
+        if (c == 0 || !is_space(c)) return look_ahead(sptr, c);
+        consume(sptr, c);
+        if (relay) (void)sptr->user->white_space(sptr->work, c);
+    }
+}
+
+// Token characters that may be taken as a run straight from the input: letters,
+// digits, the code page 437 letters and "-.:_", plus the quotation marks where they
+// are ordinary (inside element content).
+constexpr std::array<bool, 256> plain_token = [] {
+    std::array<bool, 256> t{};
+    for (int c = 0; c < 256; ++c) t[c] = char_classes[c] == char_class::token;
+    return t;
+}();
+constexpr std::array<bool, 256> content_token = [] {
+    std::array<bool, 256> t = plain_token;
+    t['"'] = t['\''] = true;
+    return t;
+}();
+
+// Appends the run of token characters at the read position to the token, across
+// input blocks. Returns false when the run would pass the length limit; the
+// character that does not fit is consumed, as the limit demands.
+bool take_token_run(xml_parser *sptr, const std::array<bool, 256> &is_token)
+{
+    for (;;) {
+        const unsigned char *start = sptr->input + sptr->inpos;
+        const int room = xml_max_token - sptr->length;
+        // copy while scanning, stopping at the end of the block or of the room
+        const unsigned char *end = start + std::min(sptr->inend - sptr->inpos, room);
+        const unsigned char *q = start;
+        char *out = sptr->token + sptr->length;
+        while (q < end && is_token[*q]) *out++ = static_cast<char>(*q++);
+        const auto run = static_cast<int>(q - start);
+        if (sptr->echo) std::fwrite(start, 1, static_cast<std::size_t>(run), stdout);
+        sptr->length += run;
+        sptr->column += run;
+        sptr->inpos += run;
+        if (q < end) return true; // stopped at a character that is not part of the run
+        if (sptr->inpos < sptr->inend) { // out of room with the run going on
+            if (!is_token[sptr->input[sptr->inpos]]) return true;
+            (void)xml_getch(sptr);
+            return false;
+        }
+        if (!refill(sptr)) return true;
+    }
+}
+
+// The rest of a quoted token, after its opening mark: everything up to and including
+// the same mark, or to the end of the input. False when it passes the length limit.
+bool take_quoted(xml_parser *sptr, int quote)
+{
+    for (;;) {
+        const int c = xml_getch(sptr);
+        if (c == 0) return true;
+        if (sptr->length >= xml_max_token) return false;
+        sptr->token[sptr->length++] = static_cast<char>(c);
+        if (c == quote) return true;
     }
 }
 
@@ -227,23 +350,39 @@ int xml_remove_space(xml_parser *sptr)
 int xml_get_token(xml_parser *sptr)
 {
     sptr->length = 0;
-    int quote = 0;
     const bool quoting = state_of(sptr) != reader_state::content;
-    for (;;) {
-        const int c = xml_getch(sptr);
-        if (c == 0) break;
-        if (!quote) {
-            const char_class k = char_classes[static_cast<unsigned char>(c)];
-            if (k == char_class::quote) {
-                if (quoting && sptr->length == 0) quote = c;
-            } else if (k != char_class::token) {
-                xml_ungetch(sptr, c);
-                break;
-            }
-        }
-        if (sptr->length >= xml_max_token) return -1;
+    const auto &is_token = quoting ? plain_token : content_token;
+    if (sptr->ungotch) { // a pushed-back character comes first
+        const int c = sptr->ungotch;
+        const char_class k = char_classes[static_cast<unsigned char>(c)];
+        if (k != char_class::token && k != char_class::quote) return sptr->token[0] = '\0', 0;
+        sptr->ungotch = 0;
         sptr->token[sptr->length++] = static_cast<char>(c);
-        if (quote && c == quote && sptr->length > 1) break;
+        if (k == char_class::quote && quoting) {
+            if (!take_quoted(sptr, c)) return -1;
+            sptr->token[sptr->length] = '\0';
+            return sptr->length;
+        }
+    }
+    for (;;) {
+        if (!take_token_run(sptr, is_token)) return -1;
+        const int c = peek_input(sptr);
+        if (is_token[static_cast<unsigned char>(c)]) continue; // a dropped carriage return split the run
+        if (char_classes[static_cast<unsigned char>(c)] != char_class::quote) {
+            look_ahead(sptr, c);
+            break;
+        }
+        // a quotation mark that is not ordinary here
+        if (sptr->length >= xml_max_token) {
+            consume(sptr, c);
+            return -1;
+        }
+        consume(sptr, c);
+        sptr->token[sptr->length++] = static_cast<char>(c);
+        if (sptr->length == 1) { // it opens a quoted token
+            if (!take_quoted(sptr, c)) return -1;
+            break;
+        }
     }
     sptr->token[sptr->length] = '\0';
     return sptr->length;

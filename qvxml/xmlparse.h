@@ -16,6 +16,7 @@ struct xml_parser;
 constexpr int xml_max_token = 8191;        // longest token the reader accepts
 constexpr int xml_buffer_step = 8192;      // growth step of the application's text buffer
 constexpr int xml_payload_slots = 64;
+constexpr int xml_input_block = 65536;     // bytes the reader takes from its stream at a time
 
 // Per-parse application context, handed to every relay. Lives in secure memory and
 // belongs to the parser; it exists only during one xml_parse call.
@@ -68,6 +69,9 @@ struct xml_parser {
     int nesting;              // elements open
     int echo;                 // non-zero: every character read is copied to standard output
     int ended;                // non-zero once a zero byte or the end of input was met
+    int inpos;                // next unread byte of input
+    int inend;                // end of the bytes held in input
+    unsigned char input[xml_input_block]; // bytes read from handle, not yet delivered
 };
 
 // Parses the file nptr with the relays of fptr (required); aptr goes into the first
