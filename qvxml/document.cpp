@@ -32,6 +32,10 @@ struct build_state {
     std::size_t depth = 0;
     std::size_t capacity = 0;
     xml_element *open_top = nullptr; // the top-level element being built, until it closes
+    // A text append that ran out of memory. The reader does not stop for content
+    // relays, so the next tag event stops the parse instead: a tree that lost part
+    // of its text must not be handed back as if it were whole.
+    int lost_text = 0;
 };
 
 thread_local build_state *active_build = nullptr;
@@ -61,7 +65,7 @@ bool push_frame(build_state &b, xml_element *e)
 
 // Appends len bytes to the innermost open element's text, growing its block
 // geometrically. Returns 0 or 27 (the text is then left as it was).
-int append_text(build_state &b, const char *text, std::size_t len)
+int grow_text(build_state &b, const char *text, std::size_t len)
 {
     if (len == 0 || b.depth == 0) return 0;
     text_frame &f = b.frames[b.depth - 1];
@@ -82,6 +86,13 @@ int append_text(build_state &b, const char *text, std::size_t len)
     return 0;
 }
 
+int append_text(build_state &b, const char *text, std::size_t len)
+{
+    const int st = grow_text(b, text, len);
+    if (st != 0) b.lost_text = st;
+    return st;
+}
+
 // Closes the innermost frame, handing the element a block of exactly its text's size.
 void pop_frame(build_state &b)
 {
@@ -97,6 +108,7 @@ void pop_frame(build_state &b)
 int document_open_tag(xml_application *xptr, const char *token)
 {
     build_state &b = *active_build;
+    if (b.lost_text) return b.lost_text;
     xml_element *e = allocate_element();
     if (!e) return status_no_memory;
     e->name = allocate_string(token);
@@ -167,6 +179,7 @@ int document_token(xml_application *xptr, const char *token)
 int document_close_tag(xml_application *xptr)
 {
     build_state &b = *active_build;
+    if (b.lost_text) return b.lost_text;
     xml_element *e = current_element(xptr);
     if (!e) return status_no_element;
     pop_frame(b);
