@@ -36,6 +36,10 @@ struct build_state {
     // relays, so the next tag event stops the parse instead: a tree that lost part
     // of its text must not be handed back as if it were whole.
     int lost_text = 0;
+    // Set for document_stream_file: the children of top-level elements are handed
+    // to it as they close and released, so memory holds one of them at a time.
+    const document_stream *stream = nullptr;
+    int tops_closed = 0;
 };
 
 thread_local build_state *active_build = nullptr;
@@ -93,11 +97,12 @@ int append_text(build_state &b, const char *text, std::size_t len)
     return st;
 }
 
-// Closes the innermost frame, handing the element a block of exactly its text's size.
+// Closes the innermost frame, handing the element a block of exactly its text's size
+// (a streamed element is released right after its visit and keeps the roomy one).
 void pop_frame(build_state &b)
 {
     const text_frame f = b.frames[--b.depth];
-    if (!f.element->value || f.capacity == f.length + 1) return;
+    if (b.stream || !f.element->value || f.capacity == f.length + 1) return;
     auto *exact = static_cast<char *>(allocate(static_cast<int>(f.length + 1)));
     if (!exact) return; // the roomy block holds the same text
     std::memcpy(exact, f.element->value, f.length + 1);
@@ -118,8 +123,11 @@ int document_open_tag(xml_application *xptr, const char *token)
     }
     xml_element *parent = current_element(xptr);
     add_element(parent, e);
-    if (!parent) b.open_top = e;
     set_current(xptr, e);
+    if (!parent) {
+        b.open_top = e;
+        if (b.stream && b.stream->open_top) return b.stream->open_top(b.stream->context, e);
+    }
     return 0;
 }
 
@@ -176,6 +184,30 @@ int document_token(xml_application *xptr, const char *token)
     return append_text(*active_build, token, std::strlen(token));
 }
 
+// The end of an element in a streamed load: a child of a top-level element is
+// visited and released (it is its parent's last child, as it has just closed); a
+// top-level element is reported and released.
+int close_streamed(xml_application *xptr, build_state &b, xml_element *e)
+{
+    const document_stream &s = *b.stream;
+    xml_element *parent = e->parent;
+    set_current(xptr, parent);
+    int st = 0;
+    if (!parent) {
+        ++b.tops_closed;
+        b.open_top = nullptr;
+        if (s.close_top) st = s.close_top(s.context, e);
+        liberate_element(e);
+    } else if (!parent->parent) {
+        if (s.child) st = s.child(s.context, parent, e);
+        parent->last = e->previous;
+        if (e->previous) e->previous->next = nullptr;
+        else parent->first = nullptr;
+        liberate_element(e);
+    }
+    return st;
+}
+
 int document_close_tag(xml_application *xptr)
 {
     build_state &b = *active_build;
@@ -183,6 +215,7 @@ int document_close_tag(xml_application *xptr)
     xml_element *e = current_element(xptr);
     if (!e) return status_no_element;
     pop_frame(b);
+    if (b.stream) return close_streamed(xptr, b, e);
     if (!e->parent) {
         // only the last top-level element closed is handed back; an earlier one is
         // unreachable from now on
@@ -345,6 +378,29 @@ constexpr const char *xml_declaration = "<?xml version=\"1.0\" encoding=\"UTF8\"
 
 // ---------------------------------------------------------------------------
 // Loading and releasing
+
+int document_stream_file(const char *sptr, const document_stream *stream)
+{
+    if (!stream) return 0;
+    build_state state;
+    state.stream = stream;
+    build_state *outer = active_build;
+    active_build = &state;
+    xml_relay relays{.open_tag = document_open_tag,
+                     .atb_name = document_atb_name,
+                     .atb_value = document_atb_value,
+                     .white_space = document_white_space,
+                     .token = document_token,
+                     .punctuation = document_punctuation,
+                     .close_tag = document_close_tag,
+                     .failure = nullptr,
+                     .result = nullptr};
+    (void)xml_parse(sptr, &relays, nullptr);
+    active_build = outer;
+    liberate_element(state.open_top);
+    liberate(state.frames);
+    return state.tops_closed;
+}
 
 xml_element *document_parse_file(const char *sptr)
 {

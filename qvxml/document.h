@@ -15,6 +15,26 @@ xml_element *document_parse_file(const char *sptr);
 // Always returns null.
 xml_element *document_drop(xml_element *document);
 
+// Callbacks of a streamed load; any of them may be null. A non-zero result stops the
+// load. The elements passed are valid only during the call.
+struct document_stream {
+    void *context; // handed to every callback
+    // A top-level element has been opened; its name is known, nothing inside it yet.
+    int (*open_top)(void *context, const xml_element *top);
+    // A child of a top-level element has closed, complete with its subtree. It is
+    // released after the call, so the top-level element never holds more than one.
+    int (*child)(void *context, const xml_element *top, const xml_element *child);
+    // A top-level element has closed (its children already handed over).
+    int (*close_top)(void *context, const xml_element *top);
+};
+// Loads the file sptr as document_parse_file does, but hands over each child of a
+// top-level element as soon as it closes instead of keeping the tree, so memory holds
+// one such child at a time. Returns the number of top-level elements that closed:
+// with document_parse_file, the root is the last of them, and 0 means the file could
+// not be loaded. A failure stops the load where it occurs; what was reported before
+// stands, so a caller that needs all or nothing holds back its results until the end.
+int document_stream_file(const char *sptr, const document_stream *stream);
+
 // document itself when its name is token, else its first direct child of that name,
 // else null (also for a null document or token).
 xml_element *document_element(const xml_element *document, const char *token);

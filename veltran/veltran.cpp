@@ -36,12 +36,100 @@ char recent[recent_capacity] = {};   // the text of the timestamp that last rais
 std::uint64_t parse_artists(const xml_element *eptr);
 std::uint64_t parse_locations(const xml_element *eptr);
 std::uint64_t parse_events(const xml_element *eptr);
+void set_recent(std::uint64_t value, const char *prefix);
+int failure(const char *m, const char *n);
 
 namespace {
 
 // ---------------------------------------------------------------------------
+// Held output: the records of a file are kept back until the file is known to load,
+// since a file that fails prints only its error line. The first bytes are kept in
+// memory; past that they go to an unlinked temporary file, so memory stays flat
+// however large the file. Without a temporary file the memory simply grows.
+
+constexpr std::size_t hold_memory_limit = std::size_t(4) << 20;
+
+class held_output {
+public:
+    // Appends bytes; false when they could not be kept (no memory and no file).
+    bool put(std::string_view s)
+    {
+        if (!spill_ && !spill_failed_ && length_ + s.size() > hold_memory_limit)
+            spill_failed_ = !(spill_ = std::tmpfile());
+        if (!spill_) {
+            if (!reserve(length_ + s.size())) return false;
+            std::memcpy(memory_ + length_, s.data(), s.size());
+            length_ += s.size();
+            return true;
+        }
+        if (length_ < hold_memory_limit) { // fill the memory part first
+            const std::size_t n = std::min(s.size(), hold_memory_limit - length_);
+            if (!reserve(hold_memory_limit)) return false;
+            std::memcpy(memory_ + length_, s.data(), n);
+            length_ += n;
+            s.remove_prefix(n);
+        }
+        if (std::fwrite(s.data(), 1, s.size(), spill_) != s.size()) return false;
+        length_ += s.size();
+        return true;
+    }
+    std::size_t size() const { return length_; }
+    // Copies the bytes [from, to) to standard output.
+    void emit(std::size_t from, std::size_t to)
+    {
+        const std::size_t in_memory = spill_ ? std::min(length_, hold_memory_limit) : length_;
+        if (from < in_memory) {
+            const std::size_t end = std::min(to, in_memory);
+            std::fwrite(memory_ + from, 1, end - from, stdout);
+            from = end;
+        }
+        if (from >= to) return;
+        std::fflush(spill_);
+        if (std::fseek(spill_, long(from - in_memory), SEEK_SET) != 0) return;
+        char block[1 << 16];
+        for (std::size_t left = to - from; left > 0;) {
+            const std::size_t n = std::fread(block, 1, std::min(left, sizeof block), spill_);
+            if (n == 0) break;
+            std::fwrite(block, 1, n, stdout);
+            left -= n;
+        }
+        std::fseek(spill_, 0, SEEK_END);
+    }
+    // Forgets everything held; the temporary file is closed, which removes it.
+    void clear()
+    {
+        memory_ = static_cast<char *>(liberate(memory_));
+        capacity_ = length_ = 0;
+        if (spill_) std::fclose(spill_);
+        spill_ = nullptr;
+        spill_failed_ = false;
+    }
+
+private:
+    bool reserve(std::size_t needed)
+    {
+        if (needed <= capacity_) return true;
+        std::size_t grown = std::max({needed, capacity_ * 2, std::size_t(1) << 16});
+        if (grown > std::size_t(INT32_MAX)) grown = needed;
+        if (grown > std::size_t(INT32_MAX)) return false;
+        auto *bigger = static_cast<char *>(allocate(int(grown)));
+        if (!bigger) return false;
+        if (length_) std::memcpy(bigger, memory_, std::min(length_, capacity_));
+        liberate(memory_);
+        memory_ = bigger;
+        capacity_ = grown;
+        return true;
+    }
+    char *memory_ = nullptr;
+    std::size_t capacity_ = 0, length_ = 0;
+    FILE *spill_ = nullptr;
+    bool spill_failed_ = false;
+};
+
+// ---------------------------------------------------------------------------
 // Output: every byte of the records goes through one large buffer that is handed to
-// stdio in big blocks, so a long conversion does not pay for a lock per byte.
+// stdio (or to the held output) in big blocks, so a long conversion does not pay
+// for a lock per byte.
 
 class output_buffer {
 public:
@@ -62,17 +150,34 @@ public:
         if (length_ == data_.size()) flush();
         data_[length_++] = c;
     }
-    // Hands what is buffered to stdio. Called before anything else writes to stdout
-    // (the library's tree printer) so that the two stay in order.
+    // Hands what is buffered to stdio, or to the held output while one is set.
+    // Called before anything else writes to stdout (the library's tree printer) so
+    // that the two stay in order.
     void flush()
     {
-        if (length_ != 0) std::fwrite(data_.data(), 1, length_, stdout);
+        if (length_ != 0) {
+            if (!hold_)
+                std::fwrite(data_.data(), 1, length_, stdout);
+            else if (!hold_->put({data_.data(), length_}))
+                lost_ = true;
+        }
         length_ = 0;
     }
+    // Sends what follows to held (or, with null, to standard output again).
+    void hold(held_output *held)
+    {
+        flush();
+        hold_ = held;
+        lost_ = false;
+    }
+    // True when held output could not be kept since the last hold().
+    bool lost() const { return lost_; }
 
 private:
     std::array<char, 1 << 17> data_;
     std::size_t length_ = 0;
+    held_output *hold_ = nullptr;
+    bool lost_ = false;
 };
 
 output_buffer output;
@@ -277,18 +382,6 @@ void heading(std::string_view title)
     output.put('\n');
 }
 
-// The walk all three listings share: nameless children are passed over, and the
-// first child of another name ends the listing.
-template <typename Visit>
-void for_each_item(const xml_element *root, std::string_view item, Visit visit)
-{
-    for (const xml_element *e = root->first; e; e = e->next) {
-        if (!e->name) continue;
-        if (item != e->name) return;
-        visit(e);
-    }
-}
-
 bool has_text(const xml_element *e) { return e && e->value; }
 
 // ---------------------------------------------------------------------------
@@ -340,7 +433,9 @@ void put_description(field_sink &out, const xml_element *artist)
     out.put("\n");
 }
 
-void put_artist(const xml_element *artist, std::array<char, style_capacity> &styles)
+std::array<char, style_capacity> style_store;
+
+void put_artist(const xml_element *artist)
 {
     const xml_element *name = document_element(artist, "name");
     if (!has_text(name)) return;
@@ -351,7 +446,7 @@ void put_artist(const xml_element *artist, std::array<char, style_capacity> &sty
     put_timestamp(out, artist, "creationDate");
     put_timestamp(out, artist, "modificationDate");
     put_children(out, artist, artist_links);
-    string_field(join_styles(artist, styles).data(), 1);
+    string_field(join_styles(artist, style_store).data(), 1);
     put_description(out, artist);
 }
 
@@ -537,17 +632,57 @@ constexpr std::array<option_row, 13> options = {{
     {"--all", &type, 0},
 }};
 
+// One listing: the root element it converts, the name of its items, its verbose
+// heading, how one item is written, and the prefix of its marker files.
 struct listing_row {
     const char *root;
-    std::uint64_t (*listing)(const xml_element *);
+    std::string_view item;
+    std::string_view title;
+    void (*put_item)(const xml_element *);
     const char *prefix;
 };
 
 constexpr std::array<listing_row, 3> listings = {{
-    {"artists", parse_artists, "artists"},
-    {"locations", parse_locations, "locations"},
-    {"scheduledEvents", parse_events, "events"},
+    {"artists", "artist", "Artists", put_artist, "artists"},
+    {"locations", "location", "Locations", put_location, "locations"},
+    {"scheduledEvents", "eventDescription", "Events", put_event, "events"},
 }};
+
+const listing_row *listing_for(const char *root)
+{
+    for (const listing_row &row : listings)
+        if (root && std::strcmp(root, row.root) == 0) return &row;
+    return nullptr;
+}
+
+// The walk all listings share, over a loaded tree or over children handed in as they
+// are read: the heading comes first, nameless children are passed over, and the
+// first child of another name ends the listing.
+class item_walk {
+public:
+    explicit item_walk(const listing_row &row) : row_{&row} { heading(row.title); }
+    // Writes the item; false once the listing has ended.
+    bool visit(const xml_element *child)
+    {
+        if (stopped_) return false;
+        if (!child->name) return true;
+        if (row_->item != child->name) return !(stopped_ = true);
+        row_->put_item(child);
+        return true;
+    }
+
+private:
+    const listing_row *row_;
+    bool stopped_ = false;
+};
+
+std::uint64_t run_listing(const listing_row &row, const xml_element *root)
+{
+    item_walk walk{row};
+    for (const xml_element *e = root->first; e && walk.visit(e); e = e->next) {
+    }
+    return since;
+}
 
 struct tree_owner {
     void operator()(xml_element *e) const noexcept { document_drop(e); }
@@ -599,29 +734,112 @@ void write_marker(const char *prefix, const char *ending)
     if (!written || std::rename(temporary, name) != 0) unlink(temporary);
 }
 
+// ---------------------------------------------------------------------------
+// Converting a file as it is read. Each item is written as soon as it closes and is
+// then released, so memory does not grow with the file. The records are held back
+// until the load is known to succeed, and the root is the last top-level element
+// closed: when a later top-level element closes, what an earlier one wrote and the
+// timestamps it raised are set aside; when the load fails, all of it is.
+
+held_output held;
+
+struct run_state { // the run's newest timestamp, as the listings leave it
+    std::uint64_t number;
+    std::array<char, recent_capacity> text;
+    static run_state now()
+    {
+        run_state r{since, {}};
+        std::memcpy(r.text.data(), recent, recent_capacity);
+        return r;
+    }
+    void restore() const
+    {
+        since = number;
+        std::memcpy(recent, text.data(), recent_capacity);
+    }
+};
+
+struct file_conversion {
+    run_state before = run_state::now(); // as the file began
+    const listing_row *row = nullptr;    // listing of the top-level element being read
+    item_walk *walk = nullptr;
+    alignas(item_walk) unsigned char walk_store[sizeof(item_walk)];
+    std::size_t segment_start = 0;       // where that element's records begin in held
+    // the last top-level element closed, which is the root if the load ends here
+    bool have_root = false;
+    const listing_row *root_row = nullptr;
+    std::size_t root_from = 0, root_to = 0;
+    run_state root_state{};
+};
+
+int open_top(void *context, const xml_element *top)
+{
+    auto &c = *static_cast<file_conversion *>(context);
+    c.before.restore(); // an earlier top-level element's timestamps are not this one's
+    output.flush();
+    c.segment_start = held.size();
+    c.row = listing_for(top->name);
+    c.walk = c.row ? new (c.walk_store) item_walk{*c.row} : nullptr;
+    return 0;
+}
+
+int take_child(void *context, const xml_element *, const xml_element *child)
+{
+    auto &c = *static_cast<file_conversion *>(context);
+    if (c.walk) c.walk->visit(child);
+    return 0;
+}
+
+int close_top(void *context, const xml_element *)
+{
+    auto &c = *static_cast<file_conversion *>(context);
+    output.flush();
+    c.have_root = true;
+    c.root_row = c.row;
+    c.root_from = c.segment_start;
+    c.root_to = held.size();
+    c.root_state = run_state::now();
+    return 0;
+}
+
+int convert_file(const char *sptr)
+{
+    file_conversion c;
+    const document_stream stream{.context = &c, .open_top = open_top, .child = take_child, .close_top = close_top};
+    output.hold(&held);
+    const int closed = document_stream_file(sptr, &stream);
+    output.flush();
+    const bool lost = output.lost();
+    output.hold(nullptr);
+    if (closed == 0 || !c.have_root || lost) {
+        held.clear();
+        c.before.restore();
+        return failure("error parsing file", sptr);
+    }
+    held.emit(c.root_from, c.root_to);
+    held.clear();
+    c.root_state.restore();
+    if (c.root_row) set_recent(since, c.root_row->prefix);
+    return 0;
+}
+
+// Echo mode prints the whole tree back, so it loads the tree first.
+int show_file(const char *sptr)
+{
+    owned_tree root{document_parse_file(sptr)};
+    if (!root) return failure("error parsing file", sptr);
+    output.flush();
+    document_show_element(root.get(), 0);
+    return 0;
+}
+
 } // namespace
 
-std::uint64_t parse_artists(const xml_element *eptr)
-{
-    heading("Artists");
-    std::array<char, style_capacity> styles;
-    for_each_item(eptr, "artist", [&](const xml_element *artist) { put_artist(artist, styles); });
-    return since;
-}
+std::uint64_t parse_artists(const xml_element *eptr) { return run_listing(listings[0], eptr); }
 
-std::uint64_t parse_locations(const xml_element *eptr)
-{
-    heading("Locations");
-    for_each_item(eptr, "location", put_location);
-    return since;
-}
+std::uint64_t parse_locations(const xml_element *eptr) { return run_listing(listings[1], eptr); }
 
-std::uint64_t parse_events(const xml_element *eptr)
-{
-    heading("Events");
-    for_each_item(eptr, "eventDescription", put_event);
-    return since;
-}
+std::uint64_t parse_events(const xml_element *eptr) { return run_listing(listings[2], eptr); }
 
 // Writes both marker files of a kind, unless no timestamp above 0 was seen yet.
 void set_recent(std::uint64_t value, const char *prefix)
@@ -682,21 +900,8 @@ int parse_option(const char *sptr)
 
 int parse_file(const char *sptr)
 {
-    owned_tree root{document_parse_file(sptr)};
-    if (!root) return failure("error parsing file", sptr);
-    if (echo) {
-        output.flush();
-        document_show_element(root.get(), 0);
-        return 0;
-    }
-    if (!root->name) return 0;
-    for (const listing_row &row : listings) {
-        if (std::strcmp(root->name, row.root) == 0) {
-            set_recent(row.listing(root.get()), row.prefix);
-            break;
-        }
-    }
-    return 0;
+    if (echo) return show_file(sptr);
+    return convert_file(sptr);
 }
 
 // Arguments are taken strictly in order, so an option affects only the files named

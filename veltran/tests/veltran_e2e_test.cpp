@@ -445,3 +445,56 @@ TEST_F(Veltran, HugeCommonTextIsCutFieldByField)
 }
 
 } // namespace
+
+// The converter writes records as items close but holds them back until the file is
+// known to load; the root is the last top-level element closed.
+
+TEST_F(Veltran, OnlyTheLastClosedTopLevelElementIsConverted)
+{
+    const std::string xml = "<artists><artist><name>A</name><creationDate>500</creationDate></artist></artists>"
+                            "<locations><location><name>L</name><creationDate>100</creationDate></location>"
+                            "</locations>";
+    const run_result r = convert(xml, {"-v"});
+    EXPECT_EQ(r.out, "Locations\nVELTRAN||L|100" + std::string(16, '|') + "\n");
+    EXPECT_EQ(r.status, 0);
+    // the artist's newer timestamp belonged to a top-level element that is not the root
+    EXPECT_EQ(read_file("recent-locations.txt"), "100\n");
+    EXPECT_FALSE(exists("recent-artists.txt"));
+}
+
+TEST_F(Veltran, FailureAfterTheRootClosedKeepsTheRoot)
+{
+    const run_result r = convert("<artists><artist><name>A</name><creationDate>7</creationDate></artist></artists>"
+                                 "<locations><location><name>L</name><creationDate>900</creationDate></location><>");
+    EXPECT_EQ(r.out, "VELTRAN||A|7" + std::string(10, '|') + "\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read_file("recent-artists.txt"), "7\n");
+}
+
+TEST_F(Veltran, FailureBeforeTheRootClosesPrintsOnlyTheErrorLine)
+{
+    write_file("bad.xml", "<artists><artist><name>A</name><creationDate>900</creationDate></artist><artist>");
+    write_file("good.xml", "<artists><artist><name>B</name><creationDate>5</creationDate></artist></artists>");
+    const run_result r = run({"bad.xml", "good.xml"});
+    EXPECT_EQ(r.out, "error: error parsing filebad.xml\nVELTRAN||B|5" + std::string(10, '|') + "\n");
+    EXPECT_EQ(r.status, 1);
+    // the failed file's timestamp 900 never counted
+    EXPECT_EQ(read_file("recent-artists.txt"), "5\n");
+}
+
+TEST_F(Veltran, OutputLargerThanMemoryHoldIsKeptWhole)
+{
+    std::string xml = "<locations>", expected;
+    const std::string pad(200, 'x');
+    for (int i = 0; i < 30000; ++i) {
+        const std::string id = std::to_string(i);
+        xml += "<location><id>" + id + "</id><name>" + pad + "</name></location>\n";
+        expected += "VELTRAN|" + id + "|" + pad + std::string(17, '|') + "\n";
+    }
+    const run_result whole = convert(xml + "</locations>");
+    ASSERT_GT(expected.size(), std::size_t(4) << 20);
+    EXPECT_TRUE(whole.out == expected) << "output differs, " << whole.out.size() << " bytes";
+    const run_result cut = convert(xml); // the root never closes
+    EXPECT_EQ(cut.out, "error: error parsing filein.xml\n");
+    EXPECT_EQ(cut.status, 1);
+}
