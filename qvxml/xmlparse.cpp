@@ -281,11 +281,37 @@ int xml_remove_space(xml_parser *sptr)
         if (state_of(sptr) == reader_state::content) (void)sptr->user->white_space(sptr->work, c);
     }
     const bool relay = state_of(sptr) == reader_state::content;
+    if (sptr->echo) { // one character at a time, each echoed as it is read
+        for (;;) {
+            const int c = peek_input(sptr);
+            if (c == 0 || !is_space(c)) return look_ahead(sptr, c);
+            consume(sptr, c);
+            if (relay) (void)sptr->user->white_space(sptr->work, c);
+        }
+    }
     for (;;) {
-        const int c = peek_input(sptr);
-        if (c == 0 || !is_space(c)) return look_ahead(sptr, c);
-        consume(sptr, c);
-        if (relay) (void)sptr->user->white_space(sptr->work, c);
+        const unsigned char *p = sptr->input + sptr->inpos;
+        const unsigned char *end = sptr->input + sptr->inend;
+        for (; p < end; ++p) {
+            const int c = *p;
+            if (c == ' ' || c == '\t') {
+                ++sptr->column;
+            } else if (c == '\n') {
+                ++sptr->lines;
+                sptr->column = 0;
+            } else if (c == '\r') {
+                continue;
+            } else {
+                break;
+            }
+            if (relay) {
+                sptr->inpos = static_cast<int>(p + 1 - sptr->input); // the relay sees a consistent parser
+                (void)sptr->user->white_space(sptr->work, c);
+            }
+        }
+        sptr->inpos = static_cast<int>(p - sptr->input);
+        if (p < end) return peek_input(sptr);
+        if (!refill(sptr)) return 0;
     }
 }
 
