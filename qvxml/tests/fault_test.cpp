@@ -1,0 +1,219 @@
+// Fault injection: this binary is linked with -Wl,--wrap=malloc, so every call of the
+// system allocator made by the library (linked in statically) passes through
+// __wrap_malloc below, which can refuse the N-th call, or every call from the N-th
+// on. Each test sweeps N over a whole operation and checks what the caller sees
+// when memory runs out at that point: a complete result or a clean failure, with
+// every tracked block released.
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "test_support.h"
+
+extern "C" void *__real_malloc(std::size_t n);
+
+namespace {
+
+long malloc_calls = 0;
+long fail_at = 0;       // the call to refuse; 0 refuses none
+bool fail_onward = false; // refuse every call from fail_at on, not only that one
+
+// Counts the system allocator's calls from here on and makes the at-th refuse.
+void arm(long at, bool onward)
+{
+    malloc_calls = 0;
+    fail_at = at;
+    fail_onward = onward;
+}
+
+void disarm() { fail_at = 0; }
+
+} // namespace
+
+extern "C" void *__wrap_malloc(std::size_t n)
+{
+    ++malloc_calls;
+    if (fail_at != 0 && (malloc_calls == fail_at || (fail_onward && malloc_calls > fail_at))) return nullptr;
+    return __real_malloc(n);
+}
+
+namespace {
+
+// Attributes with quotation marks and &quot;, text with an entity, nesting, an empty
+// element and text after a child: every allocation site of the builder.
+const char *small_document = "<?xml version=\"1.0\"?>\n"
+                             "<doc kind=\"a &quot;b&quot; c\" n='1'>\n"
+                             "  <item id=\"7\" flag=x>text &amp; more</item>\n"
+                             "  <group><inner a=\"&quot;\">deep <b>er</b></inner><empty/></group>\n"
+                             "  tail words\n"
+                             "</doc>\n";
+
+struct tree_owner {
+    void operator()(xml_element *e) const { document_drop(e); }
+};
+using owned_tree = std::unique_ptr<xml_element, tree_owner>;
+
+class FaultInjection : public InTempDir {
+protected:
+    void TearDown() override
+    {
+        disarm();
+        InTempDir::TearDown();
+    }
+    // The allocator's counters now, to compare after one swept run.
+    struct counters {
+        unsigned long a = 0, l = 0;
+        unsigned long long t = 0;
+    };
+    static counters now()
+    {
+        counters c;
+        get_allocate_statistics(&c.a, &c.l, &c.t);
+        return c;
+    }
+    static void expect_balanced(const counters &before, long n)
+    {
+        counters after = now();
+        EXPECT_EQ(after.a - before.a, after.l - before.l) << "blocks left behind, failing call " << n;
+        EXPECT_EQ(after.t, before.t) << "bytes left behind, failing call " << n;
+    }
+};
+
+// Loads, writes and releases the file; the written text, or "" when nothing loaded.
+std::string load_and_write(const char *name)
+{
+    owned_tree tree{document_parse_file(name)};
+    if (!tree) return "";
+    EXPECT_EQ(document_serialise_file(tree.get(), "out.xml"), 0);
+    std::ifstream in("out.xml", std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+TEST_F(FaultInjection, WrapperSeesEveryTrackedAllocation)
+{
+    // Guards the sweeps below: if the library's allocations bypassed the wrapper
+    // (say, through a calloc the compiler made up), they would test nothing.
+    write_file("in.xml", small_document);
+    counters before = now();
+    arm(0, false);
+    std::string whole = load_and_write("in.xml");
+    ASSERT_FALSE(whole.empty());
+    EXPECT_EQ(static_cast<unsigned long>(malloc_calls), now().a - before.a);
+}
+
+TEST_F(FaultInjection, LoadGivesTheWholeTreeOrNothing)
+{
+    write_file("in.xml", small_document);
+    arm(0, false);
+    const std::string whole = load_and_write("in.xml");
+    const long calls = malloc_calls;
+    ASSERT_GT(calls, 20);
+    ASSERT_NE(whole.find("deep"), std::string::npos);
+
+    for (bool onward : {false, true}) {
+        int nothing = 0;
+        for (long n = 1; n <= calls + 1; ++n) {
+            counters before = now();
+            arm(n, onward);
+            std::string got = load_and_write("in.xml");
+            disarm();
+            if (got.empty())
+                ++nothing;
+            else
+                EXPECT_EQ(got, whole) << "a partial tree came back, failing call " << n << (onward ? " on" : "");
+            expect_balanced(before, n);
+        }
+        EXPECT_GT(nothing, 0) << "no refusal was noticed" << (onward ? " (onward)" : "");
+    }
+}
+
+// The reader with the default content relays collects the element text of a file
+// large enough to make its buffer grow; the tag relays, which allocate nothing,
+// take what was collected.
+std::string collected;
+int taken = 0;
+
+void take_collected(xml_application *x)
+{
+    collected.append(x->buffer + taken, static_cast<std::size_t>(x->offset - taken));
+    taken = x->offset;
+}
+int collect_at_open(xml_application *x, const char *)
+{
+    take_collected(x);
+    return 0;
+}
+int collect_at_close(xml_application *x)
+{
+    take_collected(x);
+    return 0;
+}
+
+bool is_subsequence(const std::string &part, const std::string &whole)
+{
+    std::size_t at = 0;
+    for (char c : part) {
+        at = whole.find(c, at);
+        if (at == std::string::npos) return false;
+        ++at;
+    }
+    return true;
+}
+
+int parse_collecting(const char *name)
+{
+    collected.clear();
+    taken = 0;
+    xml_relay relays{.open_tag = collect_at_open, .atb_name = nullptr, .atb_value = nullptr,
+                     .white_space = nullptr, .token = nullptr, .punctuation = nullptr,
+                     .close_tag = collect_at_close, .failure = nullptr, .result = nullptr};
+    return xml_parse(name, &relays, nullptr);
+}
+
+TEST_F(FaultInjection, ReaderFailsToOpenOrLosesOnlyThePieceItCouldNotKeep)
+{
+    std::string text;
+    for (int i = 0; text.size() < 20000; ++i) text += "word" + std::to_string(i) + (i % 7 ? " " : ",\n");
+    write_file("in.xml", "<doc a=\"1\">" + text + "<inner b='2'>x &amp; y</inner>" + text + "</doc>");
+    arm(0, false);
+    ASSERT_EQ(parse_collecting("in.xml"), status_ok);
+    const std::string whole = collected;
+    const long calls = malloc_calls;
+    ASSERT_GE(calls, 5 + 4) << "the parser and at least four growth steps";
+
+    for (bool onward : {false, true}) {
+        for (long n = 1; n <= calls + 1; ++n) {
+            counters before = now();
+            arm(n, onward);
+            int st = parse_collecting("in.xml");
+            disarm();
+            if (st == status_cannot_open) {
+                EXPECT_EQ(collected, "") << n;
+            } else {
+                ASSERT_EQ(st, status_ok) << n;
+                if (onward) {
+                    // once growth stops, only pieces that still fit the buffer get in
+                    EXPECT_TRUE(is_subsequence(collected, whole)) << n;
+                } else {
+                    // the whole text with the one piece that could not be kept cut out
+                    std::size_t head = std::size_t(
+                        std::mismatch(collected.begin(), collected.end(), whole.begin()).first - collected.begin());
+                    std::size_t tail = std::size_t(
+                        std::mismatch(collected.rbegin(), collected.rend(), whole.rbegin()).first - collected.rbegin());
+                    EXPECT_GE(head + tail, collected.size()) << "more than one piece lost, call " << n;
+                    if (n <= calls) {
+                        EXPECT_LT(collected.size(), whole.size()) << n;
+                        EXPECT_LE(whole.size() - collected.size(), std::size_t(xml_max_token)) << n;
+                    }
+                }
+            }
+            expect_balanced(before, n);
+        }
+    }
+}
+
+} // namespace
