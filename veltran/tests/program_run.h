@@ -1,0 +1,108 @@
+#pragma once
+// Runs a built program for the converter's robustness tests: standard output is
+// read through a pipe (counted, and kept whole or only its end), standard error goes
+// to a file, and the child's own peak memory comes back with its exit status.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+struct program_run {
+    std::string out;           // standard output, or only its last keep bytes
+    std::uintmax_t out_size;   // bytes written to standard output in all
+    std::string err;           // standard error
+    int status;                // exit status, or 128 + the signal that ended it
+    long peak_kib;             // the child's peak resident memory
+};
+
+// Runs exe with args in the working directory; env entries ("NAME=value") are added
+// to the environment. stdin reads from /dev/null.
+inline program_run run_program(const std::string &exe, std::vector<std::string> args,
+                               const std::vector<std::string> &env = {},
+                               std::size_t keep = std::string::npos)
+{
+    args.insert(args.begin(), exe);
+    std::vector<char *> argv;
+    for (std::string &a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> environment(env);
+    for (char **e = environ; *e; ++e) environment.emplace_back(*e);
+    std::vector<char *> envp;
+    for (std::string &e : environment) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    const std::string err_path = (std::filesystem::temp_directory_path() /
+                                  ("program-run-err-" + std::to_string(getpid()))).string();
+    int fds[2];
+    EXPECT_EQ(pipe(fds), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    posix_spawn_file_actions_addclose(&actions, fds[1]);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    EXPECT_EQ(spawned, 0) << exe;
+
+    program_run r{"", 0, "", -1, 0};
+    std::vector<char> chunk(1 << 16);
+    for (ssize_t n; (n = read(fds[0], chunk.data(), chunk.size())) > 0;) {
+        r.out.append(chunk.data(), std::size_t(n));
+        r.out_size += std::uintmax_t(n);
+        if (keep != std::string::npos && r.out.size() > 2 * keep + chunk.size())
+            r.out.erase(0, r.out.size() - keep);
+    }
+    if (keep != std::string::npos && r.out.size() > keep) r.out.erase(0, r.out.size() - keep);
+    close(fds[0]);
+    int wstatus = 0;
+    rusage usage{};
+    if (spawned == 0) wait4(pid, &wstatus, 0, &usage);
+    r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    r.peak_kib = usage.ru_maxrss;
+    std::ifstream in(err_path, std::ios::binary);
+    r.err.assign(std::istreambuf_iterator<char>(in), {});
+    std::filesystem::remove(err_path);
+    return r;
+}
+
+// A fresh working directory for each test, removed afterwards.
+class InProgramDir : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        old_ = std::filesystem::current_path();
+        char tmpl[] = "/tmp/veltran-robust-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        std::filesystem::current_path(dir_);
+    }
+    void TearDown() override
+    {
+        std::filesystem::current_path(old_);
+        std::filesystem::remove_all(dir_);
+    }
+    static void write_file(const std::string &name, const std::string &bytes)
+    {
+        std::ofstream(name, std::ios::binary) << bytes;
+    }
+    static std::string read_file(const std::string &name)
+    {
+        std::ifstream in(name, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    std::filesystem::path old_, dir_;
+};
