@@ -69,68 +69,78 @@ export_file() { # kind amount -> path of the cached file
     printf '%s\n' "$f"
 }
 
-# Runs the converter RUNS times on a file (options first) with its output thrown
-# away. Prints: size in MB, median seconds, largest peak RSS in MB, the exit status
-# of the last run. Wall time is read around each run; the peak RSS comes from
-# /usr/bin/time -v.
-time_file() { # file [options...]
-    local file=$1 i t0 t1 kb status rss_kb=0 times=()
-    shift
+# Runs the converter COUNT times on a file (options after it) with its output thrown
+# away. Prints: size in MB, median wall seconds, median CPU seconds (user + system),
+# largest peak RSS in MB, the exit status of the last run. The times come from the
+# shell's own clock (millisecond resolution), the peak RSS from /usr/bin/time -v.
+# CPU time is the steadier figure when other work shares the machine.
+time_file() { # count file [options...]
+    local count=$1 file=$2 i kb status rss_kb=0 TIMEFORMAT='%3R %3U %3S'
+    shift 2
     cat "$file" >/dev/null # from the page cache from now on
-    for ((i = 0; i < runs; i++)); do
-        t0=$(date +%s.%N)
+    : >"$bench_dir/clock.txt"
+    for ((i = 0; i < count; i++)); do
         status=0
-        (cd "$bench_dir/cwd" && /usr/bin/time -v -o "$bench_dir/time.txt" "$veltran" "$@" "$file" >/dev/null) ||
-            status=$?
-        t1=$(date +%s.%N)
-        times+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f", b - a }')")
+        { time (cd "$bench_dir/cwd" &&
+            /usr/bin/time -v -o "$bench_dir/time.txt" "$veltran" "$@" "$file" >/dev/null 2>"$bench_dir/stderr.txt"); } \
+            2>>"$bench_dir/clock.txt" || status=$?
         kb=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$bench_dir/time.txt")
         if [ "${kb:-0}" -gt "$rss_kb" ]; then rss_kb=$kb; fi
     done
-    printf '%s\n' "${times[@]}" | sort -g | awk -v bytes="$(stat -c %s "$file")" -v kb="$rss_kb" -v st="$status" '
-        { t[NR] = $1 }
-        END { printf "%.1f %.4f %.1f %d\n", bytes / 1048576, t[int((NR + 1) / 2)], kb / 1024, st }'
+    awk -v bytes="$(stat -c %s "$file")" -v kb="$rss_kb" -v st="$status" '
+        function median(v, n,   i, j, t) { # insertion sort: a handful of values
+            for (i = 2; i <= n; i++) for (j = i; j > 1 && v[j - 1] > v[j]; j--) { t = v[j]; v[j] = v[j - 1]; v[j - 1] = t }
+            return v[int((n + 1) / 2)]
+        }
+        { wall[NR] = $1; cpu[NR] = $2 + $3 }
+        END { printf "%.1f %.4f %.4f %.1f %d\n", bytes / 1048576, median(wall, NR), median(cpu, NR), kb / 1024, st }
+    ' "$bench_dir/clock.txt"
 }
 
 load() { uptime | sed 's/.*load average: /load average: /'; }
 
 one_size() {
     echo "veltran on generated exports of $size MB, median of $runs runs, $(load)"
-    printf '%-18s %9s %9s %9s %12s\n' kind "size MB" seconds "MB/s" "peak RSS MB"
-    local kind options file mb s rss st
+    printf '%-18s %8s %8s %8s %8s %12s\n' kind "size MB" seconds "MB/s" "CPU s" "peak RSS MB"
+    local kind options file mb wall cpu rss st
     for kind in artists locations events events--concert; do
         options=()
         file=$(export_file "${kind%%--*}" "$size")
         [ "$kind" = events--concert ] && options=(--concert)
-        read -r mb s rss st < <(time_file "$file" "${options[@]}")
-        awk -v k="${kind/--/ --}" -v mb="$mb" -v s="$s" -v rss="$rss" -v st="$st" 'BEGIN {
-            printf "%-18s %9.1f %9.3f %9.1f %12.1f%s\n", k, mb, s, (s > 0 ? mb / s : 0), rss,
+        read -r mb wall cpu rss st < <(time_file "$runs" "$file" "${options[@]}")
+        awk -v k="${kind/--/ --}" -v mb="$mb" -v s="$wall" -v cpu="$cpu" -v rss="$rss" -v st="$st" 'BEGIN {
+            printf "%-18s %8.1f %8.3f %8.1f %8.3f %12.1f%s\n", k, mb, s, (s > 0 ? mb / s : 0), cpu, rss,
                    (st != 0 ? "   exit " st : "") }'
     done
-    echo "($(load))"
+    echo "(seconds: wall clock; CPU s: user + system; $(load))"
 }
 
-# One line of the scaling table: the same shape at a small and a large amount.
-# Time per MB may grow by 20% at most; for a regular export (memory rule 1) peak
-# memory may grow by 4 MB at most. The long text and the deep file are one huge item
-# each, whose memory grows with it by nature: only their time is judged.
+# One line of the scaling table: the same shape at a small and a large amount, the
+# small one run five times as often, since a run of a few milliseconds is easily
+# disturbed by other work on the machine. Judged on CPU time per MB, which other
+# work disturbs less than wall time: it may grow by 20% at most. For a regular
+# export (memory rule 1) peak memory may grow by 4 MB at most; the long text and the
+# deep file are one huge item each, whose memory grows with it by nature.
 scale_row() { # label memory-rule small-file large-file
     local a b
-    a=$(time_file "$3")
-    b=$(time_file "$4")
+    a=$(time_file $((5 * runs)) "$3")
+    b=$(time_file "$runs" "$4")
     awk -v label="$1" -v memory_rule="$2" -v a="$a" -v b="$b" 'BEGIN {
         split(a, x, " "); split(b, y, " ")
-        px = 1000 * x[2] / x[1]; py = 1000 * y[2] / y[1]; ratio = py / px; grow = y[3] - x[3]
+        wx = 1000 * x[2] / x[1]; wy = 1000 * y[2] / y[1]; cx = 1000 * x[3] / x[1]; cy = 1000 * y[3] / y[1]
+        ratio = cx > 0 ? cy / cx : 0; grow = y[4] - x[4]
         verdict = ratio > 1.2 ? "TIME/MB GROWS" : (memory_rule && grow > 4 ? "MEMORY GROWS" : "ok")
-        if (x[4] != 0 || y[4] != 0) verdict = verdict " (exit " x[4] "/" y[4] ")"
-        printf "%-16s %8.1f %8.2f %7.1f | %8.1f %8.2f %7.1f | %6.2f %+7.1f  %s\n",
-               label, x[1], px, x[3], y[1], py, y[3], ratio, grow, verdict }'
+        if (x[5] != 0 || y[5] != 0) verdict = verdict " (exit " x[5] "/" y[5] ")"
+        printf "%-10s %6.1f %7.2f %7.2f %6.1f | %6.1f %7.2f %7.2f %6.1f | %5.2f %5.2f %+7.1f  %s\n",
+               label, x[1], wx, cx, x[4], y[1], wy, cy, y[4], wy / wx, ratio, grow, verdict }'
 }
 
 scaling() {
-    echo "Time per MB from $small MB to $large MB, median of $runs runs, $(load)"
-    printf '%-16s %8s %8s %7s | %8s %8s %7s | %6s %7s\n' \
-        "" MB ms/MB "RSS MB" MB ms/MB "RSS MB" ratio "RSS +MB"
+    echo "Time per MB from $small MB to $large MB, median of $((5 * runs)) and $runs runs, $(load)"
+    printf '%-10s %6s %7s %7s %6s | %6s %7s %7s %6s | %5s %5s %7s\n' \
+        "" MB "wall/MB" "CPU/MB" RSS MB "wall/MB" "CPU/MB" RSS wall CPU "RSS"
+    printf '%-10s %6s %7s %7s %6s | %6s %7s %7s %6s | %5s %5s %7s\n' \
+        "" "" ms ms MB "" ms ms MB ratio ratio "+MB"
     local kind
     for kind in artists locations events; do
         scale_row "$kind" 1 "$(export_file "$kind" "$small")" "$(export_file "$kind" "$large")"
@@ -142,8 +152,8 @@ scaling() {
     scale_row "wide" 1 "$(export_file wide 100000)" "$(export_file wide 1000000)"
     echo "(long text: one description of 2 and 20 MB; deep: 100,000 and 1,000,000 nested"
     echo " elements in one artist; wide: an artists root with 100,000 and 1,000,000 children)"
-    echo "(ratio: ms/MB of the larger over the smaller, ok up to 1.20; RSS +MB: growth of peak"
-    echo " memory, ok up to 4 MB except for the long text and the deep file)"
+    echo "(ratios: the larger over the smaller; the CPU ratio is judged, ok up to 1.20; RSS +MB:"
+    echo " growth of peak memory, ok up to 4 MB except for the long text and the deep file)"
     echo "($(load))"
 }
 
