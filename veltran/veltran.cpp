@@ -335,11 +335,6 @@ char *clean_string(const char *sptr)
 
 namespace {
 
-struct tracked_text_owner {
-    void operator()(char *p) const noexcept { liberate(p); }
-};
-using tracked_text = std::unique_ptr<char, tracked_text_owner>;
-
 // The tracking rule: a strictly larger leading number takes over since and recent,
 // so among equal maxima the first text met stays. recent keeps the first 255 bytes.
 void track_timestamp(const xml_element *stamp)
@@ -416,12 +411,12 @@ std::string_view join_styles(const xml_element *artist, std::array<char, style_c
 }
 
 // The description keeps the record on one line by its own rule: line feeds and tabs
-// become blanks, carriage returns and "|" are dropped.
+// become blanks, carriage returns and "|" are dropped. It is written straight from
+// the element's text, so running out of memory can never empty it.
 void put_description(field_sink &out, const xml_element *artist)
 {
     const xml_element *description = document_element(artist, "description");
-    tracked_text copy{has_text(description) ? macro_string(description->value) : nullptr};
-    for (const char *p = copy.get(); p && *p;) {
+    for (const char *p = has_text(description) ? description->value : ""; *p;) {
         std::size_t run = std::strcspn(p, "\n\t\r|");
         out.put({p, run});
         p += run;
