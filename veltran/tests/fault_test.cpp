@@ -63,6 +63,10 @@ protected:
         outcome o{run_program(VELTRAN_FAULTY_EXE, {"--concert", "in.xml"}, {"VELTRAN_FAIL_MALLOC_AT=" + plan}), "-", "-"};
         if (std::filesystem::exists("recent-" + prefix_ + ".txt")) o.txt = read_file("recent-" + prefix_ + ".txt");
         if (std::filesystem::exists("recent-" + prefix_ + ".xml")) o.xml = read_file("recent-" + prefix_ + ".xml");
+        // a marker that could not be finished leaves no temporary file behind
+        for (const auto &entry : std::filesystem::directory_iterator("."))
+            EXPECT_TRUE(entry.path().filename() == "in.xml" || entry.path().filename().string().rfind("recent-", 0) == 0)
+                << entry.path() << ", plan " << plan;
         return o;
     }
     // The calls made by the run, read from the wrapper's report; checks that every

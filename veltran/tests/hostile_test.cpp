@@ -389,6 +389,35 @@ TEST_F(Hostile, EventIdentifierAndCommonTextPastTheirStores)
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2);
 }
 
+TEST_F(Hostile, MarkersAreReplacedWholeWhateverStandsInTheirPlace)
+{
+    // A link to a file outside, a read-only marker and a directory in a marker's
+    // place: the first two are replaced, never written through; the directory stays
+    // and only that marker is skipped. No temporary file is left in any case.
+    std::filesystem::create_directory("outside");
+    write_file("outside/target", "keep\n");
+    std::filesystem::create_symlink("outside/target", "recent-artists.xml");
+    write_file("recent-artists.txt", "old\n");
+    std::filesystem::permissions("recent-artists.txt", std::filesystem::perms::owner_read);
+    std::filesystem::create_directory("recent-locations.txt");
+    const std::string artist = "<artists>" + el("artist", el("name", "A") + el("creationDate", "3")) + "</artists>";
+    program_run r = convert(artist);
+    EXPECT_EQ(r.out, "VELTRAN||A|3|" + std::string(9, '|') + "\n");
+    EXPECT_EQ(read_file("outside/target"), "keep\n");
+    EXPECT_FALSE(std::filesystem::is_symlink("recent-artists.xml"));
+    EXPECT_EQ(read_file("recent-artists.xml"), "<artists recent=\"3\"/>\n");
+    EXPECT_EQ(read_file("recent-artists.txt"), "3\n");
+    program_run l = convert("<locations>" + el("location", el("name", "L") + el("creationDate", "4")) + "</locations>");
+    EXPECT_EQ(l.status, 0);
+    EXPECT_TRUE(std::filesystem::is_directory("recent-locations.txt"));
+    EXPECT_EQ(read_file("recent-locations.xml"), "<locations recent=\"4\"/>\n");
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(".")) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"in.xml", "outside", "recent-artists.txt", "recent-artists.xml",
+                                               "recent-locations.txt", "recent-locations.xml"}));
+}
+
 // ---------------------------------------------------------------------------
 // Memory
 
