@@ -724,7 +724,10 @@ void write_marker(const char *prefix, const char *ending)
     } else {
         std::fprintf(h.get(), "%s\n", recent);
     }
-    bool written = !std::ferror(h.get());
+    // a marker line is never empty: nothing written means the writer gave up (the
+    // attribute writer says nothing when it cannot grow its buffer), and the old
+    // marker must then stay
+    bool written = !std::ferror(h.get()) && std::ftell(h.get()) > 0;
     written = std::fclose(h.release()) == 0 && written;
     if (!written || std::rename(temporary, name) != 0) unlink(temporary);
 }
