@@ -496,16 +496,13 @@ void write_indented(FILE *h, const xml_element *eptr, int level)
 
 constexpr const char *xml_declaration = "<?xml version=\"1.0\" encoding=\"UTF8\"?>\n";
 
-} // namespace
-
 // ---------------------------------------------------------------------------
 // Loading and releasing
 
-int document_stream_file(const char *sptr, const document_stream *stream)
+// Parses sptr with the builder's relays, state being this thread's build state for
+// the duration. Returns the root the parse recorded (null for a streamed load).
+xml_element *run_builder(const char *sptr, build_state &state)
 {
-    if (!stream) return 0;
-    build_state state;
-    state.stream = stream;
     build_state *outer = active_build;
     active_build = &state;
     xml_relay relays{.open_tag = document_open_tag,
@@ -519,6 +516,17 @@ int document_stream_file(const char *sptr, const document_stream *stream)
                      .result = nullptr};
     (void)xml_parse(sptr, &relays, nullptr);
     active_build = outer;
+    return relays.result;
+}
+
+} // namespace
+
+int document_stream_file(const char *sptr, const document_stream *stream)
+{
+    if (!stream) return 0;
+    build_state state;
+    state.stream = stream;
+    (void)run_builder(sptr, state);
     if (state.open_top) { // the load ended inside a top-level element
         release_item(state, state.open_top);
         liberate_element(state.open_top);
@@ -531,23 +539,11 @@ int document_stream_file(const char *sptr, const document_stream *stream)
 xml_element *document_parse_file(const char *sptr)
 {
     build_state state;
-    build_state *outer = active_build;
-    active_build = &state;
-    xml_relay relays{.open_tag = document_open_tag,
-                     .atb_name = document_atb_name,
-                     .atb_value = document_atb_value,
-                     .white_space = document_white_space,
-                     .token = document_token,
-                     .punctuation = document_punctuation,
-                     .close_tag = document_close_tag,
-                     .failure = nullptr,
-                     .result = nullptr};
-    (void)xml_parse(sptr, &relays, nullptr);
-    active_build = outer;
+    xml_element *root = run_builder(sptr, state);
     // a top-level element still open when the parse ended is unreachable
-    if (state.open_top && state.open_top != relays.result) liberate_element(state.open_top);
+    if (state.open_top && state.open_top != root) liberate_element(state.open_top);
     liberate(state.frames);
-    return relays.result;
+    return root;
 }
 
 xml_element *document_drop(xml_element *document) { return liberate_element(document); }

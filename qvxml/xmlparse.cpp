@@ -197,33 +197,6 @@ void end_input(xml_parser *sptr)
     sptr->inpos = sptr->inend = 0;
 }
 
-// The next character, 1 to 255, or 0 at the end of input. Carriage returns are dropped.
-inline int xml_getch(xml_parser *sptr)
-{
-    if (sptr->ungotch) {
-        const int c = sptr->ungotch;
-        sptr->ungotch = 0;
-        return c;
-    }
-    for (;;) {
-        if (sptr->inpos == sptr->inend && !refill(sptr)) return 0;
-        const int c = sptr->input[sptr->inpos++];
-        if (c == 0) {
-            end_input(sptr);
-            return 0;
-        }
-        if (c == '\r') continue;
-        if (c == '\n') {
-            ++sptr->lines;
-            sptr->column = 0;
-        } else {
-            ++sptr->column;
-        }
-        if (sptr->echo) putchar_unlocked(c);
-        return c;
-    }
-}
-
 inline void xml_ungetch(xml_parser *sptr, int c) { sptr->ungotch = c; }
 
 // Delivers the byte at the read position, which is known not to be a carriage
@@ -254,6 +227,19 @@ inline int peek_input(xml_parser *sptr)
         if (c == 0) end_input(sptr);
         return c;
     }
+}
+
+// The next character, 1 to 255, or 0 at the end of input. Carriage returns are dropped.
+inline int xml_getch(xml_parser *sptr)
+{
+    if (sptr->ungotch) {
+        const int c = sptr->ungotch;
+        sptr->ungotch = 0;
+        return c;
+    }
+    const int c = peek_input(sptr);
+    if (c != 0) consume(sptr, c);
+    return c;
 }
 
 // The reader looks one character past a token or a run of white space. With echo on
