@@ -53,11 +53,6 @@ const char *small_document = "<?xml version=\"1.0\"?>\n"
                              "  tail words\n"
                              "</doc>\n";
 
-struct tree_owner {
-    void operator()(xml_element *e) const { document_drop(e); }
-};
-using owned_tree = std::unique_ptr<xml_element, tree_owner>;
-
 class FaultInjection : public InTempDir {
 protected:
     void TearDown() override

@@ -25,18 +25,6 @@ std::string substituted(const std::string &input, const std::string &replace, co
     return out + input.substr(pos);
 }
 
-std::string written(const std::function<void(FILE *)> &write)
-{
-    char *data = nullptr;
-    std::size_t size = 0;
-    FILE *h = open_memstream(&data, &size);
-    write(h);
-    std::fclose(h);
-    std::string text(data, size);
-    std::free(data);
-    return text;
-}
-
 std::string repeated(const std::string &s, int n)
 {
     std::string out;

@@ -1,30 +1,43 @@
 #pragma once
 // Shared fixtures for the library tests: an allocator balance check, a temporary
-// working directory, file helpers and a relay table that records a parse as a trace.
+// working directory, owners for trees and texts, and captured output.
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "qvxml/element.h"
 #include "qvxml/xmlparse.h"
 
+// The allocator's counters: blocks allocated, blocks released, bytes in use.
+struct alloc_counts {
+    unsigned long a = 0, l = 0;
+    unsigned long long t = 0;
+};
+inline alloc_counts counts_now()
+{
+    alloc_counts c;
+    get_allocate_statistics(&c.a, &c.l, &c.t);
+    return c;
+}
+
 // Each test leaves the allocator as it found it.
 class TrackedTest : public ::testing::Test {
 protected:
-    void SetUp() override { get_allocate_statistics(&a0_, &l0_, &t0_); }
+    void SetUp() override { start_ = counts_now(); }
     void TearDown() override
     {
-        unsigned long a, l;
-        unsigned long long t;
-        get_allocate_statistics(&a, &l, &t);
-        EXPECT_EQ(a - a0_, l - l0_) << "blocks allocated but never released";
-        EXPECT_EQ(t, t0_) << "bytes still in use";
+        const alloc_counts end = counts_now();
+        EXPECT_EQ(end.a - start_.a, end.l - start_.l) << "blocks allocated but never released";
+        EXPECT_EQ(end.t, start_.t) << "bytes still in use";
     }
-    unsigned long a0_ = 0, l0_ = 0;
-    unsigned long long t0_ = 0;
+    alloc_counts start_;
 };
 
 // Runs each test in a fresh temporary directory that is removed afterwards.
@@ -47,8 +60,7 @@ protected:
     }
     static void write_file(const std::string &name, const std::string &bytes)
     {
-        std::ofstream out(name, std::ios::binary);
-        out << bytes;
+        std::ofstream(name, std::ios::binary) << bytes;
     }
     static std::string read_file(const std::string &name)
     {
@@ -57,6 +69,17 @@ protected:
     }
     std::filesystem::path old_, dir_;
 };
+
+struct tree_owner {
+    void operator()(xml_element *e) const { document_drop(e); }
+};
+using owned_tree = std::unique_ptr<xml_element, tree_owner>;
+struct text_owner {
+    void operator()(char *s) const { liberate(s); }
+};
+using owned_text = std::unique_ptr<char, text_owner>;
+
+inline const mem_header *header_of(const void *p) { return static_cast<const mem_header *>(p) - 1; }
 
 // Captures everything written to standard output between construction and take().
 class stdout_capture {
@@ -68,3 +91,16 @@ public:
         return ::testing::internal::GetCapturedStdout();
     }
 };
+
+// What write puts on a stream.
+inline std::string written(const std::function<void(FILE *)> &write)
+{
+    char *data = nullptr;
+    std::size_t size = 0;
+    FILE *h = open_memstream(&data, &size);
+    write(h);
+    std::fclose(h);
+    std::string text(data, size);
+    std::free(data);
+    return text;
+}

@@ -74,18 +74,6 @@ std::string read_back(const std::string &name, int *status)
     return rec.lines;
 }
 
-std::string written(const std::function<void(FILE *)> &write)
-{
-    char *data = nullptr;
-    std::size_t size = 0;
-    FILE *h = open_memstream(&data, &size);
-    write(h);
-    std::fclose(h);
-    std::string text(data, size);
-    std::free(data);
-    return text;
-}
-
 } // namespace
 
 class ValueReaders : public InTempDir {
