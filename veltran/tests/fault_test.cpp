@@ -15,8 +15,6 @@
 
 namespace {
 
-std::string el(const std::string &name, const std::string &text) { return "<" + name + ">" + text + "</" + name + ">"; }
-
 // One small export of each kind that reaches every field writer, the style join, the
 // description, the groups and their missing runs, the phone rule and both markers;
 // the artists' newest timestamp is full of quotation marks, so writing the XML

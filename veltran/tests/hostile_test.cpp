@@ -28,8 +28,6 @@ constexpr std::size_t million = 1000000;
 constexpr std::size_t echo_depth = 100000;
 #endif
 
-std::string el(const std::string &name, const std::string &text) { return "<" + name + ">" + text + "</" + name + ">"; }
-
 // n elements named a, each inside the one before.
 std::string nested(std::size_t n)
 {
@@ -38,11 +36,6 @@ std::string nested(std::size_t n)
     for (std::size_t i = 0; i < n; ++i) s += "<a>";
     for (std::size_t i = 0; i < n; ++i) s += "</a>";
     return s;
-}
-
-std::string artist_line(const std::string &name, const std::string &styles = "", const std::string &description = "")
-{
-    return "VELTRAN||" + name + "|" + std::string(8, '|') + styles + "|" + description + "|\n";
 }
 
 const std::string error_line = "error: error parsing filein.xml\n";

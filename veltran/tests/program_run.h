@@ -1,7 +1,8 @@
 #pragma once
-// Runs a built program for the converter's robustness tests: standard output is
-// read through a pipe (counted, and kept whole or only its end), standard error goes
-// to a file, and the child's own peak memory comes back with its exit status.
+// Shared by the converter's tests: runs a built program (standard output read
+// through a pipe, counted, and kept whole or only its end; standard error to a file;
+// the child's own peak memory with its exit status), a fresh working directory per
+// test, and builders of input elements and of artist lines.
 
 #include <gtest/gtest.h>
 
@@ -85,7 +86,7 @@ protected:
     void SetUp() override
     {
         old_ = std::filesystem::current_path();
-        char tmpl[] = "/tmp/veltran-robust-XXXXXX";
+        char tmpl[] = "/tmp/veltran-test-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir_ = tmpl;
         std::filesystem::current_path(dir_);
@@ -93,6 +94,7 @@ protected:
     void TearDown() override
     {
         std::filesystem::current_path(old_);
+        std::filesystem::permissions(dir_, std::filesystem::perms::owner_all); // a test may have locked it
         std::filesystem::remove_all(dir_);
     }
     static void write_file(const std::string &name, const std::string &bytes)
@@ -106,3 +108,14 @@ protected:
     }
     std::filesystem::path old_, dir_;
 };
+
+inline std::string el(const std::string &name, const std::string &text)
+{
+    return "<" + name + ">" + text + "</" + name + ">";
+}
+// The line of an artist that has only a name, styles and a description.
+inline std::string artist_line(const std::string &name, const std::string &styles = "",
+                               const std::string &description = "")
+{
+    return "VELTRAN||" + name + "|" + std::string(8, '|') + styles + "|" + description + "|\n";
+}
