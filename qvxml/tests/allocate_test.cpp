@@ -11,30 +11,17 @@
 
 namespace {
 
-struct statistics {
-    unsigned long a = 0, l = 0;
-    unsigned long long t = 0;
-};
-
-statistics read_statistics()
-{
-    statistics s;
-    get_allocate_statistics(&s.a, &s.l, &s.t);
-    return s;
-}
-
 std::string decimal_address(const void *p)
 {
     return std::to_string(static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(p)));
 }
 
-// Switches the memory trace on for one scope, whatever the test's outcome.
+// Switch the memory trace and the allocation report on for one scope, whatever the
+// test's outcome.
 struct memory_trace_on {
     memory_trace_on() { set_memory_trace(1); }
     ~memory_trace_on() { set_memory_trace(0); }
 };
-
-// Switches the allocation report on for one scope.
 struct allocation_report_on {
     allocation_report_on() { allocation_trace(1); }
     ~allocation_report_on() { allocation_trace(0); }
@@ -51,383 +38,195 @@ std::vector<std::string> split(const std::string &text, char sep)
 } // namespace
 
 // ---------------------------------------------------------------------------
-// Blocks
+// Blocks and counters
 
 class AllocatorBlocks : public TrackedTest {};
 
-TEST_F(AllocatorBlocks, BothKindsComeZeroFilled)
+TEST_F(AllocatorBlocks, BothKindsComeZeroFilledAlignedAndCounted)
 {
-    auto *p = static_cast<unsigned char *>(allocate(64));
-    auto *s = static_cast<unsigned char *>(allocate_secure(32));
-    ASSERT_NE(p, nullptr);
-    ASSERT_NE(s, nullptr);
-    for (int i = 0; i < 64; ++i) EXPECT_EQ(p[i], 0) << "byte " << i;
-    for (int i = 0; i < 32; ++i) EXPECT_EQ(s[i], 0) << "byte " << i;
-    EXPECT_EQ(liberate(p), nullptr);
-    EXPECT_EQ(liberate_secure(s), nullptr);
-}
-
-TEST_F(AllocatorBlocks, EitherReleaseNameTakesEitherKind)
-{
-    const statistics before = read_statistics();
-    EXPECT_EQ(liberate_secure(allocate(8)), nullptr);
-    EXPECT_EQ(liberate(allocate_secure(8)), nullptr);
-    const statistics after = read_statistics();
-    EXPECT_EQ(after.a - before.a, 2u);
-    EXPECT_EQ(after.l - before.l, 2u);
-}
-
-TEST_F(AllocatorBlocks, DataIsAlignedForAnyObject)
-{
-    std::vector<void *> blocks;
+    const alloc_counts before = counts_now();
+    std::vector<unsigned char *> blocks;
+    unsigned long long bytes = 0;
     for (int n : {0, 1, 3, 7, 24, 100}) {
-        blocks.push_back(allocate(n));
-        blocks.push_back(allocate_secure(n));
+        for (void *p : {allocate(n), allocate_secure(n)}) {
+            ASSERT_NE(p, nullptr);
+            blocks.push_back(static_cast<unsigned char *>(p));
+            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % alignof(std::max_align_t), 0u);
+            for (int i = 0; i < n; ++i) EXPECT_EQ(blocks.back()[i], 0) << "byte " << i << " of " << n;
+        }
+        EXPECT_EQ(header_of(blocks.back())->secure, 1);
+        EXPECT_EQ(header_of(blocks[blocks.size() - 2])->secure, 0);
+        bytes += 2 * static_cast<unsigned>(n);
     }
-    for (void *p : blocks) {
-        ASSERT_NE(p, nullptr);
-        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % alignof(std::max_align_t), 0u);
-    }
-    for (void *p : blocks) liberate(p);
-}
-
-TEST_F(AllocatorBlocks, ZeroSizeGivesABlockAndCountsOneRelease)
-{
-    const statistics before = read_statistics();
-    void *p = allocate(0);
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(read_statistics().a - before.a, 1u);
-    EXPECT_EQ(liberate(p), nullptr);
-    const statistics after = read_statistics();
-    EXPECT_EQ(after.l - before.l, 1u);
+    const alloc_counts held = counts_now();
+    EXPECT_EQ(held.a - before.a, 12u);
+    EXPECT_EQ(held.t - before.t, bytes); // requested sizes, not headers
+    // either release name takes either kind
+    for (std::size_t i = 0; i < blocks.size(); ++i)
+        EXPECT_EQ(i % 2 ? liberate(blocks[i]) : liberate_secure(blocks[i]), nullptr);
+    const alloc_counts after = counts_now();
+    EXPECT_EQ(after.l - held.l, 12u);
     EXPECT_EQ(after.t, before.t);
 }
 
-TEST_F(AllocatorBlocks, NegativeSizeGivesNullAndCountsNothing)
+TEST_F(AllocatorBlocks, NegativeSizesAndNullReleasesChangeNothing)
 {
-    const statistics before = read_statistics();
+    const alloc_counts before = counts_now();
     EXPECT_EQ(allocate(-1), nullptr);
     EXPECT_EQ(allocate_secure(-8), nullptr);
-    const statistics after = read_statistics();
-    EXPECT_EQ(after.a, before.a);
-    EXPECT_EQ(after.l, before.l);
-    EXPECT_EQ(after.t, before.t);
-}
-
-TEST_F(AllocatorBlocks, ReleasingNullChangesNothing)
-{
-    const statistics before = read_statistics();
     EXPECT_EQ(liberate(nullptr), nullptr);
     EXPECT_EQ(liberate_secure(nullptr), nullptr);
-    const statistics after = read_statistics();
+    const alloc_counts after = counts_now();
     EXPECT_EQ(after.a, before.a);
     EXPECT_EQ(after.l, before.l);
     EXPECT_EQ(after.t, before.t);
 }
 
-// ---------------------------------------------------------------------------
-// Statistics. Resetting the counters would upset TrackedTest's before/after
-// comparison, so this case stands on a plain test.
-
-class AllocatorStatistics : public ::testing::Test {};
-
-TEST_F(AllocatorStatistics, ResetThenTwoAllocationsAndTheirReleases)
+// Resetting the counters would upset TrackedTest's before/after comparison, so this
+// case stands on a plain test.
+TEST(AllocatorStatistics, ResetThenTwoAllocationsAndTheirReleases)
 {
     reset_allocate_statistics();
     void *p = allocate(10);
     void *s = allocate_secure(20);
-    statistics mid = read_statistics();
+    alloc_counts mid = counts_now();
     EXPECT_EQ(mid.a, 2u);
     EXPECT_EQ(mid.l, 0u);
     EXPECT_EQ(mid.t, 30u);
     liberate(p);
+    EXPECT_EQ(counts_now().t, 20u);
     liberate(s);
-    statistics end = read_statistics();
+    alloc_counts end = counts_now();
     EXPECT_EQ(end.a, 2u);
     EXPECT_EQ(end.l, 2u);
     EXPECT_EQ(end.t, 0u);
 }
 
-class AllocatorCounters : public TrackedTest {};
-
-TEST_F(AllocatorCounters, BytesInUseFollowRequestedSizesNotHeaders)
-{
-    const statistics before = read_statistics();
-    void *p = allocate(100);
-    void *s = allocate_secure(28);
-    EXPECT_EQ(read_statistics().t - before.t, 128u);
-    liberate(p);
-    EXPECT_EQ(read_statistics().t - before.t, 28u);
-    liberate(s);
-    EXPECT_EQ(read_statistics().t, before.t);
-}
-
 // ---------------------------------------------------------------------------
-// Allocation report on standard output
+// Allocation report on standard output and the trace log "qv-mem-log"
 
 class AllocatorReport : public TrackedTest {};
 
-TEST_F(AllocatorReport, OrdinaryAllocationPrintsCountSizeAndAddress)
+TEST_F(AllocatorReport, OnlyOrdinaryAllocationsPrintCountSizeAndAddress)
 {
-    std::string out;
+    stdout_capture capture;
+    liberate(allocate(24)); // switched off
     void *p = nullptr;
     unsigned long count = 0;
     {
         allocation_report_on report;
-        stdout_capture capture;
+        liberate(allocate_secure(24)); // secure allocations and releases print nothing
         p = allocate(24);
-        count = read_statistics().a;
-        out = capture.take();
+        count = counts_now().a;
+        liberate(p);
     }
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(out, std::to_string(count) + " allocate 24 " + decimal_address(p) + "\n");
-    liberate(p);
+    EXPECT_EQ(capture.take(), std::to_string(count) + " allocate 24 " + decimal_address(p) + "\n");
 }
 
-TEST_F(AllocatorReport, SecureAllocationAndReleasesPrintNothing)
+class AllocatorTraceLog : public InTempDir {};
+
+TEST_F(AllocatorTraceLog, EachTracedBlockAddsAnAllocateAndALiberateLine)
 {
-    std::string out;
-    {
-        allocation_report_on report;
-        stdout_capture capture;
-        void *s = allocate_secure(24);
-        EXPECT_NE(s, nullptr);
-        liberate(s);
-        out = capture.take();
-    }
-    EXPECT_EQ(out, "");
-}
-
-TEST_F(AllocatorReport, SwitchedOffPrintsNothing)
-{
-    stdout_capture capture;
-    liberate(allocate(24));
-    EXPECT_EQ(capture.take(), "");
-}
-
-// ---------------------------------------------------------------------------
-// Memory trace log "qv-mem-log"
-
-class AllocatorTraceLog : public InTempDir {
-protected:
-    // Allocates one block of n bytes, releases it with tracing on, and returns the
-    // lines the two steps added to the log, split into their colon-separated fields.
-    std::vector<std::vector<std::string>> trace_one(void *(*alloc)(int), int n)
-    {
-        const std::string before = read_file("qv-mem-log");
-        void *other = allocate(1); // keeps the two counts apart in the log
-        {
-            memory_trace_on trace;
-            void *p = alloc(n);
-            address_ = decimal_address(p);
-            acount_ = read_statistics().a;
-            liberate(p);
-            lcount_ = read_statistics().l;
-        }
-        liberate(other);
-        EXPECT_NE(acount_, lcount_);
-        std::vector<std::vector<std::string>> lines;
-        for (const std::string &line : split(read_file("qv-mem-log").substr(before.size()), '\n'))
-            lines.push_back(split(line, ':'));
-        return lines;
-    }
-    void expect_pair(const std::vector<std::vector<std::string>> &lines, int n,
-                     std::time_t t0, std::time_t t1)
-    {
-        const std::string pid = std::to_string(getpid());
-        ASSERT_EQ(lines.size(), 2u);
-        const std::vector<std::string> a{pid, "memory", "allocate", std::to_string(acount_),
-                                         address_, std::to_string(n)};
-        const std::vector<std::string> l{pid, "memory", "liberate", std::to_string(lcount_),
-                                         address_, std::to_string(n)};
-        for (int i = 0; i < 2; ++i) {
-            const auto &fields = lines[i];
-            ASSERT_EQ(fields.size(), 8u) << "line " << i;
-            const long long t = std::stoll(fields[0]);
-            EXPECT_GE(t, static_cast<long long>(t0));
-            EXPECT_LE(t, static_cast<long long>(t1));
-            EXPECT_EQ(fields[1], pid);
-            EXPECT_EQ(std::vector<std::string>(fields.begin() + 2, fields.end()), i == 0 ? a : l);
-        }
-    }
-    std::string address_;
-    unsigned long acount_ = 0, lcount_ = 0;
-};
-
-TEST_F(AllocatorTraceLog, SetMemoryTraceReturnsThePreviousValue)
-{
-    EXPECT_EQ(set_memory_trace(1), 0);
-    EXPECT_EQ(set_memory_trace(7), 1);
+    EXPECT_EQ(set_memory_trace(7), 0); // returns the previous value
     EXPECT_EQ(set_memory_trace(0), 7);
-    EXPECT_EQ(set_memory_trace(0), 0);
-}
+    liberate(allocate(16)); // switched off: no log at all
+    EXPECT_FALSE(std::filesystem::exists("qv-mem-log"));
 
-TEST_F(AllocatorTraceLog, OrdinaryBlockAddsAnAllocateAndALiberateLine)
-{
-    const std::time_t t0 = std::time(nullptr);
-    const auto lines = trace_one(allocate, 24);
-    expect_pair(lines, 24, t0, std::time(nullptr));
-}
-
-TEST_F(AllocatorTraceLog, SecureBlockIsTracedLikeAnOrdinaryOne)
-{
-    const std::time_t t0 = std::time(nullptr);
-    const auto lines = trace_one(allocate_secure, 40);
-    expect_pair(lines, 40, t0, std::time(nullptr));
-}
-
-TEST_F(AllocatorTraceLog, LogGrowsByAppending)
-{
     write_file("qv-mem-log", "earlier run\n");
-    trace_one(allocate, 5);
-    const std::vector<std::string> lines = split(read_file("qv-mem-log"), '\n');
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "earlier run");
-}
-
-TEST_F(AllocatorTraceLog, ReleasingNullWritesNoLine)
-{
-    {
+    const std::time_t t0 = std::time(nullptr);
+    std::vector<std::string> expected = {"earlier run"};
+    const std::string pid = std::to_string(getpid());
+    void *other = allocate(1); // keeps the allocation and release counts apart
+    for (auto [alloc, n] : {std::pair{&allocate, 24}, std::pair{&allocate_secure, 40}}) {
         memory_trace_on trace;
-        liberate(nullptr);
+        void *p = alloc(n);
+        const std::string at = ":" + decimal_address(p) + ":" + std::to_string(n);
+        expected.push_back(pid + ":memory:allocate:" + std::to_string(counts_now().a) + at);
+        liberate(p);
+        expected.push_back(pid + ":memory:liberate:" + std::to_string(counts_now().l) + at);
+        liberate(nullptr); // writes no line
     }
-    EXPECT_FALSE(std::filesystem::exists("qv-mem-log"));
-}
+    liberate(other);
+    const std::time_t t1 = std::time(nullptr);
 
-TEST_F(AllocatorTraceLog, SwitchedOffWritesNothing)
-{
-    liberate(allocate(16));
-    EXPECT_FALSE(std::filesystem::exists("qv-mem-log"));
+    std::vector<std::string> lines = split(read_file("qv-mem-log"), '\n');
+    ASSERT_EQ(lines.size(), expected.size());
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        // time:pid:the message
+        const std::size_t colon = lines[i].find(':');
+        const long long t = std::stoll(lines[i].substr(0, colon));
+        EXPECT_GE(t, static_cast<long long>(t0));
+        EXPECT_LE(t, static_cast<long long>(t1));
+        EXPECT_EQ(lines[i].substr(colon + 1), pid + ":" + expected[i]);
+    }
+    EXPECT_EQ(lines[0], expected[0]);
 }
 
 // ---------------------------------------------------------------------------
-// String copies and joins. The sanitizer build catches a leak or a double
-// release of any consumed argument; the counters pin which blocks were released.
+// String copies and joins
 
-class AllocatorStrings : public TrackedTest {
-protected:
-    unsigned long releases_since(const statistics &s) { return read_statistics().l - s.l; }
-};
+class AllocatorStrings : public TrackedTest {};
 
 TEST_F(AllocatorStrings, CopiesAreNewBlocksOfEitherKind)
 {
     const char text[] = "hello";
-    char *c = allocate_string(text);
-    char *s = allocate_string_secure(text);
+    owned_text c{allocate_string(text)}, s{allocate_string_secure(text)};
     ASSERT_NE(c, nullptr);
     ASSERT_NE(s, nullptr);
-    EXPECT_NE(c, text);
-    EXPECT_STREQ(c, "hello");
-    EXPECT_STREQ(s, "hello");
-    liberate(c);
-    liberate(s);
-}
-
-TEST_F(AllocatorStrings, CopyOfNullIsNull)
-{
-    const statistics before = read_statistics();
+    EXPECT_NE(c.get(), text);
+    EXPECT_STREQ(c.get(), "hello");
+    EXPECT_STREQ(s.get(), "hello");
+    EXPECT_EQ(header_of(c.get())->secure, 0);
+    EXPECT_EQ(header_of(s.get())->secure, 1);
+    const alloc_counts before = counts_now();
     EXPECT_EQ(allocate_string(nullptr), nullptr);
     EXPECT_EQ(allocate_string_secure(nullptr), nullptr);
-    EXPECT_EQ(read_statistics().a, before.a);
+    EXPECT_EQ(counts_now().a, before.a);
 }
 
-TEST_F(AllocatorStrings, JoinStringConsumesTheFirstAndReadsTheSecond)
+// Each join gets tracked copies of its arguments; afterwards the test releases the
+// result and whatever the caller still owns. A join that releases too little leaks,
+// one that releases too much releases twice: the balance check (and ASan) sees both.
+TEST_F(AllocatorStrings, JoinsConsumeExactlyWhatTheyOwn)
 {
-    char *r = allocate_string("ab");
-    const statistics before = read_statistics();
-    char *j = join_string(r, "cd");
-    ASSERT_NE(j, nullptr);
-    EXPECT_STREQ(j, "abcd");
-    EXPECT_EQ(releases_since(before), 1u);
-    liberate(j);
-}
-
-TEST_F(AllocatorStrings, JoinStringWithNullFirstCopiesTheSecond)
-{
-    char s[] = "xy";
-    char *j = join_string(nullptr, s);
-    ASSERT_NE(j, nullptr);
-    EXPECT_NE(j, s);
-    EXPECT_STREQ(j, "xy");
-    EXPECT_STREQ(s, "xy");
-    liberate(j);
-}
-
-TEST_F(AllocatorStrings, JoinStringWithNullSecondReturnsTheFirstItself)
-{
-    char *r = allocate_string("ab");
-    const statistics before = read_statistics();
-    EXPECT_EQ(join_string(r, nullptr), r);
-    EXPECT_EQ(join_string(nullptr, nullptr), nullptr);
-    EXPECT_EQ(read_statistics().a, before.a);
-    EXPECT_EQ(releases_since(before), 0u);
-    liberate(r);
-}
-
-TEST_F(AllocatorStrings, JoinStringsConsumesBoth)
-{
-    char *r = allocate_string("ab");
-    char *s = allocate_string("cd");
-    const statistics before = read_statistics();
-    char *j = join_strings(r, s);
-    ASSERT_NE(j, nullptr);
-    EXPECT_STREQ(j, "abcd");
-    EXPECT_EQ(releases_since(before), 2u);
-    liberate(j);
-}
-
-TEST_F(AllocatorStrings, JoinStringsWithNullFirstCopiesAndReleasesTheSecond)
-{
-    char *s = allocate_string("cd");
-    const statistics before = read_statistics();
-    char *j = join_strings(nullptr, s);
-    ASSERT_NE(j, nullptr);
-    EXPECT_STREQ(j, "cd");
-    EXPECT_EQ(releases_since(before), 1u);
-    liberate(j);
-}
-
-TEST_F(AllocatorStrings, JoinStringsWithNullSecondReturnsTheFirstItself)
-{
-    char *r = allocate_string("ab");
-    EXPECT_EQ(join_strings(r, nullptr), r);
-    EXPECT_EQ(join_strings(nullptr, nullptr), nullptr);
-    liberate(r);
-}
-
-TEST_F(AllocatorStrings, JoinWithSeparatorConsumesOnlyTheFirst)
-{
-    char *r = allocate_string("a");
-    const char sep[] = ",";
-    const char s[] = "b";
-    const statistics before = read_statistics();
-    char *j = join_string_sep(r, s, sep);
-    ASSERT_NE(j, nullptr);
-    EXPECT_STREQ(j, "a,b");
-    // only the result is left: the first letter's block and the intermediate "a," are gone
-    EXPECT_EQ(read_statistics().a - before.a, releases_since(before));
-    liberate(j);
-}
-
-TEST_F(AllocatorStrings, JoinWithSeparatorAndNullFirstIgnoresTheSeparator)
-{
-    char *j = join_string_sep(nullptr, "b", ",");
-    ASSERT_NE(j, nullptr);
-    EXPECT_STREQ(j, "b");
-    liberate(j);
-    EXPECT_EQ(join_string_sep(nullptr, nullptr, ","), nullptr);
-}
-
-TEST_F(AllocatorStrings, JoinWithNullSeparatorOrNullSecond)
-{
-    char *j = join_string_sep(allocate_string("a"), "b", nullptr);
-    ASSERT_NE(j, nullptr);
-    EXPECT_STREQ(j, "ab");
-    liberate(j);
-    j = join_string_sep(allocate_string("a"), nullptr, ",");
-    ASSERT_NE(j, nullptr);
-    EXPECT_STREQ(j, "a,");
-    liberate(j);
+    using join = char *(*)(char *, char *);
+    const join string = [](char *r, char *s) { return join_string(r, s); };   // reads s
+    const join strings = [](char *r, char *s) { return join_strings(r, s); }; // consumes s
+    const join comma = [](char *r, char *s) { return join_string_sep(r, s, ","); };
+    const join no_sep = [](char *r, char *s) { return join_string_sep(r, s, nullptr); };
+    struct join_case {
+        join f;
+        const char *r, *s, *result;
+        bool caller_keeps_s, result_is_r;
+    };
+    const join_case cases[] = {
+        {string, "ab", "cd", "abcd", true, false},    {string, nullptr, "xy", "xy", true, false},
+        {string, "ab", nullptr, "ab", false, true},   {string, nullptr, nullptr, nullptr, false, false},
+        {strings, "ab", "cd", "abcd", false, false},  {strings, nullptr, "cd", "cd", false, false},
+        {strings, "ab", nullptr, "ab", false, true},  {strings, nullptr, nullptr, nullptr, false, false},
+        {comma, "a", "b", "a,b", true, false},        {comma, nullptr, "b", "b", true, false}, // no separator first
+        {comma, nullptr, nullptr, nullptr, false, false}, {comma, "a", nullptr, "a,", false, false},
+        {no_sep, "a", "b", "ab", true, false},
+    };
+    for (const join_case &c : cases) {
+        SCOPED_TRACE(std::string(c.r ? c.r : "(null)") + " + " + (c.s ? c.s : "(null)"));
+        char *r = allocate_string(c.r), *s = allocate_string(c.s);
+        const alloc_counts before = counts_now();
+        owned_text result{c.f(r, s)};
+        if (!c.result) {
+            EXPECT_EQ(result, nullptr);
+            continue;
+        }
+        ASSERT_NE(result, nullptr);
+        EXPECT_STREQ(result.get(), c.result);
+        if (c.result_is_r) {
+            EXPECT_EQ(result.get(), r);
+            EXPECT_EQ(counts_now().a, before.a);
+        } else {
+            EXPECT_GT(counts_now().a, before.a) << "the result is a new block";
+        }
+        if (c.caller_keeps_s) liberate(s);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -437,10 +236,8 @@ class AllocatorThreads : public TrackedTest {};
 
 TEST_F(AllocatorThreads, CountersBalanceAfterConcurrentUse)
 {
-    constexpr int thread_count = 4;
-    constexpr int rounds = 2000;
-    constexpr int held = 16;
-    const statistics before = read_statistics();
+    constexpr int thread_count = 4, rounds = 2000, held = 16;
+    const alloc_counts before = counts_now();
     std::vector<std::thread> threads;
     for (int t = 0; t < thread_count; ++t) {
         threads.emplace_back([t] {
@@ -459,7 +256,7 @@ TEST_F(AllocatorThreads, CountersBalanceAfterConcurrentUse)
         });
     }
     for (std::thread &th : threads) th.join();
-    const statistics after = read_statistics();
+    const alloc_counts after = counts_now();
     EXPECT_EQ(after.a - before.a, static_cast<unsigned long>(thread_count * rounds));
     EXPECT_EQ(after.l - before.l, static_cast<unsigned long>(thread_count * rounds));
     EXPECT_EQ(after.t, before.t);
