@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -78,6 +79,19 @@ inline program_run run_program(const std::string &exe, std::vector<std::string> 
     r.err.assign(std::istreambuf_iterator<char>(in), {});
     std::filesystem::remove(err_path);
     return r;
+}
+
+// Checks the report veltran_faulty writes at exit, its only line on standard error,
+// for blocks or bytes left tracked; returns the number of malloc calls of the run.
+inline long expect_all_released(const program_run &r, const std::string &context = "")
+{
+    long calls = -1;
+    unsigned long blocks = 1, bytes = 1;
+    EXPECT_EQ(std::sscanf(r.err.c_str(), "mallocs %ld blocks %lu bytes %lu", &calls, &blocks, &bytes), 3)
+        << context << ", standard error: " << r.err;
+    EXPECT_EQ(blocks + bytes, 0u) << "tracked memory left at exit, " << context;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << context << ", standard error: " << r.err;
+    return calls;
 }
 
 // A fresh working directory for each test, removed afterwards.
