@@ -10,26 +10,6 @@
 
 namespace {
 
-// Children's names in order. Walked forwards and backwards, with every child pointing
-// back at the parent and both ends closed, so any broken link shows.
-std::string child_names(const xml_element *parent)
-{
-    std::string forward, backward;
-    for (const xml_element *c = parent->first; c; c = c->next) {
-        forward += c->name;
-        EXPECT_EQ(c->parent, parent) << c->name;
-    }
-    for (const xml_element *c = parent->last; c; c = c->previous) backward.insert(0, c->name);
-    EXPECT_EQ(forward, backward) << "forward and backward walks differ";
-    if (parent->first) {
-        EXPECT_EQ(parent->first->previous, nullptr);
-        EXPECT_EQ(parent->last->next, nullptr);
-    } else {
-        EXPECT_EQ(parent->last, nullptr);
-    }
-    return forward;
-}
-
 // The indented text of the chain from e; both writers must produce the same bytes.
 std::string indented(const xml_element *e, int level = 0)
 {

@@ -81,6 +81,22 @@ using owned_text = std::unique_ptr<char, text_owner>;
 
 inline const mem_header *header_of(const void *p) { return static_cast<const mem_header *>(p) - 1; }
 
+// Children's names in order. Walked forwards and backwards, with every child pointing
+// back at the parent and both ends closed, so any broken link shows.
+inline std::string child_names(const xml_element *parent)
+{
+    std::string forward, backward;
+    for (const xml_element *c = parent->first; c; c = c->next) {
+        forward += c->name;
+        EXPECT_EQ(c->parent, parent) << c->name;
+    }
+    for (const xml_element *c = parent->last; c; c = c->previous) backward.insert(0, c->name);
+    EXPECT_EQ(forward, backward) << "forward and backward walks differ";
+    EXPECT_EQ(parent->first ? parent->first->previous : parent->last, nullptr);
+    EXPECT_TRUE(!parent->last || !parent->last->next) << "the last child has a next";
+    return forward;
+}
+
 // Captures everything written to standard output between construction and take().
 class stdout_capture {
 public:
