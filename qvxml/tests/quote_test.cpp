@@ -1,7 +1,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -25,69 +25,51 @@ std::string substituted(const std::string &input, const std::string &replace, co
     return out + input.substr(pos);
 }
 
-std::string repeated(const std::string &s, int n)
-{
-    std::string out;
-    for (int i = 0; i < n; ++i) out += s;
-    return out;
-}
-
-bool is_secure_block(const void *p) { return (static_cast<const mem_header *>(p) - 1)->secure == 1; }
-
 } // namespace
 
 class QuoteSubstitution : public TrackedTest {};
 
-TEST_F(QuoteSubstitution, WithoutOccurrenceTheWindowDecides)
+// The result value R: below buffersize when the whole text fits with its terminator,
+// otherwise a size to grow to, at least two more.
+TEST_F(QuoteSubstitution, ResultValuesAtTheBoundaries)
 {
-    char buf[4];
-    EXPECT_EQ(translate_string_with_string("abc", buf, 4, "\"", "&quot;"), 3u);
-    EXPECT_STREQ(buf, "abc");
-    // a result of exactly buffersize bytes leaves no room for the terminator
-    EXPECT_EQ(translate_string_with_string("abcd", buf, 4, "\"", "&quot;"), 6u);
-    EXPECT_STREQ(buf, "abc");
-    EXPECT_EQ(translate_string_with_string("abcdefgh", buf, 4, "\"", "&quot;"), 6u);
-    EXPECT_STREQ(buf, "abc");
-}
-
-TEST_F(QuoteSubstitution, ReplacementMustLeaveRoomForTheTerminator)
-{
-    char buf[8];
-    EXPECT_EQ(translate_string_with_string("\"", buf, 7, "\"", "&quot;"), 6u);
-    EXPECT_STREQ(buf, "&quot;");
-    EXPECT_EQ(translate_string_with_string("\"", buf, 6, "\"", "&quot;"), 8u);
-    EXPECT_EQ(translate_string_with_string("\"", buf, 8, "\"", "&quot;"), 6u);
-    EXPECT_STREQ(buf, "&quot;");
-}
-
-TEST_F(QuoteSubstitution, EscapedResultAroundTheStackBufferSize)
-{
-    std::vector<char> buf(1024);
-    const std::string fits = std::string(1017, 'x') + "\"";   // 1023 bytes escaped
-    const std::string spills = std::string(1018, 'x') + "\""; // 1024 bytes escaped
-    EXPECT_EQ(translate_string_with_string(fits.c_str(), buf.data(), 1024, "\"", "&quot;"), 1023u);
-    EXPECT_EQ(std::string(buf.data()), std::string(1017, 'x') + "&quot;");
-    EXPECT_EQ(translate_string_with_string(spills.c_str(), buf.data(), 1024, "\"", "&quot;"), 1026u);
-    // the same size again when the overflow is in the tail after the last quotation mark
-    const std::string tail = "\"" + std::string(1018, 'x');
-    EXPECT_EQ(translate_string_with_string(tail.c_str(), buf.data(), 1024, "\"", "&quot;"), 1026u);
-}
-
-TEST_F(QuoteSubstitution, EmptyReplaceInsertsAndAbsentWithDeletes)
-{
-    char buf[16];
-    EXPECT_EQ(translate_string_with_string("abc", buf, 16, "", "-"), 7u);
-    EXPECT_STREQ(buf, "-a-b-c-");
-    EXPECT_EQ(translate_string_with_string("abc", buf, 16, nullptr, "-"), 7u);
-    EXPECT_STREQ(buf, "-a-b-c-");
-    EXPECT_EQ(translate_string_with_string("", buf, 16, "", "-"), 1u);
-    EXPECT_STREQ(buf, "-");
-    EXPECT_EQ(translate_string_with_string("axbxc", buf, 16, "x", nullptr), 3u);
-    EXPECT_STREQ(buf, "abc");
-}
-
-TEST_F(QuoteSubstitution, AbsentArgumentsWriteNothing)
-{
+    struct subst {
+        std::string input;
+        int size;
+        const char *replace, *with;
+        std::size_t result;
+        std::optional<std::string> text; // what the buffer holds afterwards
+    };
+    const std::string x1017(1017, 'x');
+    const subst cases[] = {
+        // without an occurrence the window decides; a result of exactly buffersize
+        // bytes leaves no room for the terminator
+        {"abc", 4, "\"", "&quot;", 3, "abc"},
+        {"abcd", 4, "\"", "&quot;", 6, "abc"},
+        {"abcdefgh", 4, "\"", "&quot;", 6, "abc"},
+        {"\"", 7, "\"", "&quot;", 6, "&quot;"},
+        {"\"", 6, "\"", "&quot;", 8, std::nullopt},
+        {"\"", 8, "\"", "&quot;", 6, "&quot;"},
+        // around the writer's stack buffer: 1023 bytes escaped fit, 1024 do not, also
+        // when the overflow is in the tail after the last quotation mark
+        {x1017 + "\"", 1024, "\"", "&quot;", 1023, x1017 + "&quot;"},
+        {x1017 + "x\"", 1024, "\"", "&quot;", 1026, std::nullopt},
+        {"\"x" + x1017, 1024, "\"", "&quot;", 1026, std::nullopt},
+        // an empty or absent replace inserts, an absent with deletes
+        {"abc", 16, "", "-", 7, "-a-b-c-"},
+        {"abc", 16, nullptr, "-", 7, "-a-b-c-"},
+        {"", 16, "", "-", 1, "-"},
+        {"axbxc", 16, "x", nullptr, 3, "abc"},
+    };
+    for (const subst &c : cases) {
+        SCOPED_TRACE(c.input.substr(0, 20) + " in " + std::to_string(c.size));
+        std::vector<char> buf(static_cast<std::size_t>(c.size));
+        EXPECT_EQ(translate_string_with_string(c.input.c_str(), buf.data(), c.size, c.replace, c.with), c.result);
+        if (c.text) {
+            EXPECT_EQ(std::string(buf.data()), *c.text);
+        }
+    }
+    // absent arguments write nothing
     char buf[8];
     std::memset(buf, '#', sizeof buf);
     EXPECT_EQ(translate_string_with_string(nullptr, buf, 8, "a", "b"), 0u);
@@ -142,67 +124,40 @@ TEST_F(QuoteSubstitution, ResultValueRulesHoldForRandomInputs)
     }
 }
 
-class QuoteAttributeWriter : public TrackedTest {};
+class QuoteAttribute : public TrackedTest {};
 
-TEST_F(QuoteAttributeWriter, QuotationMarksBecomeEntitiesInsideTheFormat)
+TEST_F(QuoteAttribute, WriterTurnsQuotationMarksIntoEntitiesInsideTheFormat)
 {
     EXPECT_EQ(written([](FILE *h) { fprintf_xml_string_attribute(h, " v=\"%s\"", "it's <plain>"); }),
               " v=\"it's <plain>\"");
-    EXPECT_EQ(written([](FILE *h) { fprintf_xml_string_attribute(h, "%s", "\"say hi\""); }),
-              "&quot;say hi&quot;");
-}
-
-TEST_F(QuoteAttributeWriter, LongValuesAreWrittenCompleteAfterGrowing)
-{
-    for (int plain : {1017, 1018, 5000}) {
-        const std::string value = std::string(static_cast<std::size_t>(plain), 'x') + "\"";
-        EXPECT_EQ(written([&](FILE *h) { fprintf_xml_string_attribute(h, "[%s]", value.c_str()); }),
-                  "[" + std::string(static_cast<std::size_t>(plain), 'x') + "&quot;]");
-    }
-    for (int marks : {300, 20000}) {
-        const std::string value = repeated("\"", marks);
-        const std::string text = written([&](FILE *h) { fprintf_xml_string_attribute(h, "%s", value.c_str()); });
-        EXPECT_EQ(text.size(), 6u * static_cast<std::size_t>(marks));
-        EXPECT_EQ(text, repeated("&quot;", marks));
+    EXPECT_EQ(written([](FILE *h) { fprintf_xml_string_attribute(h, "%s", "\"say hi\""); }), "&quot;say hi&quot;");
+    // long values are written complete after growing, whatever the mix
+    for (auto [plain, marks] : {std::pair{1017, 1}, {1018, 1}, {5000, 1}, {0, 300}, {0, 20000}}) {
+        std::string value(static_cast<std::size_t>(plain), 'x'), text = value;
+        for (int i = 0; i < marks; ++i) (value += '"'), (text += "&quot;");
+        EXPECT_EQ(written([&](FILE *h) { fprintf_xml_string_attribute(h, "[%s]", value.c_str()); }), "[" + text + "]");
     }
 }
 
-class QuoteAttributeReader : public TrackedTest {};
-
-TEST_F(QuoteAttributeReader, EntitiesBecomeQuotationMarksInANewSecureBlock)
+TEST_F(QuoteAttribute, ReaderTurnsEntitiesIntoQuotationMarksInANewSecureBlock)
 {
-    const std::vector<std::pair<const char *, const char *>> cases = {
-        {"&quot;", "\""}, {"&quot;&quot;", "\"\""}, {"a&quot;", "a\""}, {"say &quot;hi&quot;!", "say \"hi\"!"}};
+    const std::pair<const char *, const char *> cases[] = {
+        {"&quot;", "\""}, {"&quot;&quot;", "\"\""}, {"a&quot;", "a\""}, {"say &quot;hi&quot;!", "say \"hi\"!"},
+        {"&quot no end", nullptr}, // without a complete entity the value comes back as it is
+    };
     for (const auto &[value, expected] : cases) {
         char *block = allocate_string(value);
         ASSERT_NE(block, nullptr);
-        unsigned long a0, l0, a1, l1;
-        unsigned long long t;
-        get_allocate_statistics(&a0, &l0, &t);
-        char *result = unserialize_xml_string_attribute_value(block);
-        get_allocate_statistics(&a1, &l1, &t);
+        const alloc_counts before = counts_now();
+        owned_text result{unserialize_xml_string_attribute_value(block)};
+        const alloc_counts after = counts_now();
         ASSERT_NE(result, nullptr);
-        EXPECT_NE(result, block);
-        EXPECT_STREQ(result, expected);
-        EXPECT_TRUE(is_secure_block(result));
-        EXPECT_EQ(a1 - a0, 1u);
-        EXPECT_EQ(l1 - l0, 1u) << "the old value is released";
-        liberate(result);
+        const bool converts = expected != nullptr;
+        EXPECT_EQ(result.get() != block, converts) << value;
+        EXPECT_STREQ(result.get(), converts ? expected : value);
+        EXPECT_EQ(header_of(result.get())->secure, converts ? 1 : 0) << value;
+        EXPECT_EQ(after.a - before.a, converts ? 1u : 0u) << value;
+        EXPECT_EQ(after.l - before.l, converts ? 1u : 0u) << "the old value is released: " << value;
     }
-}
-
-TEST_F(QuoteAttributeReader, ValueWithoutACompleteEntityIsReturnedAsItIs)
-{
-    char *block = allocate_string("&quot no end");
-    ASSERT_NE(block, nullptr);
-    unsigned long a0, l0, a1, l1;
-    unsigned long long t;
-    get_allocate_statistics(&a0, &l0, &t);
-    EXPECT_EQ(unserialize_xml_string_attribute_value(block), block);
-    get_allocate_statistics(&a1, &l1, &t);
-    EXPECT_EQ(a1, a0);
-    EXPECT_EQ(l1, l0);
-    EXPECT_STREQ(block, "&quot no end");
-    liberate(block);
     EXPECT_EQ(unserialize_xml_string_attribute_value(nullptr), nullptr);
 }
