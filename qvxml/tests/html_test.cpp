@@ -1,15 +1,11 @@
+#include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "qvxml/html.h"
 #include "test_support.h"
-
-namespace {
-
-std::size_t block_size(const void *p) { return (static_cast<const mem_header *>(p) - 1)->size; }
-
-} // namespace
 
 // Every test starts and must end at the HTML extent, where the setting rests between
 // conversions; a test that switched and failed halfway is put back.
@@ -37,98 +33,66 @@ protected:
     }
 };
 
-TEST_F(EntityConversion, ModeOneShrinksInPlaceAndKeepsTheBlock)
+TEST_F(EntityConversion, TextsAtEitherExtent)
 {
-    use_xml_macros();
-    char *block = allocate_string("caf&eacute;");
-    ASSERT_NE(block, nullptr);
-    char *const before = block;
-    convert_html_accents(&block, 1);
-    EXPECT_EQ(block, before);
-    EXPECT_EQ(std::string(block), "caf\x82");
-    EXPECT_EQ(block_size(block), 12u);
-    liberate(block);
-}
-
-TEST_F(EntityConversion, MarkupConvertsOnlyAtTheXmlExtent)
-{
-    const std::string text = "a&lt;b&gt;c&amp;d&quot;e";
-    EXPECT_EQ(converted(text, 1), text);
-    EXPECT_EQ(converted("&eacute;", 1), "\x82") << "the accented letters are in both extents";
-    EXPECT_EQ(converted("<&>\"\x85", 2), "<&>\"&agrave;");
-    use_xml_macros();
-    EXPECT_EQ(converted(text, 1), "a<b>c&d\"e");
-}
-
-TEST_F(EntityConversion, ModeOneLeavesNamesThatDoNotConvert)
-{
-    use_xml_macros();
-    for (const std::string text : {"x&nbsp;y", "x&EACUTE;y", "x&eacutey", "x& y", "&", "a&", "&;", "&amp"})
-        EXPECT_EQ(converted(text, 1), text);
-    // after a name that does not convert, the next ampersand is looked at afresh
-    EXPECT_EQ(converted("&nbsp&eacute;", 1), "&nbsp\x82");
-    EXPECT_EQ(converted("&&lt;", 1), "&<");
-    // a would-be name far longer than the candidate buffer, with a real one behind it
-    const std::string longname = "&" + std::string(100, 'e') + ";";
-    EXPECT_EQ(converted(longname + "&eacute;", 1), longname + "\x82");
-}
-
-TEST_F(EntityConversion, ModeOneConvertsAdjacentNamesButNotItsOwnOutput)
-{
-    use_xml_macros();
-    EXPECT_EQ(converted("&auml;&ouml;&uuml;", 1), "\x84\x94\x81");
-    EXPECT_EQ(converted("&amp;lt;", 1), "&lt;");
-    EXPECT_EQ(converted("&amp;amp;", 1), "&amp;");
-}
-
-TEST_F(EntityConversion, ModeTwoWritesNamesIntoANewOrdinaryBlock)
-{
-    use_xml_macros();
-    char *block = allocate_string("a<b");
-    ASSERT_NE(block, nullptr);
-    unsigned long a0, l0, a1, l1;
-    unsigned long long t;
-    get_allocate_statistics(&a0, &l0, &t);
-    convert_html_accents(&block, 2);
-    get_allocate_statistics(&a1, &l1, &t);
-    EXPECT_EQ(std::string(block), "a&lt;b");
-    EXPECT_EQ(block_size(block), 7u);
-    EXPECT_EQ((static_cast<const mem_header *>(static_cast<void *>(block)) - 1)->secure, 0);
-    EXPECT_EQ(a1 - a0, 1u);
-    EXPECT_EQ(l1 - l0, 1u) << "the old text is released";
-    liberate(block);
-
-    EXPECT_EQ(converted("&amp;", 2), "&amp;amp;");
-    EXPECT_EQ(converted("\x82t\x82", 2), "&eacute;t&eacute;");
-}
-
-TEST_F(EntityConversion, ModeTwoWithNothingToConvertObtainsNoBlock)
-{
-    use_xml_macros();
-    char *block = allocate_string("plain text; no names");
-    ASSERT_NE(block, nullptr);
-    char *const before = block;
-    unsigned long a0, l0, a1, l1;
-    unsigned long long t;
-    get_allocate_statistics(&a0, &l0, &t);
-    convert_html_accents(&block, 2);
-    get_allocate_statistics(&a1, &l1, &t);
-    EXPECT_EQ(block, before);
-    EXPECT_EQ(a1, a0);
-    EXPECT_EQ(l1, l0);
-    liberate(block);
-}
-
-TEST_F(EntityConversion, NullEmptyAndOtherModesChangeNothing)
-{
+    struct conversion {
+        std::string text;
+        int mode;
+        bool xml; // at the XML extent, else the HTML one
+        std::string converted;
+    };
+    const std::string longname = "&" + std::string(100, 'e') + ";"; // far longer than the candidate buffer
+    const conversion cases[] = {
+        // markup converts only at the XML extent; the accented letters are in both
+        {"a&lt;b&gt;c&amp;d&quot;e", 1, false, "a&lt;b&gt;c&amp;d&quot;e"},
+        {"a&lt;b&gt;c&amp;d&quot;e", 1, true, "a<b>c&d\"e"},
+        {"&eacute;", 1, false, "\x82"},
+        {"<&>\"\x85", 2, false, "<&>\"&agrave;"},
+        // names that do not convert stay; the next ampersand is looked at afresh
+        {"x&nbsp;y", 1, true, "x&nbsp;y"}, {"x&EACUTE;y", 1, true, "x&EACUTE;y"}, {"x&eacutey", 1, true, "x&eacutey"},
+        {"x& y", 1, true, "x& y"}, {"&", 1, true, "&"}, {"a&", 1, true, "a&"}, {"&;", 1, true, "&;"},
+        {"&amp", 1, true, "&amp"}, {"&nbsp&eacute;", 1, true, "&nbsp\x82"}, {"&&lt;", 1, true, "&<"},
+        {longname + "&eacute;", 1, true, longname + "\x82"},
+        // adjacent names convert, but not mode 1's own output
+        {"&auml;&ouml;&uuml;", 1, true, "\x84\x94\x81"}, {"&amp;lt;", 1, true, "&lt;"}, {"&amp;amp;", 1, true, "&amp;"},
+        {"&amp;", 2, true, "&amp;amp;"}, {"\x82t\x82", 2, true, "&eacute;t&eacute;"}, {"", 2, true, ""},
+        // other modes change nothing
+        {"&lt;\x82", 0, true, "&lt;\x82"}, {"&lt;\x82", 3, true, "&lt;\x82"}, {"&lt;\x82", -1, true, "&lt;\x82"},
+    };
+    for (const conversion &c : cases) {
+        if (c.xml) use_xml_macros();
+        EXPECT_EQ(converted(c.text, c.mode), c.converted) << c.text << " in mode " << c.mode;
+        use_html_macros();
+    }
     char *none = nullptr;
     convert_html_accents(&none, 1);
     convert_html_accents(&none, 2);
     EXPECT_EQ(none, nullptr);
+}
+
+// Mode 1 shrinks the text in its own block; mode 2 writes a new ordinary block of the
+// exact size and releases the old one, or obtains nothing when nothing converts.
+TEST_F(EntityConversion, WhichBlockHoldsTheResult)
+{
     use_xml_macros();
-    EXPECT_EQ(converted("", 2), "");
-    for (int mode : {0, 3, -1})
-        EXPECT_EQ(converted("&lt;\x82", mode), "&lt;\x82");
+    const std::tuple<const char *, int, const char *, bool> cases[] = {
+        {"caf&eacute;", 1, "caf\x82", false}, {"a<b", 2, "a&lt;b", true}, {"plain text; no names", 2, nullptr, false}};
+    for (const auto &[text, mode, result, new_block] : cases) {
+        SCOPED_TRACE(text);
+        char *block = allocate_string(text);
+        ASSERT_NE(block, nullptr);
+        char *const before = block;
+        const alloc_counts counts = counts_now();
+        convert_html_accents(&block, mode);
+        const alloc_counts after = counts_now();
+        EXPECT_STREQ(block, result ? result : text);
+        EXPECT_EQ(block != before, new_block);
+        EXPECT_EQ(header_of(block)->size, new_block ? std::strlen(result) + 1 : std::strlen(text) + 1);
+        EXPECT_EQ(header_of(block)->secure, 0);
+        EXPECT_EQ(after.a - counts.a, new_block ? 1u : 0u);
+        EXPECT_EQ(after.l - counts.l, new_block ? 1u : 0u);
+        liberate(block);
+    }
 }
 
 // At the XML extent mode 1 undoes mode 2 for any text, names of its own included,
