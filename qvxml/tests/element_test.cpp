@@ -1,7 +1,6 @@
 #include <cstring>
 #include <map>
 #include <sstream>
-#include <string>
 #include <vector>
 
 #include "test_support.h"

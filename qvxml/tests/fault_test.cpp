@@ -6,9 +6,6 @@
 // every tracked block released.
 
 #include <algorithm>
-#include <cstdio>
-#include <functional>
-#include <string>
 #include <vector>
 
 #include "test_support.h"

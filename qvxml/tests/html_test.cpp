@@ -1,10 +1,8 @@
 #include <cstring>
 #include <random>
-#include <string>
 #include <tuple>
 #include <vector>
 
-#include "qvxml/html.h"
 #include "test_support.h"
 
 // Every test starts and must end at the HTML extent, where the setting rests between

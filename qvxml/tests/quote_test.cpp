@@ -1,9 +1,6 @@
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <random>
-#include <string>
 #include <vector>
 
 #include "test_support.h"

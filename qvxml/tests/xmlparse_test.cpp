@@ -1,9 +1,7 @@
 #include "test_support.h"
 
 #include <climits>
-#include <cstdlib>
 #include <optional>
-#include <string>
 #include <vector>
 
 // ===========================================================================

@@ -1,7 +1,4 @@
 #include <climits>
-#include <cstdio>
-#include <functional>
-#include <string>
 #include <vector>
 
 #include "test_support.h"

@@ -333,29 +333,26 @@ TEST_F(Hostile, EventIdentifierAndCommonTextPastTheirStores)
                el("event", el("title", words) + el("picture", words)) +
                el("eventSchedule", el("eventScheduleDate", el("date", "d")) + el("eventScheduleDate", el("date", "e")))) +
         "</scheduledEvents>";
-    program_run r = convert(xml);
+    program_run r = convert(xml, {"-v"});
     ASSERT_EQ(r.status, 0);
-    std::string escaped_id;
-    for (char c : words.substr(0, 63)) escaped_id += c == '|' ? std::string("&brvbar;") : std::string(1, c);
-    const std::size_t first_end = r.out.find('\n');
-    ASSERT_NE(first_end, std::string::npos);
-    const std::string first = r.out.substr(0, first_end);
-    const std::string second = r.out.substr(first_end + 1, r.out.size() - first_end - 2);
-    EXPECT_EQ(first.rfind("VELTRAN|" + escaped_id + "|", 0), 0u) << first.substr(0, 120);
-    EXPECT_EQ(second.rfind("VELTRAN|" + escaped_id + ":1|", 0), 0u) << second.substr(0, 120);
-    for (const std::string &line : {first, second}) {
-        EXPECT_EQ(std::count(line.begin(), line.end(), '|'), 16);
-        // fields 3 to 13: between the identifier's separator and the date
-        const std::size_t from = line.find('|', 8) + 1;
-        const std::size_t to = line.rfind("|d|||") != std::string::npos ? line.rfind("|d|||") : line.rfind("|e|||");
-        ASSERT_NE(to, std::string::npos) << line.substr(line.size() - 40);
-        EXPECT_LE(to + 1 - from, 8191u);
+    EXPECT_EQ(expect_records(r.out), 2); // sixteen fields each
+    std::string id;
+    for (char c : words.substr(0, 63)) id += c == '|' ? std::string("&brvbar;") : std::string(1, c);
+    std::istringstream lines(r.out);
+    std::string line;
+    std::getline(lines, line);
+    for (auto [after_id, date] : {std::pair{"|", "|d|||"}, std::pair{":1|", "|e|||"}}) {
+        std::getline(lines, line);
+        EXPECT_EQ(line.rfind("VELTRAN|" + id + after_id, 0), 0u) << line.substr(0, 120);
+        EXPECT_TRUE(line.ends_with(date)) << line.substr(line.size() - 40);
+        // fields 3 to 13, after the identifier's separator and before the date's "|d|||"
+        const std::size_t from = line.find('|', 8) + 1, to = line.size() - 4;
+        EXPECT_LE(to - from, 8191u);
         // every "&" left is a whole escape
-        std::string common = line.substr(from, to + 1 - from);
+        const std::string common = line.substr(from, to - from);
         for (std::size_t at = common.find('&'); at != std::string::npos; at = common.find('&', at + 1))
             EXPECT_EQ(common.compare(at, 8, "&brvbar;"), 0) << common.substr(at, 12);
     }
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2);
 }
 
 TEST_F(Hostile, MarkersAreReplacedWholeWhateverStandsInTheirPlace)
