@@ -72,69 +72,28 @@ TEST_F(DocumentLoad, WorkedExample)
     EXPECT_EQ(root->first->first, nullptr);
 }
 
-TEST_F(DocumentLoad, ElementTextRules)
-{
-    struct text_case {
-        const char *xml, *value, *child; // the root's text and its first child's; nullptr for none
-    };
-    const text_case cases[] = {
-        {"<a/>", nullptr, nullptr},
-        {"<a>\n    </a>", nullptr, nullptr},
-        {"<a>\n  <b/>\n</a>", nullptr, nullptr},        // white space around children only
-        {"<a>   x\n</a>", "x\n", nullptr},              // trailing white space is kept
-        {"<a>\t x  y \t</a>", "x  y \t", nullptr},
-        {"<a> -x</a>", "-x", nullptr},
-        {"<a>,x</a>", ",x", nullptr},                   // punctuation starts the text
-        {"<a>one<b>two</b>three</a>", "onethree", "two"}, // children's text stays theirs
-        {"<a>one\n  <b/>\n</a>", "one\n  \n", nullptr}, // once begun, white space between children counts
-        {"<a>x &amp; y</a>", "x &amp; y", nullptr},     // entity references stay as text
-        {"<?xml version=\"1.0\"?>\n<!-- note -->\n<a>x<!-- c -->y</a>", "xy", nullptr},
-        {"text outside <a>in</a> ignored", "in", nullptr},
-    };
-    for (const text_case &c : cases) {
-        SCOPED_TRACE(c.xml);
-        owned_tree root = load(c.xml);
-        ASSERT_NE(root, nullptr);
-        EXPECT_STREQ(root->name, "a");
-        if (c.child) {
-            EXPECT_STREQ(root->first->value, c.child);
-        }
-        if (!c.value) {
-            EXPECT_EQ(root->value, nullptr);
-            continue;
-        }
-        ASSERT_NE(root->value, nullptr);
-        EXPECT_STREQ(root->value, c.value);
-        // the text is handed over in a block of exactly its size, as extend_value makes it
-        EXPECT_EQ(header_of(root->value)->size, std::strlen(c.value) + 1);
-    }
-}
-
-TEST_F(DocumentLoad, AttributeValuesKeepTheirQuotesInSecureBlocks)
-{
-    owned_tree root = load("<a k='v' n=\"w\" b=bare q=\"say &quot;hi&quot;\" e=\"\"/>");
-    ASSERT_NE(root, nullptr);
-    std::vector<std::pair<std::string, std::string>> seen;
-    for (const xml_atribut *a = root->firstatb; a; a = a->next) {
-        seen.emplace_back(a->name, a->value);
-        EXPECT_EQ(header_of(a->value)->secure, 1) << a->name;
-        EXPECT_EQ(header_of(a->name)->secure, 0) << a->name;
-    }
-    const std::vector<std::pair<std::string, std::string>> expected = {
-        {"k", "'v'"}, {"n", "\"w\""}, {"b", "bare"}, {"q", "\"say \"hi\"\""}, {"e", "\"\""}};
-    EXPECT_EQ(seen, expected);
-    EXPECT_EQ(root->lastatb->previous->previous->previous->previous, root->firstatb);
-}
-
-// The root is the last top-level element that closed; earlier ones, and whatever a
-// failure left half built, are released (the fixture checks the balance).
-TEST_F(DocumentLoad, TheLastClosedTopLevelElementIsTheRoot)
+// What a load gives: the element text rules, and which top-level element is the root
+// (the last that closed; earlier ones, and whatever a failure left half built, are
+// released, as the fixture's balance check shows).
+TEST_F(DocumentLoad, TextRulesAndTheRoot)
 {
     struct load_case {
         std::string xml;
-        const char *root; // "name=value", or nullptr when nothing loads
+        const char *root; // "name=text", or nullptr when nothing loads
     };
     const load_case cases[] = {
+        {"<a/>", "a=(none)"},
+        {"<a>\n    </a>", "a=(none)"},
+        {"<a>\n  <b/>\n</a>", "a=(none)"}, // white space around children only
+        {"<a>   x\n</a>", "a=x\n"},        // leading white space dropped, trailing kept
+        {"<a>\t x  y \t</a>", "a=x  y \t"},
+        {"<a> -x</a>", "a=-x"},
+        {"<a>,x</a>", "a=,x"}, // punctuation starts the text
+        {"<a>one<b>two</b>three</a>", "a=onethree"},
+        {"<a>one\n  <b/>\n</a>", "a=one\n  \n"}, // once begun, white space between children counts
+        {"<a>x &amp; y</a>", "a=x &amp; y"},     // entity references stay as text
+        {"<?xml version=\"1.0\"?>\n<!-- note -->\n<a>x<!-- c -->y</a>", "a=xy"},
+        {"text outside <a>in</a> ignored", "a=in"},
         {"<a>1<x/></a>\n<b k=\"2\">2</b>", "b=2"},
         {"<a/><b/><c/>", "c=(none)"},
         {"<a>x</a><b><c k=\"1\">y</c>", "a=x"},       // the second element never closes
@@ -162,8 +121,26 @@ TEST_F(DocumentLoad, TheLastClosedTopLevelElementIsTheRoot)
         EXPECT_EQ(root->previous, nullptr);
         EXPECT_EQ(root->next, nullptr);
         EXPECT_EQ(root->parent, nullptr);
+        // the text is handed over in a block of exactly its size, as extend_value makes it
+        EXPECT_TRUE(!root->value || header_of(root->value)->size == std::strlen(root->value) + 1);
     }
     EXPECT_EQ(document_parse_file("no-such-file.xml"), nullptr);
+}
+
+TEST_F(DocumentLoad, AttributeValuesKeepTheirQuotesInSecureBlocks)
+{
+    owned_tree root = load("<a k='v' n=\"w\" b=bare q=\"say &quot;hi&quot;\" e=\"\"/>");
+    ASSERT_NE(root, nullptr);
+    std::vector<std::pair<std::string, std::string>> seen;
+    for (const xml_atribut *a = root->firstatb; a; a = a->next) {
+        seen.emplace_back(a->name, a->value);
+        EXPECT_EQ(header_of(a->value)->secure, 1) << a->name;
+        EXPECT_EQ(header_of(a->name)->secure, 0) << a->name;
+    }
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"k", "'v'"}, {"n", "\"w\""}, {"b", "bare"}, {"q", "\"say \"hi\"\""}, {"e", "\"\""}};
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(root->lastatb->previous->previous->previous->previous, root->firstatb);
 }
 
 // ---------------------------------------------------------------------------

@@ -82,16 +82,15 @@ TEST_F(Veltran, WithoutArgumentsPrintsTheBanner)
     EXPECT_EQ(r.status, 0);
 }
 
-TEST_F(Veltran, OptionsAloneAndUnknownOptionsPrintNothing)
+// Options alone and unknown options print nothing; an option affects only the files
+// named after it.
+TEST_F(Veltran, Options)
 {
     EXPECT_EQ(run({"--concert", "-v"}).out, "");
-    program_run r = convert(artists(el("artist", el("name", "A"))), {"-x", "-", "--Concert"});
-    EXPECT_EQ(r.out, artist_line("A"));
-    EXPECT_EQ(r.status, 0);
-}
+    program_run unknown = convert(artists(el("artist", el("name", "A"))), {"-x", "-", "--Concert"});
+    EXPECT_EQ(unknown.out, artist_line("A"));
+    EXPECT_EQ(unknown.status, 0);
 
-TEST_F(Veltran, OptionAffectsOnlyFilesNamedAfterIt)
-{
     write_file("a.xml", events(event("1", el("event", el("eventType", el("id", "2"))), date("d"))));
     write_file("b.xml", read_file("a.xml"));
     program_run r = run({"a.xml", "--concert", "b.xml", "--any", "a.xml", "-v", "a.xml"});
@@ -324,7 +323,7 @@ TEST_F(Veltran, HugeCommonTextIsCutFieldByField)
 // The root is the last top-level element closed; the records of a file are held
 // back until it is known to load.
 
-TEST_F(Veltran, OnlyTheLastClosedTopLevelElementIsConverted)
+TEST_F(Veltran, TheLastClosedTopLevelElementIsConverted)
 {
     const program_run r = convert(artists(el("artist", el("name", "A") + el("creationDate", "500"))) +
                                       locations(el("location", el("name", "L") + el("creationDate", "100"))),
@@ -334,14 +333,12 @@ TEST_F(Veltran, OnlyTheLastClosedTopLevelElementIsConverted)
     // the artist's newer timestamp belonged to a top-level element that is not the root
     EXPECT_EQ(read_file("recent-locations.txt"), "100\n");
     EXPECT_FALSE(std::filesystem::exists("recent-artists.txt"));
-}
 
-TEST_F(Veltran, FailureAfterTheRootClosedKeepsTheRoot)
-{
-    const program_run r = convert(artists(el("artist", el("name", "A") + el("creationDate", "7"))) +
-                                  "<locations><location><name>L</name><creationDate>900</creationDate></location><>");
-    EXPECT_EQ(r.out, "VELTRAN||A|7" + std::string(10, '|') + "\n");
-    EXPECT_EQ(r.status, 0);
+    // a failure after the root closed keeps the root
+    const program_run kept = convert(artists(el("artist", el("name", "A") + el("creationDate", "7"))) +
+                                     "<locations><location><name>L</name><creationDate>900</creationDate></location><>");
+    EXPECT_EQ(kept.out, "VELTRAN||A|7" + std::string(10, '|') + "\n");
+    EXPECT_EQ(kept.status, 0);
     EXPECT_EQ(read_file("recent-artists.txt"), "7\n");
 }
 
