@@ -135,7 +135,8 @@ struct labelled_tree {
         add_atribut(e, a);
         add_element(parent, e);
         const std::pair<const void *, const char *> blocks[] = {
-            {e, ""}, {e->name, ".name"}, {e->value, ".value"}, {a, ".atb"}, {a->name, ".atb.name"}, {a->value, ".atb.value"}};
+            {e, ""},          {e->name, ".name"},     {e->value, ".value"},
+            {a, ".atb"},      {a->name, ".atb.name"}, {a->value, ".atb.value"}};
         for (auto [p, what] : blocks) label(p, name + what);
         return e;
     }

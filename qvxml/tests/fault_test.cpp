@@ -125,7 +125,9 @@ std::vector<std::string> stream_events(const char *name, int &tops)
     document_stream stream{
         .context = &events,
         .open_top = [](void *c, const xml_element *top) { return add_event(c, std::string("open ") + top->name); },
-        .child = [](void *c, const xml_element *, const xml_element *e) { return add_event(c, "child " + indented(e)); },
+        .child = [](void *c, const xml_element *, const xml_element *e) {
+            return add_event(c, "child " + indented(e));
+        },
         .close_top = [](void *c, const xml_element *top) { return add_event(c, "close " + indented(top)); },
     };
     tops = document_stream_file(name, &stream);

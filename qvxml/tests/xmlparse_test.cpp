@@ -163,7 +163,8 @@ TEST_F(ReaderEvents, InputsGiveTheirStatusEventsAndLineCount)
         {"", 0, "", -1},
         {" \n\t \n", 0, "", -1},
         // comments, instructions and declarations
-        {"<a>x<!-- p > q -->y</a>", 0, "open(a) token(x) ws(' ') token(q) ws(' ') token(--) punct(>) token(y) close", -1},
+        {"<a>x<!-- p > q -->y</a>", 0,
+         "open(a) token(x) ws(' ') token(q) ws(' ') token(--) punct(>) token(y) close", -1},
         {"<!-- p > q -->\n<a>y</a>", 0, "open(a) token(y) close", -1},
         {"<a>x<?p ?\?> y ?>z</a>", 0, "open(a) token(x) token(z) close", -1}, // "??>" does not end it
         {"<a><?p v=\"?>\" ?>t</a>", 0, "open(a) token(t) close", -1},
@@ -199,7 +200,8 @@ TEST_F(ReaderEvents, InputsGiveTheirStatusEventsAndLineCount)
         // the longest token; the quotation marks of a value count
         {"<a>" + longest + "</a>", 0, "open(a) token(" + longest + ") close", -1},
         {"<a>\n\n\n" + longest + "x</a>", 5, "open(a) ws('\\n') ws('\\n') ws('\\n')", 3},
-        {"<a x=\"" + std::string(8189, 'v') + "\"/>", 0, "open(a) name(x) value(\"" + std::string(8189, 'v') + "\") close", -1},
+        {"<a x=\"" + std::string(8189, 'v') + "\"/>", 0,
+         "open(a) name(x) value(\"" + std::string(8189, 'v') + "\") close", -1},
         {"<a x=\"" + std::string(8190, 'v') + "\"/>", 5, "open(a) name(x)", 0},
     };
     for (const parse_case &c : cases) {

@@ -249,22 +249,26 @@ TEST_F(Veltran, ListingRules)
         {artists(el("count", "1") + a), ""},
         {events(el("other", "") + event("1", "", date("a"))), ""},
         // the phone rule and the coordinates
-        {locations(place(el("phone1", "0611") + el("phone2", "0122")) + place(el("phone1", "0111") + el("phone2", "0122")) +
+        {locations(place(el("phone1", "0611") + el("phone2", "0122")) +
+                   place(el("phone1", "0111") + el("phone2", "0122")) +
                    place(el("phone1", "0611") + el("phone2", "0622")) + place(el("phone1", "06")) +
                    place(el("phone1", "0") + el("lattitude", "45.7") + el("longitude", "4.8")) +
                    place("<x/>", el("lattitude", "1") + el("longitude", "2"))),
          head + "0122|0611|0|0|\n" + head + "0122||0|0|\n" + head + "|0622|0|0|\n" + head + "|06|0|0|\n" + head +
              "0||45.7|4.8|\n" + head + "||0|0|\n"},
         // dates are numbered per event; foreign children of the schedule are passed over
-        {events(event("1", "", date("a") + date("b") + date("c")) + event("2", "", date("d") + el("note", "x") + date("e"))),
+        {events(event("1", "", date("a") + date("b") + date("c")) +
+                event("2", "", date("d") + el("note", "x") + date("e"))),
          bare_event_line("1", "a") + bare_event_line("1:1", "b") + bare_event_line("1:2", "c") +
              bare_event_line("2", "d") + bare_event_line("2:1", "e")},
         // missing groups keep sixteen fields
-        {events(event("1", el("location", el("id", "3") + el("name", "Hall")) + el("event", el("title", "T")), date("d")) +
+        {events(event("1", el("location", el("id", "3") + el("name", "Hall")) + el("event", el("title", "T")),
+                      date("d")) +
                 event("2", el("artist", "") + el("location", el("contact", el("city", "Lyon"))), date("d"))),
          "VELTRAN|1|||||3|Hall||||T||d|||\nVELTRAN|2||||||||Lyon||||d|||\n"},
         // the event identifier is escaped, folded and cut at 63 characters
-        {events(event("a|b\nc", "", date("d")) + event(id63, "", date("d") + date("e")) + event(id63 + "j", "", date("d"))),
+        {events(event("a|b\nc", "", date("d")) + event(id63, "", date("d") + date("e")) +
+                event(id63 + "j", "", date("d"))),
          bare_event_line("a&brvbar;b c", "d") + bare_event_line(id63, "d") + bare_event_line(id63 + ":1", "e") +
              bare_event_line(id63, "d")},
     };
@@ -336,7 +340,8 @@ TEST_F(Veltran, TheLastClosedTopLevelElementIsConverted)
 
     // a failure after the root closed keeps the root
     const program_run kept = convert(artists(el("artist", el("name", "A") + el("creationDate", "7"))) +
-                                     "<locations><location><name>L</name><creationDate>900</creationDate></location><>");
+                                     "<locations><location><name>L</name>"
+                                     "<creationDate>900</creationDate></location><>");
     EXPECT_EQ(kept.out, "VELTRAN||A|7" + std::string(10, '|') + "\n");
     EXPECT_EQ(kept.status, 0);
     EXPECT_EQ(read_file("recent-artists.txt"), "7\n");
