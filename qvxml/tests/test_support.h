@@ -14,6 +14,7 @@
 
 #include "qvxml/element.h"
 #include "qvxml/xmlparse.h"
+#include "scratch_dir.h"
 
 // The allocator's counters: blocks allocated, blocks released, bytes in use.
 struct alloc_counts {
@@ -41,33 +42,18 @@ protected:
 };
 
 // Runs each test in a fresh temporary directory that is removed afterwards.
-class InTempDir : public TrackedTest {
+class InTempDir : public TrackedTest, protected scratch_dir {
 protected:
     void SetUp() override
     {
-        old_ = std::filesystem::current_path();
-        char tmpl[] = "/tmp/qvxml-test-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        std::filesystem::current_path(dir_);
+        enter_scratch("qvxml-test");
         TrackedTest::SetUp();
     }
     void TearDown() override
     {
-        std::filesystem::current_path(old_);
-        std::filesystem::remove_all(dir_);
+        leave_scratch();
         TrackedTest::TearDown();
     }
-    static void write_file(const std::string &name, const std::string &bytes)
-    {
-        std::ofstream(name, std::ios::binary) << bytes;
-    }
-    static std::string read_file(const std::string &name)
-    {
-        std::ifstream in(name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    std::filesystem::path old_, dir_;
 };
 
 struct tree_owner {

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "../../qvxml/tests/scratch_dir.h"
+
 struct program_run {
     std::string out;           // standard output, or only its last keep bytes
     std::uintmax_t out_size;   // bytes written to standard output in all
@@ -95,32 +97,10 @@ inline long expect_all_released(const program_run &r, const std::string &context
 }
 
 // A fresh working directory for each test, removed afterwards.
-class InProgramDir : public ::testing::Test {
+class InProgramDir : public ::testing::Test, protected scratch_dir {
 protected:
-    void SetUp() override
-    {
-        old_ = std::filesystem::current_path();
-        char tmpl[] = "/tmp/veltran-test-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        std::filesystem::current_path(dir_);
-    }
-    void TearDown() override
-    {
-        std::filesystem::current_path(old_);
-        std::filesystem::permissions(dir_, std::filesystem::perms::owner_all); // a test may have locked it
-        std::filesystem::remove_all(dir_);
-    }
-    static void write_file(const std::string &name, const std::string &bytes)
-    {
-        std::ofstream(name, std::ios::binary) << bytes;
-    }
-    static std::string read_file(const std::string &name)
-    {
-        std::ifstream in(name, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
-    std::filesystem::path old_, dir_;
+    void SetUp() override { enter_scratch("veltran-test"); }
+    void TearDown() override { leave_scratch(); }
 };
 
 inline std::string el(const std::string &name, const std::string &text)
