@@ -112,14 +112,16 @@ if(QVXML_BUILD_TESTS)
   if(NOT QVXML_SANITIZE)
     set(QVXML_SHARED_DIR "${PROJECT_BINARY_DIR}/shared")
     add_test(NAME shared_library_builds
-             COMMAND sh -c "\"$0\" -S \"$1\" -B \"$2\" -DBUILD_SHARED_LIBS=ON -DQVXML_WERROR=$3 \
--DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=\"$4\" >/dev/null && \"$0\" --build \"$2\" -j2"
+             COMMAND sh -c "\"$0\" -S \"$1\" -B \"$2\" -DBUILD_SHARED_LIBS=ON \
+-DQVXML_WERROR=$3 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=\"$4\" >/dev/null \
+&& \"$0\" --build \"$2\" -j2"
                      "${CMAKE_COMMAND}" "${PROJECT_SOURCE_DIR}" "${QVXML_SHARED_DIR}"
                      "${QVXML_WERROR}" "${CMAKE_CXX_COMPILER}")
     set_tests_properties(shared_library_builds PROPERTIES FIXTURES_SETUP qvxml_shared)
     add_test(NAME shared_library_builds_a_consumer
              COMMAND sh "${PROJECT_SOURCE_DIR}/tests/consumer_test.sh" "${QVXML_SHARED_DIR}"
-                     "${PROJECT_SOURCE_DIR}/tests/consumer" "${CMAKE_COMMAND}" "${CMAKE_CXX_COMPILER}")
+                     "${PROJECT_SOURCE_DIR}/tests/consumer" "${CMAKE_COMMAND}"
+                     "${CMAKE_CXX_COMPILER}")
     add_test(NAME shared_library_exports_the_public_interface
              COMMAND sh "${PROJECT_SOURCE_DIR}/tests/exports_test.sh"
                      "${QVXML_SHARED_DIR}/qvxml/libqvxml.so.${PROJECT_VERSION}"
@@ -128,7 +130,8 @@ if(QVXML_BUILD_TESTS)
              COMMAND sh "${PROJECT_SOURCE_DIR}/tests/package_test.sh" "${QVXML_SHARED_DIR}"
                      "${PROJECT_SOURCE_DIR}" "${CMAKE_CPACK_COMMAND}" shared
                      "${PROJECT_SOURCE_DIR}/tests/debian_packages.txt")
-    set_tests_properties(shared_library_builds_a_consumer shared_library_exports_the_public_interface
+    set_tests_properties(shared_library_builds_a_consumer
+                         shared_library_exports_the_public_interface
                          debian_packages_of_the_shared_library
                          PROPERTIES FIXTURES_REQUIRED qvxml_shared)
     list(APPEND QVXML_INSTALL_TESTS shared_library_builds shared_library_builds_a_consumer

@@ -31,13 +31,15 @@ printf 'root: catalogue\ntitle: Night Market\n' >"$work/expected"
 shared=$(find "$prefix" -name libqvxml.so.1)
 if [ -n "$shared" ]; then
     command -v readelf >/dev/null || { echo "SKIP: readelf (binutils) is not installed"; exit 77; }
-    [ -z "$(find "$prefix" -name libqvxml.a)" ] || fail "a shared build installed the static archive"
+    [ -z "$(find "$prefix" -name libqvxml.a)" ] ||
+        fail "a shared build installed the static archive"
 fi
 
 # The program must print the root and the child, and report a missing file.
 check_program() {
     if [ -n "$shared" ]; then
-        readelf -d "$1" | grep -q 'NEEDED.*\[libqvxml\.so\.1\]' || fail "$2: libqvxml.so.1 is not NEEDED"
+        readelf -d "$1" | grep -q 'NEEDED.*\[libqvxml\.so\.1\]' ||
+            fail "$2: libqvxml.so.1 is not NEEDED"
         loaded=$(ldd "$1" | awk '$1 == "libqvxml.so.1" {print $3}')
         [ "$(realpath "$loaded")" = "$(realpath "$shared")" ] ||
             fail "$2: loads libqvxml.so.1 from '$loaded', not from $prefix"
@@ -69,8 +71,8 @@ pcdir=$(dirname "$pc")
 cflags=$(PKG_CONFIG_PATH=$pcdir PKG_CONFIG_LIBDIR=$pcdir pkg-config --cflags qvxml)
 libs=$(PKG_CONFIG_PATH=$pcdir PKG_CONFIG_LIBDIR=$pcdir pkg-config --libs qvxml)
 # the installed library folder as the run path, as the find_package build has it
-[ -z "$shared" ] ||
-    libs="$libs -Wl,-rpath,$(PKG_CONFIG_PATH=$pcdir PKG_CONFIG_LIBDIR=$pcdir pkg-config --variable=libdir qvxml)"
+[ -z "$shared" ] || libs="$libs -Wl,-rpath,$(PKG_CONFIG_PATH=$pcdir PKG_CONFIG_LIBDIR=$pcdir \
+    pkg-config --variable=libdir qvxml)"
 case "$cflags" in *"$prefix"*) ;; *) fail "pkg-config --cflags gives '$cflags', not a folder under $prefix" ;; esac
 # shellcheck disable=SC2086 # the flags are lists of words
 "$cxx" -std=c++20 $flags $cflags "$consumer/show_root.cpp" -o "$work/show_root_pc" $libs ||

@@ -21,7 +21,8 @@ if grep -v '^QVXML_API ' "$work/decls"; then fail "declared without QVXML_API (a
 sed -E 's/[[(;].*//; s/.*[^A-Za-z0-9_]//' "$work/decls" | sort >"$work/declared"
 
 nm -DC --defined-only "$lib" | sed -E 's/^[0-9a-f]* [A-Za-z] //' >"$work/nm"
-grep -v '@@QVXML_1$' "$work/nm" | grep -vx QVXML_1 && fail "exported outside the version node QVXML_1 (above)"
+grep -v '@@QVXML_1$' "$work/nm" | grep -vx QVXML_1 &&
+    fail "exported outside the version node QVXML_1 (above)"
 grep -vx QVXML_1 "$work/nm" | sed -E 's/\(.*//; s/@@.*//' | sort >"$work/exported"
 diff "$work/declared" "$work/exported" >&2 ||
     fail "exported symbols (>) differ from the public declarations (<)"
