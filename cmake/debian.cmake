@@ -75,7 +75,8 @@ set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA
     "${PROJECT_BINARY_DIR}/debian/symbols" "${CMAKE_CURRENT_LIST_DIR}/triggers")
 add_custom_command(
   OUTPUT "${PROJECT_BINARY_DIR}/debian/symbols"
-  COMMAND "${CMAKE_COMMAND}" -DLIBRARY=$<TARGET_FILE:qvxml> -DPACKAGE=libqvxml1
+  COMMAND "${CMAKE_COMMAND}" -DLIBRARY=$<TARGET_FILE:qvxml>
+          -DPACKAGE=libqvxml1 -DDEV_PACKAGE=libqvxml-dev
           -DNM=${CMAKE_NM} -DREADELF=${CMAKE_READELF} -DVERSION=${PROJECT_VERSION}
           -DOUTPUT=${PROJECT_BINARY_DIR}/debian/symbols
           -P "${CMAKE_CURRENT_LIST_DIR}/debian_symbols.cmake"

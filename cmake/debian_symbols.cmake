@@ -1,8 +1,8 @@
 # Writes the Debian symbols file of the shared library: every symbol it exports,
 # with the version that introduced it, so dpkg-shlibdeps gives a package built
 # against the library the dependency it needs.
-#     cmake -DLIBRARY=lib.so -DPACKAGE=name -DNM=nm -DREADELF=readelf -DVERSION=x.y.z
-#           -DOUTPUT=file -P debian_symbols.cmake
+#     cmake -DLIBRARY=lib.so -DPACKAGE=name -DDEV_PACKAGE=name -DNM=nm -DREADELF=readelf
+#           -DVERSION=x.y.z -DOUTPUT=file -P debian_symbols.cmake
 cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND "${NM}" -D --defined-only "${LIBRARY}"
                 OUTPUT_VARIABLE listing COMMAND_ERROR_IS_FATAL ANY)
@@ -22,4 +22,5 @@ foreach(line IN LISTS lines)
 endforeach()
 list(SORT symbols)
 list(JOIN symbols "\n" text)
-file(WRITE "${OUTPUT}" "${soname} ${PACKAGE} #MINVER#\n${text}\n")
+file(WRITE "${OUTPUT}"
+     "${soname} ${PACKAGE} #MINVER#\n* Build-Depends-Package: ${DEV_PACKAGE}\n${text}\n")
