@@ -27,7 +27,8 @@ install(DIRECTORY "${PROJECT_SOURCE_DIR}/qvxml/"
         FILES_MATCHING PATTERN "*.h"
         PATTERN "tests" EXCLUDE)
 
-# A shared library brings its own dependencies; a static one leaves them to the program.
+# The kind built, named by the CMake package and qvxml.pc. A shared library brings
+# its own dependencies; a static one leaves them to the program linked against it.
 if(BUILD_SHARED_LIBS)
   set(QVXML_KIND shared)
   set(QVXML_PC_LIBS "Libs: -L\${libdir} -lqvxml\nLibs.private: -lpthread")
