@@ -45,10 +45,10 @@ if(NOT BUILD_SHARED_LIBS)
   set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
       "converter of events-listing XML exports to flat records, with the qvxml library")
   set(CPACK_PACKAGE_DESCRIPTION
-      "veltran reads XML exports of artists, locations and scheduled events and writes \
-them as flat records, one per line, keeping marker files with the newest timestamp \
-seen. The package also holds qvxml, the static XML support library beneath it, with \
-its headers, a CMake package and a pkg-config file.")
+      "veltran reads XML exports of artists, locations and scheduled events and
+writes them as flat records, one per line, keeping marker files with the
+newest timestamp seen. The package also holds qvxml, the static XML support
+library beneath it, with its headers, a CMake package and a pkg-config file.")
   include(CPack)
   return()
 endif()
