@@ -10,10 +10,10 @@
 // caller owns the tree and releases it with document_drop. Null when the file cannot
 // be opened, holds no element, or the parse fails before a top-level element closed;
 // whatever a failed parse built is released before returning.
-xml_element *document_parse_file(const char *sptr);
+QVXML_API xml_element *document_parse_file(const char *sptr);
 // Releases document and its subtree (not its following siblings); null is ignored.
 // Always returns null.
-xml_element *document_drop(xml_element *document);
+QVXML_API xml_element *document_drop(xml_element *document);
 
 // Callbacks of a streamed load; any of them may be null. A non-zero result stops the
 // load. The elements passed are valid only during the call.
@@ -33,52 +33,52 @@ struct document_stream {
 // with document_parse_file, the root is the last of them, and 0 means the file could
 // not be loaded. A failure stops the load where it occurs; what was reported before
 // stands, so a caller that needs all or nothing holds back its results until the end.
-int document_stream_file(const char *sptr, const document_stream *stream);
+QVXML_API int document_stream_file(const char *sptr, const document_stream *stream);
 
 // document itself when its name is token, else its first direct child of that name,
 // else null (also for a null document or token).
-xml_element *document_element(const xml_element *document, const char *token);
+QVXML_API xml_element *document_element(const xml_element *document, const char *token);
 // The first element named token at or below document: each element's direct
 // children are tested before the search descends into them, child by child. Null
 // when there is none, or document or token is null.
-xml_element *nested_document_element(const xml_element *document, const char *token);
+QVXML_API xml_element *nested_document_element(const xml_element *document, const char *token);
 // The first attribute of element named token; null when none, or either is null.
-xml_atribut *document_atribut(const xml_element *element, const char *token);
+QVXML_API xml_atribut *document_atribut(const xml_element *element, const char *token);
 // The attribute's value as a number: "0x" followed by hexadecimal digits, or a
 // decimal number (after one leading quotation mark or apostrophe, if any). 0 for a
 // null attribute or value.
-int document_atribut_value(const xml_atribut *aptr);
+QVXML_API int document_atribut_value(const xml_atribut *aptr);
 // A new copy of the value without its enclosing quotation marks, in secure memory
 // (password) or ordinary memory (string); the caller releases it with liberate.
 // Null for a null attribute or value, or when memory is exhausted. A lone
 // quotation mark gives the empty text.
-char *document_atribut_password(const xml_atribut *aptr);
-char *document_atribut_string(const xml_atribut *aptr);
+QVXML_API char *document_atribut_password(const xml_atribut *aptr);
+QVXML_API char *document_atribut_string(const xml_atribut *aptr);
 // A new element named nptr, appended as last child of dptr (detached when dptr is
 // null). Null, with nothing left behind, when nptr is null or memory is exhausted.
-xml_element *document_add_element(xml_element *dptr, const char *nptr);
+QVXML_API xml_element *document_add_element(xml_element *dptr, const char *nptr);
 // A new element named nptr, inserted as the first child of dptr; null when dptr or
 // nptr is null or memory is exhausted.
-xml_element *document_prefix_element(xml_element *dptr, const char *nptr);
+QVXML_API xml_element *document_prefix_element(xml_element *dptr, const char *nptr);
 // A new attribute with copies of nptr and vptr (stored exactly as given), appended
 // to eptr (detached when eptr is null). Null when either text is null or memory is
 // exhausted.
-xml_atribut *document_add_atribut(xml_element *eptr, const char *nptr, const char *vptr);
+QVXML_API xml_atribut *document_add_atribut(xml_element *eptr, const char *nptr, const char *vptr);
 // Unlinks eptr from its parent and siblings and releases it with its subtree.
 // Returns 0; a null eptr is ignored.
-int document_remove_element(xml_element *eptr);
+QVXML_API int document_remove_element(xml_element *eptr);
 // Inserts the detached element eptr directly after dptr, under dptr's parent.
 // Returns 0; does nothing when either is null.
-int document_append_element(xml_element *dptr, xml_element *eptr);
+QVXML_API int document_append_element(xml_element *dptr, xml_element *eptr);
 // Inserts the chain that starts at eptr (linked by next) after dptr, in its order.
 // The chain's former parent is not changed. Returns 0; a null dptr does nothing.
-int document_append_elements(xml_element *dptr, xml_element *eptr);
+QVXML_API int document_append_elements(xml_element *dptr, xml_element *eptr);
 
 // Write eptr and its following siblings at depth level (tabs), with their subtrees,
 // as indented XML: to standard output, or to the open stream h. Null writes nothing.
 // Uses no stack in proportion to the depth of the tree.
-void document_show_element(const xml_element *eptr, int level);
-void document_serialise_element(FILE *h, const xml_element *eptr, int level);
+QVXML_API void document_show_element(const xml_element *eptr, int level);
+QVXML_API void document_serialise_element(FILE *h, const xml_element *eptr, int level);
 // Creates (or truncates) filename and writes the XML declaration and the chain from
 // eptr at depth 0. Returns 0, or 46 when the file cannot be created.
-int document_serialise_file(const xml_element *eptr, const char *filename);
+QVXML_API int document_serialise_file(const xml_element *eptr, const char *filename);

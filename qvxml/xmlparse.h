@@ -80,31 +80,31 @@ struct xml_parser {
 // the parser; 5 token too long; or a relay's stopping status (48 counts as 0).
 // On failures other than 3 and 4, fptr->failure (when set) is called and its result
 // returned. fptr->result receives the context's root whenever the file was opened.
-int xml_parse(const char *nptr, xml_relay *fptr, void *aptr);
+QVXML_API int xml_parse(const char *nptr, xml_relay *fptr, void *aptr);
 // Runs the state machine over an open parser to the end of input or the first
 // stopping status, which it returns (48 is returned as is; xml_parse maps it to 0).
-int xml_parse_tokens(xml_parser *sptr);
+QVXML_API int xml_parse_tokens(xml_parser *sptr);
 // Closes the file and releases the parser with everything it owns; null is ignored.
 // Always returns null.
-xml_parser *xml_close(xml_parser *h);
+QVXML_API xml_parser *xml_close(xml_parser *h);
 // Process-wide switches, read by later parses: allow end of input with elements open;
 // echo every character read and every default relay event to standard output.
-void set_xml_eof(int v);
-void set_xml_echo(int v);
+QVXML_API void set_xml_eof(int v);
+QVXML_API void set_xml_echo(int v);
 
 // Prepares a context for a parse: the first text buffer (8192 bytes) when it has
 // none, strict from $XMLSTRICT, echo e, offset 0, all payload slots cleared and
 // payload stored in the first. Returns 0, or 27 when the first buffer cannot be had.
 // A context that already has a buffer keeps it and its capacity; its old text is
 // cleared, so the buffer reads as exactly what the next parse collects.
-int xml_reset(xml_application *xptr, int e, void *payload);
+QVXML_API int xml_reset(xml_application *xptr, int e, void *payload);
 // Makes room for n more bytes of text plus a terminating zero, growing the buffer by
 // as many 8192-byte steps as that needs. Returns 0, or 27 with the buffer unchanged.
-int xml_check_buffer(xml_application *xptr, int n);
+QVXML_API int xml_check_buffer(xml_application *xptr, int n);
 // Puts the non-null relays of fptr in force in the parser; a null fptr changes nothing.
-void xml_use_relays(xml_parser *sptr, xml_relay *fptr);
+QVXML_API void xml_use_relays(xml_parser *sptr, xml_relay *fptr);
 // Releases a context and its text buffer; null is ignored. Always returns null.
-xml_application *liberate_xml_application(xml_application *aptr);
+QVXML_API xml_application *liberate_xml_application(xml_application *aptr);
 
 // ---------------------------------------------------------------------------
 // Quote substitution
@@ -116,21 +116,21 @@ xml_application *liberate_xml_application(xml_application *aptr);
 // otherwise a size of at least buffersize + 2 to grow the buffer to before trying
 // again. Returns 0 and writes nothing when buffer or input is null, or replace and
 // with are both null. Never writes beyond buffersize bytes.
-std::size_t translate_string_with_string(const char *input, char *buffer, int buffersize,
-                                         const char *replace, const char *with);
+QVXML_API std::size_t translate_string_with_string(const char *input, char *buffer, int buffersize,
+                                                   const char *replace, const char *with);
 // As above, with startpos the first occurrence of replace in input (or null when
 // there is none), found by the caller.
-std::size_t translate_string_with_string_startpos(const char *startpos, const char *input,
-                                                  char *buffer, int buffersize,
-                                                  const char *replace, const char *with);
+QVXML_API std::size_t translate_string_with_string_startpos(const char *startpos, const char *input,
+                                                            char *buffer, int buffersize,
+                                                            const char *replace, const char *with);
 // Writes attribute through format (which takes it as its one argument) to h, with
 // every quotation mark written as "&quot;". Writes nothing when an argument is null
 // or when the system allocator refuses the buffer a long value needs.
-void fprintf_xml_string_attribute(FILE *h, const char *format, const char *attribute);
+QVXML_API void fprintf_xml_string_attribute(FILE *h, const char *format, const char *attribute);
 // value (a tracked block) with every "&quot;" turned into a quotation mark: value
 // itself when it holds none, otherwise a new secure block, value being released.
 // Null when memory is exhausted (value is released all the same).
-char *unserialize_xml_string_attribute_value(char *value);
+QVXML_API char *unserialize_xml_string_attribute_value(char *value);
 
 // ---------------------------------------------------------------------------
 // Value readers: interpret the text collected in an application context. A null
@@ -138,37 +138,37 @@ char *unserialize_xml_string_attribute_value(char *value);
 
 // Reads one, two or three unsigned decimal numbers separated by blanks; a missing
 // number reads as 0, and any other separator ends the reading. Overflow wraps.
-void xml_get_word(xml_application *xptr, int *iptr);
-void xml_get_xy(xml_application *xptr, int *a, int *b);
-void xml_get_xyz(xml_application *xptr, int *a, int *b, int *c);
+QVXML_API void xml_get_word(xml_application *xptr, int *iptr);
+QVXML_API void xml_get_xy(xml_application *xptr, int *a, int *b);
+QVXML_API void xml_get_xyz(xml_application *xptr, int *a, int *b, int *c);
 // Releases what *target holds and stores a new ordinary copy of the text (null when
 // memory is exhausted); the caller owns it.
-void xml_get_string(xml_application *xptr, char **target);
+QVXML_API void xml_get_string(xml_application *xptr, char **target);
 // As xml_get_string, with every backslash of the copy turned into a slash.
-void xml_get_filename_string(xml_application *xptr, char **target);
+QVXML_API void xml_get_filename_string(xml_application *xptr, char **target);
 // Stores in *rptr a new copy of the text with entity names (the XML extent) turned
 // into characters; what *rptr held is not released. The HTML extent is in force after.
-void xml_get_text(xml_application *xptr, char **rptr);
+QVXML_API void xml_get_text(xml_application *xptr, char **rptr);
 // 1 when sptr begins with mptr (an empty mptr matches anything), else 0.
-int xml_mnemonic(const char *sptr, const char *mptr);
+QVXML_API int xml_mnemonic(const char *sptr, const char *mptr);
 
 // ---------------------------------------------------------------------------
 // Value writers: simple XML elements on an output stream, nothing escaped. A null
 // stream gets nothing.
 
 // Writes the indentation for margin (one tab per level, nothing below 1); returns 0.
-int indent(FILE *h, int margin);
+QVXML_API int indent(FILE *h, int margin);
 // One line feed.
-void xml_linefeed(FILE *h);
+QVXML_API void xml_linefeed(FILE *h);
 // <name>value</name> on a line of its own at margin; nothing when name or value is null.
-void xml_put_string(FILE *h, const char *name, const char *value, int margin);
+QVXML_API void xml_put_string(FILE *h, const char *name, const char *value, int margin);
 // The characters of value, unchanged, with no line feed.
-void xml_put_filename(FILE *h, const char *value);
+QVXML_API void xml_put_filename(FILE *h, const char *value);
 // As xml_put_string, the value written by xml_put_filename.
-void xml_put_filename_string(FILE *h, const char *name, const char *value, int margin);
+QVXML_API void xml_put_filename_string(FILE *h, const char *name, const char *value, int margin);
 // sptr with characters turned into entity names (the XML extent); no line feed.
 // Nothing when sptr is null or memory is exhausted. The HTML extent is in force after.
-void xml_put_cdata(FILE *h, const char *sptr);
+QVXML_API void xml_put_cdata(FILE *h, const char *sptr);
 // <name>value</name> with value as an unsigned decimal number, on a line at margin;
 // nothing when name is null.
-void xml_put_word(FILE *h, const char *name, int value, int margin);
+QVXML_API void xml_put_word(FILE *h, const char *name, int value, int margin);

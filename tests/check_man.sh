@@ -5,6 +5,7 @@
 set -eu
 groff=$1
 shift
+command -v "$groff" >/dev/null || { echo "SKIP: groff is not installed"; exit 77; }
 status=0
 for page in "$@"; do
     out=$("$groff" -ww -man -z "$page" 2>&1) || { echo "FAIL: $page: groff exit status $?"; status=1; }

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs a built tree into a temporary prefix, then builds the consumer program
 # against that prefix twice, once through find_package and once through
-# pkg-config, and runs each build on a small file.
+# pkg-config, and runs each build on a small file. When the tree built the shared
+# library, both programs must need libqvxml.so.1 and load it from the prefix.
 #     consumer_test.sh BUILD_DIR CONSUMER_SOURCE_DIR CMAKE CXX [EXTRA_FLAGS]
 # EXTRA_FLAGS go to both compilations (the sanitizer runtime, for a library
 # built with the sanitizers).
@@ -27,8 +28,22 @@ cat >"$work/sample.xml" <<'XML'
 XML
 printf 'root: catalogue\ntitle: Night Market\n' >"$work/expected"
 
+shared=$(find "$prefix" -name libqvxml.so.1)
+if [ -n "$shared" ]; then
+    command -v readelf >/dev/null || { echo "SKIP: readelf (binutils) is not installed"; exit 77; }
+    [ -z "$(find "$prefix" -name libqvxml.a)" ] ||
+        fail "a shared build installed the static archive"
+fi
+
 # The program must print the root and the child, and report a missing file.
 check_program() {
+    if [ -n "$shared" ]; then
+        readelf -d "$1" | grep -q 'NEEDED.*\[libqvxml\.so\.1\]' ||
+            fail "$2: libqvxml.so.1 is not NEEDED"
+        loaded=$(ldd "$1" | awk '$1 == "libqvxml.so.1" {print $3}')
+        [ "$(realpath "$loaded")" = "$(realpath "$shared")" ] ||
+            fail "$2: loads libqvxml.so.1 from '$loaded', not from $prefix"
+    fi
     "$1" "$work/sample.xml" title >"$work/got" || fail "$2: exit status $? on sample.xml"
     cmp -s "$work/expected" "$work/got" ||
         { diff "$work/expected" "$work/got" >&2 || true; fail "$2: unexpected output"; }
@@ -49,12 +64,15 @@ grep -q "^qvxml_DIR:PATH=$prefix/" "$work/cmake-build/CMakeCache.txt" ||
 check_program "$work/cmake-build/show_root" "find_package build"
 
 # Through pkg-config, with only the installed .pc in its search path.
-command -v pkg-config >/dev/null || fail "pkg-config is not installed"
+command -v pkg-config >/dev/null || { echo "SKIP: pkg-config is not installed"; exit 77; }
 pc=$(find "$prefix" -name qvxml.pc)
 [ -n "$pc" ] || fail "no qvxml.pc under $prefix"
 pcdir=$(dirname "$pc")
 cflags=$(PKG_CONFIG_PATH=$pcdir PKG_CONFIG_LIBDIR=$pcdir pkg-config --cflags qvxml)
 libs=$(PKG_CONFIG_PATH=$pcdir PKG_CONFIG_LIBDIR=$pcdir pkg-config --libs qvxml)
+# the installed library folder as the run path, as the find_package build has it
+[ -z "$shared" ] || libs="$libs -Wl,-rpath,$(PKG_CONFIG_PATH=$pcdir PKG_CONFIG_LIBDIR=$pcdir \
+    pkg-config --variable=libdir qvxml)"
 case "$cflags" in *"$prefix"*) ;; *) fail "pkg-config --cflags gives '$cflags', not a folder under $prefix" ;; esac
 # shellcheck disable=SC2086 # the flags are lists of words
 "$cxx" -std=c++20 $flags $cflags "$consumer/show_root.cpp" -o "$work/show_root_pc" $libs ||
