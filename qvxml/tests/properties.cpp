@@ -13,7 +13,8 @@
 #include "qvxml/xmlparse.h"
 #include "reference_reader.h"
 
-namespace {
+namespace
+{
 
 // ---------------------------------------------------------------------------
 // Reader against reference
@@ -34,6 +35,7 @@ struct run_seen {
     int failure_lines = -1;
     std::string out; // standard output
     int count = 0;
+    std::size_t collected = 0; // collected text already logged
 };
 
 std::string captured_stdout(const std::function<void()> &run)
@@ -51,8 +53,11 @@ std::string captured_stdout(const std::function<void()> &run)
     return out;
 }
 
-int record(const run_setup &setup, run_seen &seen, event e, std::string_view text)
+// Logs an event with the text the default relays collected since the last one.
+int record(const run_setup &setup, run_seen &seen, event e, std::string_view text,
+           std::string_view collected)
 {
+    seen.events += '[' + std::string(collected) + ']';
     if (setup.echo) {
         std::fflush(stdout);
         seen.events += '@' + std::to_string(lseek(1, 0, SEEK_CUR));
@@ -69,20 +74,45 @@ struct library_run {
 int on(xml_application *x, event e, std::string_view text)
 {
     const auto *r = static_cast<library_run *>(x->payload[0]);
-    return record(*r->setup, *r->seen, e, text);
+    const auto held = static_cast<std::size_t>(x->offset);
+    if (x->buffer[held] != '\0') r->seen->events += "(collected text not terminated)";
+    const std::string_view fresh{x->buffer + r->seen->collected, held - r->seen->collected};
+    r->seen->collected = held;
+    return record(*r->setup, *r->seen, e, text, fresh);
 }
-int lib_open(xml_application *x, const char *t) { return on(x, event::open_tag, t); }
-int lib_name(xml_application *x, const char *t) { return on(x, event::atb_name, t); }
-int lib_value(xml_application *x, const char *t) { return on(x, event::atb_value, t); }
-int lib_token(xml_application *x, const char *t) { return on(x, event::token, t); }
-int lib_close(xml_application *x) { return on(x, event::close_tag, ""); }
+int lib_open(xml_application *x, const char *t)
+{
+    return on(x, event::open_tag, t);
+}
+int lib_name(xml_application *x, const char *t)
+{
+    return on(x, event::atb_name, t);
+}
+int lib_value(xml_application *x, const char *t)
+{
+    return on(x, event::atb_value, t);
+}
+int lib_token(xml_application *x, const char *t)
+{
+    return on(x, event::token, t);
+}
+int lib_close(xml_application *x)
+{
+    return on(x, event::close_tag, "");
+}
 int lib_char(xml_application *x, event e, int c)
 {
     const char ch = static_cast<char>(c);
     return on(x, e, {&ch, 1});
 }
-int lib_space(xml_application *x, int c) { return lib_char(x, event::white_space, c); }
-int lib_punct(xml_application *x, int c) { return lib_char(x, event::punctuation, c); }
+int lib_space(xml_application *x, int c)
+{
+    return lib_char(x, event::white_space, c);
+}
+int lib_punct(xml_application *x, int c)
+{
+    return lib_char(x, event::punctuation, c);
+}
 int failure_lines = -1;
 int note_failure(const char *, int status, int lines)
 {
@@ -117,10 +147,16 @@ run_seen run_library(const char *path, const run_setup &setup)
 run_seen run_reference(std::string_view input, const run_setup &setup)
 {
     run_seen seen;
-    const reference::relay app = [&](event e, std::string_view t) { return record(setup, seen, e, t); };
+    std::string collected;
+    const reference::relay app = [&](event e, std::string_view t) {
+        const std::string_view fresh = std::string_view{collected}.substr(seen.collected);
+        seen.collected = collected.size();
+        return record(setup, seen, e, t, fresh);
+    };
     reference::outcome o{};
-    seen.out = captured_stdout(
-        [&] { o = reference::parse(input, setup.mask, app, setup.echo, setup.allow_eof); });
+    seen.out = captured_stdout([&] {
+        o = reference::parse(input, setup.mask, app, setup.echo, setup.allow_eof, collected);
+    });
     seen.status = o.status;
     seen.failure_lines = o.failure_lines;
     return seen;
@@ -130,7 +166,12 @@ std::string differences(const run_setup &s, const run_seen &lib, const run_seen 
 {
     std::string d;
     const auto differ = [&](const char *what, const std::string &a, const std::string &b) {
-        if (a != b) d += std::string(" ") + what + ": reader " + a.substr(0, 300) + " | reference " + b.substr(0, 300);
+        if (a == b) return;
+        const auto at = static_cast<std::size_t>(
+            std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin());
+        const std::size_t from = at < 60 ? 0 : at - 60;
+        d += std::string(" ") + what + ": reader " + a.substr(from, 120) + " | reference " +
+             b.substr(from, 120);
     };
     differ("status", std::to_string(lib.status), std::to_string(ref.status));
     differ("failure lines", std::to_string(lib.failure_lines), std::to_string(ref.failure_lines));
@@ -138,7 +179,8 @@ std::string differences(const run_setup &s, const run_seen &lib, const run_seen 
     differ("output", lib.out, ref.out);
     if (d.empty()) return d;
     return "mask " + std::to_string(s.mask) + " stop at " + std::to_string(s.stop_at) + " with " +
-           std::to_string(s.stop_status) + (s.echo ? " echo" : "") + (s.allow_eof ? " eof" : "") + d;
+           std::to_string(s.stop_status) + (s.echo ? " echo" : "") + (s.allow_eof ? " eof" : "") +
+           d;
 }
 
 // ---------------------------------------------------------------------------
@@ -187,8 +229,11 @@ std::string tree_differences(const xml_element *a, const xml_element *b)
     long depth = 0, depth_b = 0;
     for (; a && b; a = next_in_order(a, root_a, depth), b = next_in_order(b, root_b, depth_b)) {
         const std::string where = std::string(" at ") + (a->name ? a->name : "(null)");
-        if (!a->name || !b->name || std::strcmp(a->name, b->name) != 0) return "names differ" + where;
-        if (a->value ? !b->value || a->value + ("\n" + std::string(static_cast<std::size_t>(depth), '\t')) != b->value
+        if (!a->name || !b->name || std::strcmp(a->name, b->name) != 0)
+            return "names differ" + where;
+        if (a->value ? !b->value ||
+                           a->value + ("\n" + std::string(static_cast<std::size_t>(depth), '\t')) !=
+                               b->value
                      : b->value != nullptr)
             return "texts differ" + where;
         const xml_atribut *x = a->firstatb, *y = b->firstatb;
@@ -208,11 +253,13 @@ std::string check_reader_agreement(std::string_view input)
 {
     memory_file file(input);
     std::uint32_t h = 2166136261u;
-    for (const char c : input) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+    for (const char c : input)
+        h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
     const run_setup full{};
     const run_seen first = run_library(file.path(), full);
     run_setup stopping{.mask = h & 0x7f,
-                       .stop_at = 1 + static_cast<int>((h >> 7) % static_cast<unsigned>(first.count + 1)),
+                       .stop_at =
+                           1 + static_cast<int>((h >> 7) % static_cast<unsigned>(first.count + 1)),
                        .stop_status = std::array{2, 3, 7, 48}[(h >> 20) & 3],
                        .echo = false,
                        .allow_eof = ((h >> 22) & 1) != 0};
@@ -253,14 +300,16 @@ std::string check_serialise_round_trip(std::string_view input)
     return d.empty() ? balance.unbalanced() : d;
 }
 
-namespace {
+namespace
+{
 
 // The full substitution, computed plainly for comparison.
 std::string substituted(const std::string &in, const std::string &rep, const std::string &with)
 {
     std::string out;
     if (rep.empty()) {
-        for (const char c : in) (out += with) += c;
+        for (const char c : in)
+            (out += with) += c;
         return out + with;
     }
     std::size_t pos = 0;
@@ -269,7 +318,10 @@ std::string substituted(const std::string &in, const std::string &rep, const std
     return out.append(in, pos);
 }
 
-std::string before_zero(std::string_view data) { return std::string(data.substr(0, data.find('\0'))); }
+std::string before_zero(std::string_view data)
+{
+    return std::string(data.substr(0, data.find('\0')));
+}
 
 } // namespace
 
@@ -293,10 +345,11 @@ std::string check_quote_substitution(std::string_view data)
     for (std::size_t size = static_cast<std::size_t>(first_size), rounds = 0;; ++rounds) {
         if (rounds > 100000) return "growing to the result does not complete";
         std::vector<char> buf(size + guard, canary);
-        const std::size_t r = translate_string_with_string(in.c_str(), buf.data(), static_cast<int>(size),
-                                                           no_rep ? nullptr : rep.c_str(),
-                                                           no_with ? nullptr : with.c_str());
-        if (std::any_of(buf.begin() + static_cast<long>(size), buf.end(), [](char c) { return c != canary; }))
+        const std::size_t r = translate_string_with_string(
+            in.c_str(), buf.data(), static_cast<int>(size), no_rep ? nullptr : rep.c_str(),
+            no_with ? nullptr : with.c_str());
+        if (std::any_of(buf.begin() + static_cast<long>(size), buf.end(),
+                        [](char c) { return c != canary; }))
             return "written beyond the buffer";
         if (!std::memchr(buf.data(), 0, size)) return "buffer not terminated";
         // a pass looks no further into the input than the buffer could hold

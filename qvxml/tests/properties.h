@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -27,8 +28,9 @@ std::string check_serialise_round_trip(std::string_view input);
 
 // A memory file holding the given bytes, named through /proc/self/fd, for the library
 // reads files by name.
-class memory_file {
-public:
+class memory_file
+{
+  public:
     explicit memory_file(std::string_view data)
     {
         fd_ = memfd_create("property-input", 0);
@@ -40,19 +42,24 @@ public:
         }
         path_ = "/proc/self/fd/" + std::to_string(fd_);
     }
+    memory_file(const unsigned char *data, std::size_t size)
+        : memory_file(std::string_view{reinterpret_cast<const char *>(data), size})
+    {
+    }
     ~memory_file() { close(fd_); }
     memory_file(const memory_file &) = delete;
     memory_file &operator=(const memory_file &) = delete;
     const char *path() const { return path_.c_str(); }
 
-private:
+  private:
     int fd_ = -1;
     std::string path_;
 };
 
 // Notes the tracked allocator's counters; unbalanced() tells what a run left behind.
-class allocation_balance {
-public:
+class allocation_balance
+{
+  public:
     allocation_balance() { get_allocate_statistics(&a_, &l_, &t_); }
     std::string unbalanced() const
     {
@@ -64,7 +71,16 @@ public:
                std::to_string(static_cast<long long>(t - t_)) + " bytes";
     }
 
-private:
+    // For the fuzz targets: aborts, a finding, when the run left anything behind.
+    void check() const
+    {
+        if (const std::string left = unbalanced(); !left.empty()) {
+            std::fprintf(stderr, "%s\n", left.c_str());
+            std::abort();
+        }
+    }
+
+  private:
     unsigned long a_ = 0, l_ = 0;
     unsigned long long t_ = 0;
 };

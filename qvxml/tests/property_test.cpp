@@ -8,28 +8,64 @@
 
 #include "properties.h"
 
-namespace {
+namespace
+{
 
-constexpr std::string_view pieces[] = {
-    "<",  ">",  "</", "/>", "/", "=",  "?",     "!",    "\"",   "'",     "a",     "bc",  "x:y", "\n",
-    "\r\n", " ", "\t", "\r", "&amp;", "&quot;", ";", "\x82", "\xff", "\x01", "\x7f", "<?xml v='1'?>",
-    "<!-- c > -->", "<a k=\"v\">", "</a>", "<b/>", "&eacute;", "\"\"\"", "'''"};
+constexpr std::string_view pieces[] = {"<",
+                                       ">",
+                                       "</",
+                                       "/>",
+                                       "/",
+                                       "=",
+                                       "?",
+                                       "!",
+                                       "\"",
+                                       "'",
+                                       "a",
+                                       "bc",
+                                       "x:y",
+                                       "\n",
+                                       "\r\n",
+                                       " ",
+                                       "\t",
+                                       "\r",
+                                       "&amp;",
+                                       "&quot;",
+                                       ";",
+                                       "\x82",
+                                       "\xff",
+                                       "\x01",
+                                       "\x7f",
+                                       "<?xml v='1'?>",
+                                       "<!-- c > -->",
+                                       "<a k=\"v\">",
+                                       "</a>",
+                                       "<b/>",
+                                       "&eacute;",
+                                       "\"\"\"",
+                                       "'''"};
 
 std::string generated(std::mt19937 &rng)
 {
     std::string s;
     for (std::size_t n = rng() % 60; n > 0; --n) {
         const unsigned pick = rng() % 200;
-        if (pick == 0) s += std::string(8190 + rng() % 3, 'w'); // around the word limit
-        else if (pick == 1) s += '\0';
-        else s += pieces[pick % std::size(pieces)];
+        if (pick == 0)
+            s += std::string(8190 + rng() % 3, 'w'); // around the word limit
+        else if (pick == 1)
+            s += '\0';
+        else
+            s += pieces[pick % std::size(pieces)];
     }
     return s;
 }
 
 // A document with a value of q quotation marks in apostrophes: written with "&quot;"
 // it fits the word limit up to 1364 of them.
-std::string quoted_value(int q) { return "<a k='" + std::string(static_cast<std::size_t>(q), '"') + "'>t</a>"; }
+std::string quoted_value(int q)
+{
+    return "<a k='" + std::string(static_cast<std::size_t>(q), '"') + "'>t</a>";
+}
 
 std::vector<std::string> inputs()
 {
@@ -48,8 +84,10 @@ std::vector<std::string> inputs()
         for (std::size_t n = 1 + rng() % 4; n > 0; --n) {
             const std::size_t at = rng() % (s.size() + 1);
             const std::string_view piece = pieces[rng() % std::size(pieces)];
-            if (rng() % 2 && at < s.size()) s.erase(at, 1 + rng() % 3);
-            else s.insert(at, piece);
+            if (rng() % 2 && at < s.size())
+                s.erase(at, 1 + rng() % 3);
+            else
+                s.insert(at, piece);
         }
         out.push_back(s);
     }

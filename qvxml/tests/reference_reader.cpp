@@ -4,8 +4,10 @@
 #include <string>
 #include <utility>
 
-namespace reference {
-namespace {
+namespace reference
+{
+namespace
+{
 
 constexpr std::size_t longest_token = 8191;
 constexpr int stop_as_success = 48;
@@ -24,18 +26,25 @@ enum state : int {
     declaration = 12,
 };
 
-bool is_space(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-bool is_quote(int c) { return c == '"' || c == '\''; }
+bool is_space(int c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+bool is_quote(int c)
+{
+    return c == '"' || c == '\'';
+}
 bool is_token_char(int c)
 {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
            (c >= 128 && c <= 165) || c == '-' || c == '.' || c == ':' || c == '_';
 }
 
-class reader {
-public:
-    reader(std::string_view in, unsigned mask, const relay &app, bool echo)
-        : in_{in}, mask_{mask}, app_{app}, echo_{echo}
+class reader
+{
+  public:
+    reader(std::string_view in, unsigned mask, const relay &app, bool echo, std::string &collected)
+        : in_{in}, mask_{mask}, app_{app}, echo_{echo}, collected_{collected}
     {
     }
 
@@ -57,7 +66,7 @@ public:
     int lines() const { return lines_; }
     int nesting() const { return nesting_; }
 
-private:
+  private:
     // The next byte, 1 to 255; 0 from the first zero byte or end of input on, for good.
     int getch()
     {
@@ -76,6 +85,8 @@ private:
     int call(event e, std::string_view text)
     {
         if (mask_ & (1u << static_cast<unsigned>(e))) return app_(e, text);
+        if (e == event::white_space || e == event::token || e == event::punctuation)
+            collected_ += text;
         if (!echo_) return 0;
         static constexpr const char *before[] = {"<", " ", "=", "", "", "", "</end>"};
         std::fputs(before[static_cast<unsigned>(e)], stdout);
@@ -114,8 +125,10 @@ private:
                 break;
             }
             if (token_.size() >= longest_token) return -1;
-            if (!quote && is_quote(c) && token_.empty() && state_ != content) quote = c;
-            else if (quote && c == quote) quote = -1;
+            if (!quote && is_quote(c) && token_.empty() && state_ != content)
+                quote = c;
+            else if (quote && c == quote)
+                quote = -1;
             token_ += static_cast<char>(c);
             if (quote < 0) break;
         }
@@ -127,14 +140,28 @@ private:
     int token_step()
     {
         switch (state_) {
-        case tag_open: state_ = start_tag; return call(event::open_tag, token_);
-        case content: call(event::token, token_); return 0;
-        case start_tag: state_ = atb_name_read; return call(event::atb_name, token_);
-        case atb_name_read: return call(event::atb_name, token_);
-        case atb_value_wait: state_ = start_tag; return call(event::atb_value, token_);
-        case end_tag_name: state_ = tag_close_wait; return 0;
-        case instruction_end: state_ = instruction; return 0;
-        default: return 0;
+        case tag_open:
+            state_ = start_tag;
+            return call(event::open_tag, token_);
+        case content:
+            call(event::token, token_);
+            return 0;
+        case start_tag:
+            state_ = atb_name_read;
+            return call(event::atb_name, token_);
+        case atb_name_read:
+            return call(event::atb_name, token_);
+        case atb_value_wait:
+            state_ = start_tag;
+            return call(event::atb_value, token_);
+        case end_tag_name:
+            state_ = tag_close_wait;
+            return 0;
+        case instruction_end:
+            state_ = instruction;
+            return 0;
+        default:
+            return 0;
         }
     }
 
@@ -145,10 +172,14 @@ private:
             if (c == '<') state_ = tag_open;
             return 0;
         case tag_open:
-            if (c == '/') state_ = end_tag_name;
-            else if (c == '?') state_ = instruction;
-            else if (c == '!') state_ = declaration;
-            else return 2;
+            if (c == '/')
+                state_ = end_tag_name;
+            else if (c == '?')
+                state_ = instruction;
+            else if (c == '!')
+                state_ = declaration;
+            else
+                return 2;
             return 0;
         case tag_close_wait:
             if (c != '>' || nesting_ == 0) return 2;
@@ -156,8 +187,10 @@ private:
             go_back();
             return call(event::close_tag, "");
         case content:
-            if (c == '<') state_ = tag_open;
-            else call(event::punctuation, c);
+            if (c == '<')
+                state_ = tag_open;
+            else
+                call(event::punctuation, c);
             return 0;
         case start_tag:
             if (c != '>' && c != '/') return 2;
@@ -172,13 +205,16 @@ private:
             if (c == '?') state_ = instruction_end;
             return 0;
         case instruction_end:
-            if (c == '>') go_back();
-            else state_ = instruction;
+            if (c == '>')
+                go_back();
+            else
+                state_ = instruction;
             return 0;
         case declaration:
             if (c == '>') go_back();
             return 0;
-        default: return 2;
+        default:
+            return 2;
         }
     }
 
@@ -193,13 +229,15 @@ private:
     unsigned mask_;
     const relay &app_;
     bool echo_;
+    std::string &collected_;
 };
 
 } // namespace
 
-outcome parse(std::string_view input, unsigned mask, const relay &app, bool echo, bool allow_eof)
+outcome parse(std::string_view input, unsigned mask, const relay &app, bool echo, bool allow_eof,
+              std::string &collected)
 {
-    reader r{input, mask, app, echo};
+    reader r{input, mask, app, echo, collected};
     const int st = r.run();
     if (st == stop_as_success) return {0, -1};
     if (st != 0) return {st, r.lines()};

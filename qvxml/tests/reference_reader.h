@@ -4,11 +4,21 @@
 // of the state machine the simplest way.
 
 #include <functional>
+#include <string>
 #include <string_view>
 
-namespace reference {
+namespace reference
+{
 
-enum class event : unsigned { open_tag, atb_name, atb_value, white_space, token, punctuation, close_tag };
+enum class event : unsigned {
+    open_tag,
+    atb_name,
+    atb_value,
+    white_space,
+    token,
+    punctuation,
+    close_tag
+};
 
 // An application relay: called for every event whose bit (1 << event) is set in the
 // mask, with its text (one character for white space and punctuation). A non-zero
@@ -16,12 +26,14 @@ enum class event : unsigned { open_tag, atb_name, atb_value, white_space, token,
 using relay = std::function<int(event, std::string_view)>;
 
 struct outcome {
-    int status;        // as the reader's parse returns it with a failure hook that echoes the status
+    int status; // as the reader's parse returns it with a failure hook that echoes the status
     int failure_lines; // line count given to the failure hook, -1 when it is not called
 };
 
 // Reads input as the reader reads a file. Events outside the mask take the default
-// relays' behaviour: with echo on they print, as does every byte read.
-outcome parse(std::string_view input, unsigned mask, const relay &app, bool echo, bool allow_eof);
+// relays' behaviour: with echo on they print, as does every byte read, and content is
+// appended to collected.
+outcome parse(std::string_view input, unsigned mask, const relay &app, bool echo, bool allow_eof,
+              std::string &collected);
 
 } // namespace reference
