@@ -38,32 +38,33 @@ struct run_seen {
     std::size_t collected = 0; // collected text already logged
 };
 
+// What run writes on standard output, which is an in-memory stream meanwhile, so that
+// its position costs no system call.
 std::string captured_stdout(const std::function<void()> &run)
 {
-    std::fflush(stdout);
-    const int saved = dup(1), fd = memfd_create("stdout", 0);
-    if (saved < 0 || fd < 0 || dup2(fd, 1) < 0) std::abort();
+    char *data = nullptr;
+    std::size_t size = 0;
+    FILE *const saved = stdout;
+    stdout = open_memstream(&data, &size);
+    if (!stdout) std::abort();
     run();
-    std::fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-    std::string out(static_cast<std::size_t>(lseek(fd, 0, SEEK_END)), '\0');
-    if (pread(fd, out.data(), out.size(), 0) != static_cast<ssize_t>(out.size())) std::abort();
-    close(fd);
+    std::fclose(stdout);
+    stdout = saved;
+    std::string out(data, size);
+    std::free(data);
     return out;
 }
 
-// Logs an event with the text the default relays collected since the last one.
+// Logs an event with the text the default relays collected since the last one, and
+// where standard output stood when echo is on.
 int record(const run_setup &setup, run_seen &seen, event e, std::string_view text,
            std::string_view collected)
 {
-    seen.events += '[' + std::string(collected) + ']';
-    if (setup.echo) {
-        std::fflush(stdout);
-        seen.events += '@' + std::to_string(lseek(1, 0, SEEK_CUR));
-    }
-    seen.events += std::to_string(static_cast<unsigned>(e)) + ':' + std::to_string(text.size()) +
-                   ':' + std::string(text) + '\n';
+    std::string &log = seen.events;
+    log.append(1, '[').append(collected).append(1, ']');
+    if (setup.echo) log.append(1, '@').append(std::to_string(std::ftell(stdout)));
+    log.append(1, static_cast<char>('0' + static_cast<unsigned>(e))).append(1, ':');
+    log.append(std::to_string(text.size())).append(1, ':').append(text).append(1, '\n');
     return ++seen.count == setup.stop_at ? setup.stop_status : 0;
 }
 
