@@ -334,7 +334,8 @@ std::string check_quote_substitution(std::string_view data)
     const int first_size = 1 + static_cast<unsigned char>(data[0]);
     const std::size_t rlen = static_cast<unsigned char>(data[1]) % 9;
     const std::size_t wlen = static_cast<unsigned char>(data[2]) % 9;
-    const std::string rest = before_zero(data.substr(3));
+    // texts past 1 KiB take no other path, only time: a pass may grow the buffer by little
+    const std::string rest = before_zero(data.substr(3, 1024));
     if (rest.size() < (rlen % 8) + (wlen % 8)) return {};
     const bool no_rep = rlen == 8, no_with = wlen == 8;
     if (no_rep && no_with) return {};
