@@ -81,38 +81,18 @@ int on(xml_application *x, event e, std::string_view text)
     r->seen->collected = held;
     return record(*r->setup, *r->seen, e, text, fresh);
 }
-int lib_open(xml_application *x, const char *t)
+template <event E> int on_text(xml_application *x, const char *t)
 {
-    return on(x, event::open_tag, t);
+    return on(x, E, t);
 }
-int lib_name(xml_application *x, const char *t)
-{
-    return on(x, event::atb_name, t);
-}
-int lib_value(xml_application *x, const char *t)
-{
-    return on(x, event::atb_value, t);
-}
-int lib_token(xml_application *x, const char *t)
-{
-    return on(x, event::token, t);
-}
-int lib_close(xml_application *x)
-{
-    return on(x, event::close_tag, "");
-}
-int lib_char(xml_application *x, event e, int c)
+template <event E> int on_char(xml_application *x, int c)
 {
     const char ch = static_cast<char>(c);
-    return on(x, e, {&ch, 1});
+    return on(x, E, {&ch, 1});
 }
-int lib_space(xml_application *x, int c)
+int on_close(xml_application *x)
 {
-    return lib_char(x, event::white_space, c);
-}
-int lib_punct(xml_application *x, int c)
-{
-    return lib_char(x, event::punctuation, c);
+    return on(x, event::close_tag, "");
 }
 int failure_lines = -1;
 int note_failure(const char *, int status, int lines)
@@ -127,13 +107,13 @@ run_seen run_library(const char *path, const run_setup &setup)
     library_run context{&setup, &seen};
     xml_relay r{};
     const auto want = [&](event e) { return (setup.mask >> static_cast<unsigned>(e)) & 1; };
-    if (want(event::open_tag)) r.open_tag = lib_open;
-    if (want(event::atb_name)) r.atb_name = lib_name;
-    if (want(event::atb_value)) r.atb_value = lib_value;
-    if (want(event::white_space)) r.white_space = lib_space;
-    if (want(event::token)) r.token = lib_token;
-    if (want(event::punctuation)) r.punctuation = lib_punct;
-    if (want(event::close_tag)) r.close_tag = lib_close;
+    if (want(event::open_tag)) r.open_tag = on_text<event::open_tag>;
+    if (want(event::atb_name)) r.atb_name = on_text<event::atb_name>;
+    if (want(event::atb_value)) r.atb_value = on_text<event::atb_value>;
+    if (want(event::white_space)) r.white_space = on_char<event::white_space>;
+    if (want(event::token)) r.token = on_text<event::token>;
+    if (want(event::punctuation)) r.punctuation = on_char<event::punctuation>;
+    if (want(event::close_tag)) r.close_tag = on_close;
     r.failure = note_failure;
     set_xml_echo(setup.echo);
     set_xml_eof(setup.allow_eof);

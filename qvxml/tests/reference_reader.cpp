@@ -26,20 +26,6 @@ enum state : int {
     declaration = 12,
 };
 
-bool is_space(int c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-bool is_quote(int c)
-{
-    return c == '"' || c == '\'';
-}
-bool is_token_char(int c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-           (c >= 128 && c <= 165) || c == '-' || c == '.' || c == ':' || c == '_';
-}
-
 class reader
 {
   public:
@@ -67,6 +53,14 @@ class reader
     int nesting() const { return nesting_; }
 
   private:
+    static bool is_space(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+    static bool is_quote(int c) { return c == '"' || c == '\''; }
+    static bool is_token_char(int c)
+    {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+               (c >= 128 && c <= 165) || c == '-' || c == '.' || c == ':' || c == '_';
+    }
+
     // The next byte, 1 to 255; 0 from the first zero byte or end of input on, for good.
     int getch()
     {
