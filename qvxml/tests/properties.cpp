@@ -309,7 +309,7 @@ std::string before_zero(std::string_view data)
 std::string check_quote_substitution(std::string_view data)
 {
     // layout: buffer size byte, replace length byte, with length byte, then the texts;
-    // lengths past the texts stand for absent arguments
+    // a length of 8 stands for an absent argument
     if (data.size() < 3) return {};
     const int first_size = 1 + static_cast<unsigned char>(data[0]);
     const std::size_t rlen = static_cast<unsigned char>(data[1]) % 9;
