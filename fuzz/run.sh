@@ -3,15 +3,19 @@
 #
 #   fuzz/run.sh [SECONDS_PER_TARGET] [TARGET...]
 #
-# Corpora live in build/fuzz/corpus/<target> and are seeded from examples/ and the
-# test inputs; findings (crash-*, leak-*, timeout-*) are written to build/fuzz/findings.
-# Exits non-zero when a target reports a finding.
+# Each run starts from build/fuzz/corpus/<target>, filled from the kept corpus
+# fuzz/corpus/<target>, the target's seeds fuzz/seeds/<target> and, for the targets
+# that read XML, the hostile shapes of fuzz/seeds/xml, the sample exports and the XML
+# the tests keep on disk. Findings
+# (crash-*, leak-*, timeout-*) are written to build/fuzz/findings. Exits non-zero when
+# a target reports a finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(reader_fuzz builder_fuzz converter_fuzz quote_fuzz entity_fuzz)
+[ ${#targets[@]} -gt 0 ] ||
+    targets=(reader_diff_fuzz builder_fuzz converter_fuzz quote_fuzz entity_fuzz)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j2 >/dev/null
@@ -24,9 +28,15 @@ for t in "${targets[@]}"; do
     [ -x "$bin" ] || { echo "no fuzz target $t" >&2; status=1; continue; }
     corpus=build/fuzz/corpus/$t
     mkdir -p "$corpus"
-    # seed with the sample exports and any XML the tests keep on disk
-    find examples qvxml/tests veltran/tests fuzz/seeds -name '*.xml' -size -64k 2>/dev/null |
-        while read -r f; do cp -n "$f" "$corpus/" 2>/dev/null || true; done
+    for d in "fuzz/corpus/$t" "fuzz/seeds/$t"; do
+        [ ! -d "$d" ] || find "$d" -type f
+    done > "build/fuzz/$t.seeds"
+    # every target but the substitution, whose input has a layout of its own, reads XML
+    [ "$t" = quote_fuzz ] || find fuzz/seeds/xml examples qvxml/tests veltran/tests \
+        -name '*.xml' -size -64k >> "build/fuzz/$t.seeds"
+    while read -r f; do
+        cp -n "$f" "$corpus/$(basename "$(dirname "$f")")-$(basename "$f")" || true
+    done < "build/fuzz/$t.seeds"
     echo "== $t for ${seconds}s"
     if ! "$bin" -max_total_time="$seconds" -max_len=8192 -timeout=10 -rss_limit_mb=2048 \
         -artifact_prefix="$findings/$t-" -print_final_stats=1 "$corpus" 2> "build/fuzz/$t.log"; then
