@@ -52,7 +52,7 @@ int take_child(void *context, const xml_element *, const xml_element *child)
 {
     auto &w = *static_cast<file_walk *>(context);
     if (!w.row || w.ended || !child->name) return 0;
-    if (w.row->item != child->name) {
+    if (std::strcmp(w.row->item, child->name) != 0) {
         w.ended = true;
         return 0;
     }

@@ -25,7 +25,7 @@ struct listing_run {
 // heading, how one item is written, and the prefix of its marker files.
 struct listing {
     const char *root;
-    std::string_view item;
+    const char *item;
     std::string_view title;
     void (*write_item)(listing_run &run, const xml_element *item);
     const char *prefix;
