@@ -39,6 +39,17 @@ FILE *open_spill()
     return nullptr;
 }
 
+// The leading decimal digits of the element's text: no blank skipped, no sign read,
+// arithmetic modulo 2^64. 0 for a null element or one without text.
+std::uint64_t integer_element(const xml_element *vptr)
+{
+    std::uint64_t n = 0;
+    if (!vptr || !vptr->value) return 0;
+    for (const char *p = vptr->value; *p >= '0' && *p <= '9'; ++p)
+        n = n * 10 + std::uint64_t(*p - '0');
+    return n;
+}
+
 } // namespace
 
 void held_records::emit(std::size_t from, std::size_t to)
@@ -134,15 +145,6 @@ void put_field(field_sink &out, const char *text, int terminate)
 void put_element(field_sink &out, const xml_element *vptr, const char *fallback, int terminate)
 {
     put_field(out, vptr && vptr->value ? vptr->value : fallback, terminate);
-}
-
-std::uint64_t integer_element(const xml_element *vptr)
-{
-    std::uint64_t n = 0;
-    if (!vptr || !vptr->value) return 0;
-    for (const char *p = vptr->value; *p >= '0' && *p <= '9'; ++p)
-        n = n * 10 + std::uint64_t(*p - '0');
-    return n;
 }
 
 void copy_bounded(char *store, std::size_t capacity, const char *text)

@@ -134,9 +134,6 @@ void put_field(field_sink &out, const char *text, int terminate);
 // put_field of the element's text, or of fallback when the element is null or has
 // no text.
 void put_element(field_sink &out, const xml_element *vptr, const char *fallback, int terminate);
-// The leading decimal digits of the element's text: no blank skipped, no sign read,
-// arithmetic modulo 2^64. 0 for a null element or one without text.
-std::uint64_t integer_element(const xml_element *vptr);
 // Copies text into store, keeping at most capacity - 1 bytes and the terminator.
 void copy_bounded(char *store, std::size_t capacity, const char *text);
 
