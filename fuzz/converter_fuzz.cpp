@@ -1,11 +1,10 @@
-// The converter end to end on a fuzzed body wrapped in one of the three roots, in
-// record mode and in echo mode, with and without the event filter and headings.
-// The first byte picks the root and the options; the rest is the body.
+// The converter's parts on a fuzzed body wrapped in one of the three roots, in record
+// mode and in echo mode, with and without the event filter and headings. The first
+// byte picks the root and the options; the rest is the body.
 //
 // Properties, checked against the tree the library itself loads from the same bytes:
-// - no tree: the output is exactly the error line, the exit status is 1, and the
-//   newest timestamp of the run is left as it was;
-// - echo: the output is exactly the tree written as indented XML, and no marker file;
+// - the file loads (converted or echoed) exactly when a tree loads;
+// - echo: the output is exactly the tree written as indented XML;
 // - records: every line is a record with its kind's field count (artists 13,
 //   locations 19 or 21, events 16) ending in "|", after the heading when verbose;
 //   a root of another name writes nothing;
@@ -23,24 +22,18 @@
 #include <fstream>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "fuzz_support.h"
 #include "qvxml/element.h"
+#include "veltran/convert.h"
 
-// The converter, compiled into this target with its main renamed, and its settings.
-int veltran_main(int argc, char **argv);
-extern int type;
-extern int echo;
-extern int verbose;
-extern std::uint64_t since;
-extern char recent[256];
-
-namespace {
+namespace
+{
 
 constexpr std::string_view roots[] = {"artists", "locations", "scheduledEvents", "events"};
-constexpr const char *marker_names[] = {"recent-artists.txt",   "recent-artists.xml", "recent-locations.txt",
-                                        "recent-locations.xml", "recent-events.txt",  "recent-events.xml"};
+constexpr const char *marker_names[] = {"recent-artists.txt",   "recent-artists.xml",
+                                        "recent-locations.txt", "recent-locations.xml",
+                                        "recent-events.txt",    "recent-events.xml"};
 
 // A private working directory for the marker files, entered only around each run
 // so that libFuzzer's own files land where it was started.
@@ -64,13 +57,10 @@ std::string read_whole(const std::string &path)
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// Runs the converter on argv with standard output caught in a memory file.
-std::string run_converter(std::vector<std::string> args, int &status)
+// Converts (or echoes) path with options as the program does for one file, with
+// standard output caught in a memory file; what the conversion found goes to found.
+std::string run_converter(const char *path, const settings &options, conversion &found)
 {
-    std::vector<char *> argv;
-    for (std::string &a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
     const int out = memfd_create("converter-output", 0);
     const int saved = dup(1);
     const int back = open(".", O_RDONLY | O_DIRECTORY);
@@ -78,7 +68,13 @@ std::string run_converter(std::vector<std::string> args, int &status)
     std::fflush(stdout);
     dup2(out, 1);
     FUZZ_CHECK(chdir(work_dir().c_str()) == 0);
-    status = veltran_main(static_cast<int>(args.size()), argv.data());
+    if (options.echo) {
+        found.loaded = show_file(path);
+    } else {
+        convert_file(path, options, found);
+        if (found.loaded) found.records.emit(found.from, found.to);
+        if (found.loaded && found.prefix) write_markers(found.prefix, found.newest);
+    }
     std::fflush(stdout);
     FUZZ_CHECK(fchdir(back) == 0);
     dup2(saved, 1);
@@ -144,11 +140,13 @@ void check_records(const std::string &out, std::string_view root, bool with_head
 }
 
 // Markers exist exactly when a timestamp above 0 was seen, and hold its text.
-void check_markers(std::string_view root, bool converted)
+void check_markers(std::string_view root, bool converted, const newest_stamp &newest)
 {
+    const char *recent = newest.recent.data();
     const std::string dir = work_dir() + "/";
     const std::string prefix = root == "scheduledEvents" ? "events" : std::string(root);
-    const bool expected = converted && since > 0 && std::find(roots, roots + 3, root) != roots + 3;
+    const bool expected =
+        converted && newest.since > 0 && std::find(roots, roots + 3, root) != roots + 3;
     for (const char *name : marker_names) {
         const std::string path = dir + name;
         const bool ours = std::string_view(name).substr(7, prefix.size() + 1) == prefix + ".";
@@ -161,7 +159,8 @@ void check_markers(std::string_view root, bool converted)
             FUZZ_CHECK(text == std::string(recent) + "\n");
         } else {
             std::string quoted;
-            for (const char *p = recent; *p; ++p) quoted += *p == '"' ? std::string("&quot;") : std::string(1, *p);
+            for (const char *p = recent; *p; ++p)
+                quoted += *p == '"' ? std::string("&quot;") : std::string(1, *p);
             FUZZ_CHECK(text == "<" + prefix + " recent=\"" + quoted + "\"/>\n");
         }
         std::filesystem::remove(path);
@@ -188,31 +187,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const std::string expected_echo = tree && echo_mode ? indented(tree) : "";
         document_drop(tree);
 
-        type = 0;
-        echo = 0;
-        verbose = 0;
-        since = 0;
-        recent[0] = '\0';
-        std::vector<std::string> args = {"veltran"};
-        if (with_heading) args.push_back("-v");
-        if (echo_mode) args.push_back("--echo");
-        if (concert) args.push_back("--concert");
-        args.push_back(file.path());
-        int status = -1;
-        const std::string out = run_converter(args, status);
+        const settings options{.type = concert ? 1 : 0, .echo = echo_mode, .verbose = with_heading};
+        conversion found;
+        const std::string out = run_converter(file.path(), options, found);
 
-        if (!tree) {
-            FUZZ_CHECK(out == "error: error parsing file" + std::string(file.path()) + "\n");
-            FUZZ_CHECK(status == 1);
-            FUZZ_CHECK(since == 0 && recent[0] == '\0'); // a file that fails counts for nothing
-        } else {
-            FUZZ_CHECK(status == 0);
-            if (echo_mode)
-                FUZZ_CHECK(out == expected_echo);
-            else
-                check_records(out, loaded_root, with_heading);
-        }
-        check_markers(loaded_root, tree && !echo_mode);
+        FUZZ_CHECK(found.loaded == (tree != nullptr));
+        if (tree && echo_mode)
+            FUZZ_CHECK(out == expected_echo);
+        else if (tree)
+            check_records(out, loaded_root, with_heading);
+        else
+            FUZZ_CHECK(out.empty());
+        check_markers(loaded_root, tree && !echo_mode, found.newest);
     }
     balance.check();
     return 0;

@@ -1,41 +1,14 @@
-// Fault injection: this binary is linked with -Wl,--wrap=malloc, so every call of the
-// system allocator made by the library (linked in statically) passes through
-// __wrap_malloc below, which can refuse the N-th call, or every call from the N-th
-// on. Each test sweeps N over a whole operation and checks what the caller sees
-// when memory runs out at that point: a complete result or a clean failure, with
-// every tracked block released.
+// Fault injection: this binary is linked with the malloc wrapper (malloc_fault.h), so
+// every call of the system allocator made by the library can be refused: the N-th
+// call, or every call from the N-th on. Each test sweeps N over a whole operation and
+// checks what the caller sees when memory runs out at that point: a complete result
+// or a clean failure, with every tracked block released.
 
 #include <algorithm>
 #include <vector>
 
+#include "malloc_fault.h"
 #include "test_support.h"
-
-extern "C" void *__real_malloc(std::size_t n);
-
-namespace {
-
-long malloc_calls = 0;
-long fail_at = 0;       // the call to refuse; 0 refuses none
-bool fail_onward = false; // refuse every call from fail_at on, not only that one
-
-// Counts the system allocator's calls from here on and makes the at-th refuse.
-void arm(long at, bool onward)
-{
-    malloc_calls = 0;
-    fail_at = at;
-    fail_onward = onward;
-}
-
-void disarm() { fail_at = 0; }
-
-} // namespace
-
-extern "C" void *__wrap_malloc(std::size_t n)
-{
-    ++malloc_calls;
-    if (fail_at != 0 && (malloc_calls == fail_at || (fail_onward && malloc_calls > fail_at))) return nullptr;
-    return __real_malloc(n);
-}
 
 namespace {
 
@@ -52,7 +25,7 @@ class FaultInjection : public InTempDir {
 protected:
     void TearDown() override
     {
-        disarm();
+        malloc_fault_arm(0, false);
         InTempDir::TearDown();
     }
     // Runs op with each of the given number of calls refused, alone and from it on,
@@ -65,9 +38,9 @@ protected:
             for (long n = 1; n <= calls + 1; ++n) {
                 const std::string at = "failing call " + std::to_string(n) + (onward ? " on" : "");
                 const alloc_counts before = counts_now();
-                arm(n, onward);
+                malloc_fault_arm(n, onward);
                 failed += op(n, onward, at);
-                disarm();
+                malloc_fault_arm(0, false);
                 const alloc_counts after = counts_now();
                 EXPECT_EQ(after.a - before.a, after.l - before.l) << "blocks left behind, " << at;
                 EXPECT_EQ(after.t, before.t) << "bytes left behind, " << at;
@@ -91,9 +64,9 @@ TEST_F(FaultInjection, LoadGivesTheWholeTreeOrNothing)
 {
     write_file("in.xml", small_document);
     const alloc_counts before = counts_now();
-    arm(0, false);
+    malloc_fault_arm(0, false);
     const std::string whole = load_and_write("in.xml");
-    const long calls = malloc_calls;
+    const long calls = malloc_fault_calls();
     ASSERT_NE(whole.find("deep"), std::string::npos);
     // if the library's allocations bypassed the wrapper (say, through a calloc the
     // compiler made up), the sweeps would test nothing
@@ -137,10 +110,10 @@ std::vector<std::string> stream_events(const char *name, int &tops)
 TEST_F(FaultInjection, StreamedLoadHandsOverOnlyWholeItems)
 {
     write_file("in.xml", small_document);
-    arm(0, false);
+    malloc_fault_arm(0, false);
     int tops = 0;
     const std::vector<std::string> whole = stream_events("in.xml", tops);
-    const long calls = malloc_calls;
+    const long calls = malloc_fault_calls();
     ASSERT_EQ(tops, 1);
     ASSERT_EQ(whole.size(), 4u) << "open, two children, close";
 
@@ -195,10 +168,10 @@ TEST_F(FaultInjection, ReaderFailsToOpenOrLosesOnlyThePieceItCouldNotKeep)
     std::string text;
     for (int i = 0; text.size() < 20000; ++i) text += "word" + std::to_string(i) + (i % 7 ? " " : ",\n");
     write_file("in.xml", "<doc a=\"1\">" + text + "<inner b='2'>x &amp; y</inner>" + text + "</doc>");
-    arm(0, false);
+    malloc_fault_arm(0, false);
     ASSERT_EQ(parse_collecting("in.xml"), status_ok);
     const std::string whole = collected;
-    const long calls = malloc_calls;
+    const long calls = malloc_fault_calls();
     ASSERT_GE(calls, 5 + 4) << "the parser and at least four growth steps";
 
     sweep(calls, [&](long n, bool onward, const std::string &at) {

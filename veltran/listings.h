@@ -1,0 +1,35 @@
+#pragma once
+// The three listings (artists, locations, scheduled events): each writes the records
+// of one item of its root element.
+
+#include <string_view>
+
+#include "qvxml/element.h"
+#include "veltran/record.h"
+
+// What the command line has set so far; an option affects the files named after it.
+struct settings {
+    int type = 0;    // event-type filter; 0 lets every event through
+    int echo = 0;    // 1: print each loaded tree back as XML instead of converting it
+    int verbose = 0; // 1: each listing prints its heading line first
+};
+
+// Where a listing writes its records and the newest timestamp its items raise.
+struct listing_run {
+    const settings &options;
+    held_records &records;
+    newest_stamp &newest;
+};
+
+// One listing: the root element it converts, the name of its items, its verbose
+// heading, how one item is written, and the prefix of its marker files.
+struct listing {
+    const char *root;
+    const char *item;
+    std::string_view title;
+    void (*write_item)(listing_run &run, const xml_element *item);
+    const char *prefix;
+};
+
+// The listing of a root element named root; null for another name or a null root.
+const listing *listing_for(const char *root);

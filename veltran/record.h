@@ -1,0 +1,150 @@
+#pragma once
+// The record format: the held-back records of a file, the sink a field is written
+// to, the one escaper of field contents, and the newest-timestamp rule.
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "qvxml/element.h"
+
+constexpr std::size_t recent_capacity = 256; // the timestamp text kept, with its terminator
+
+// The records of one file, held back until the file is known to load, since a file
+// that fails prints only its error line. Bytes are gathered in a buffer and kept in
+// memory up to a limit; past it they go to an unlinked temporary file in $TMPDIR (or
+// /tmp), so memory stays flat however large the file. Without a temporary file the
+// memory simply grows; when even that fails the records are marked lost.
+class held_records
+{
+  public:
+    held_records() = default;
+    held_records(const held_records &) = delete;
+    held_records &operator=(const held_records &) = delete;
+    ~held_records() { clear(); }
+
+    void put(std::string_view s)
+    {
+        if (s.size() > staged_.size() - staged_length_) {
+            flush();
+            if (s.size() >= staged_.size()) {
+                keep(s);
+                return;
+            }
+        }
+        std::memcpy(staged_.data() + staged_length_, s.data(), s.size());
+        staged_length_ += s.size();
+    }
+    void put(char c)
+    {
+        if (staged_length_ == staged_.size()) flush();
+        staged_[staged_length_++] = c;
+    }
+    // Keeps what was gathered; lost() then tells whether all of it was kept.
+    void flush()
+    {
+        keep({staged_.data(), staged_length_});
+        staged_length_ = 0;
+    }
+    // The number of bytes put so far.
+    std::size_t size() const { return length_ + staged_length_; }
+    // True when some bytes could not be kept.
+    bool lost() const { return lost_; }
+    // Copies the bytes [from, to) to standard output.
+    void emit(std::size_t from, std::size_t to);
+    // Forgets everything held; the temporary file is closed, which removes it.
+    void clear();
+
+  private:
+    void keep(std::string_view s);
+    bool keep_in_memory(std::string_view s);
+    bool reserve(std::size_t needed);
+
+    std::array<char, std::size_t(1) << 17> staged_;
+    std::size_t staged_length_ = 0;
+    char *memory_ = nullptr;
+    std::size_t capacity_ = 0, length_ = 0;
+    FILE *spill_ = nullptr;
+    bool spill_failed_ = false;
+    bool lost_ = false;
+};
+
+// Where a field goes: the held records, or the end of a caller's text store whose
+// capacity the sink knows. A store may reserve room for the separators still to
+// come, so that cutting a long field never costs the record a field.
+class field_sink
+{
+  public:
+    explicit field_sink(held_records &records) : records_{&records} {}
+    // Starts an empty text in text[0..capacity), keeping separators_due bytes back.
+    field_sink(char *text, std::size_t capacity, std::size_t separators_due)
+        : text_{text}, capacity_{capacity}, due_{separators_due}
+    {
+        text_[0] = '\0';
+    }
+    // Appends content. In a store, a piece is cut to the room left; an indivisible
+    // piece (an escape) goes in whole or not at all. False once something was cut.
+    bool put(std::string_view s, bool indivisible = false)
+    {
+        if (!text_) {
+            records_->put(s);
+            return true;
+        }
+        const std::size_t room = capacity_ - 1 - length_ - due_;
+        std::size_t n = std::min(s.size(), room);
+        if (indivisible && n < s.size()) n = 0;
+        append(s.substr(0, n));
+        return n == s.size();
+    }
+    // Appends one "|"; in a store it uses up one reserved byte when there is one.
+    void separator()
+    {
+        if (!text_) {
+            records_->put('|');
+            return;
+        }
+        if (due_ > 0)
+            --due_;
+        else if (length_ + 1 >= capacity_)
+            return;
+        append("|");
+    }
+    std::string_view text() const { return {text_, length_}; }
+
+  private:
+    void append(std::string_view s)
+    {
+        std::memcpy(text_ + length_, s.data(), s.size());
+        length_ += s.size();
+        text_[length_] = '\0';
+    }
+    held_records *records_ = nullptr;
+    char *text_ = nullptr;
+    std::size_t capacity_ = 0, length_ = 0, due_ = 0;
+};
+
+// Writes text with "|" as "&brvbar;" and a line feed as one blank, so that a record
+// never spans two lines, then "|" when terminate is not 0. A field cut at the end of
+// a store stops there; its separator is still written.
+void put_field(field_sink &out, const char *text, int terminate);
+// put_field of the element's text, or of fallback when the element is null or has
+// no text.
+void put_element(field_sink &out, const xml_element *vptr, const char *fallback, int terminate);
+// Copies text into store, keeping at most capacity - 1 bytes and the terminator.
+void copy_bounded(char *store, std::size_t capacity, const char *text);
+
+// The newest timestamp seen: the largest leading number and the text that first
+// reached it, cut to recent_capacity - 1 bytes (the number is read from the whole).
+struct newest_stamp {
+    std::uint64_t since = 0;
+    std::array<char, recent_capacity> recent{};
+};
+// A strictly larger number takes over, so among equal maxima the first text met
+// stays. A null element or one without text counts as 0.
+void track_stamp(newest_stamp &newest, const xml_element *stamp);
+// Merges what a file found into the run's newest by the same rule.
+void merge_stamp(newest_stamp &run, const newest_stamp &found);
