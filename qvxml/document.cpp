@@ -288,6 +288,21 @@ int document_token(xml_application *xptr, const char *token)
     return append_text(*active_build, token, std::strlen(token));
 }
 
+// Element content in runs: the text the three relays above would gather, white
+// space before the first word dropped likewise.
+int document_content_run(xml_application *xptr, const char *text, int length)
+{
+    const xml_element *e = current_element(xptr);
+    if (!e) return status_no_element;
+    std::string_view run{text, static_cast<std::size_t>(length)};
+    if (!e->value) {
+        const std::size_t first = run.find_first_not_of(" \t\n");
+        if (first == std::string_view::npos) return 0;
+        run.remove_prefix(first);
+    }
+    return append_text(*active_build, run.data(), run.size());
+}
+
 // Releases the item a top-level element holds in a streamed load: the attributes of
 // its elements one by one, everything else with the arena.
 void release_item(build_state &b, xml_element *top)
@@ -513,7 +528,8 @@ xml_element *run_builder(const char *sptr, build_state &state)
                      .punctuation = document_punctuation,
                      .close_tag = document_close_tag,
                      .failure = nullptr,
-                     .result = nullptr};
+                     .result = nullptr,
+                     .content_run = document_content_run};
     (void)xml_parse(sptr, &relays, nullptr);
     active_build = outer;
     return relays.result;
