@@ -294,13 +294,11 @@ int document_content_run(xml_application *xptr, const char *text, int length)
 {
     const xml_element *e = current_element(xptr);
     if (!e) return status_no_element;
-    std::string_view run{text, static_cast<std::size_t>(length)};
-    if (!e->value) {
-        const std::size_t first = run.find_first_not_of(" \t\n");
-        if (first == std::string_view::npos) return 0;
-        run.remove_prefix(first);
-    }
-    return append_text(*active_build, run.data(), run.size());
+    std::size_t first = 0;
+    const auto n = static_cast<std::size_t>(length);
+    if (!e->value)
+        while (first < n && (text[first] == ' ' || text[first] == '\t' || text[first] == '\n')) ++first;
+    return append_text(*active_build, text + first, n - first);
 }
 
 // Releases the item a top-level element holds in a streamed load: the attributes of

@@ -468,7 +468,7 @@ int take_content(xml_parser *sptr)
                     sptr->inpos += static_cast<int>(over + 1 - begin);
                     return status_token_too_long;
                 }
-            } else {
+            } else if (stop == end || *stop == '\r') { // the last word may go on
                 const std::size_t tail = trailing_word(begin, stop);
                 word = tail == s.stop ? word + tail : tail;
             }
@@ -749,8 +749,8 @@ xml_content_scan xml_scan_content_wide(const unsigned char *begin, const unsigne
         const auto offset = static_cast<std::size_t>(p - begin);
         if (stops) feeds &= (1u << std::countr_zero(stops)) - 1; // only those before the stop
         if (feeds) {
-            r.lines += static_cast<std::size_t>(std::popcount(feeds));
             r.line_end = offset + static_cast<std::size_t>(std::bit_width(feeds));
+            for (; feeds; feeds &= feeds - 1) ++r.lines; // few per vector: cheaper than a popcount call
         }
         if (stops) {
             r.stop = offset + static_cast<std::size_t>(std::countr_zero(stops));
