@@ -490,6 +490,41 @@ int take_content(xml_parser *sptr)
     }
 }
 
+// Right after the '<' that ends a run of content: a plain start tag "name>" or end
+// tag "/name>" that the block holds whole is taken in one step, with the relay calls,
+// states and counts the state machine would give it. Anything else is left unread to
+// the state machine (the state is still tag_open). Returns 0 or a relay's status.
+int take_plain_tag(xml_parser *sptr)
+{
+    const unsigned char *p = sptr->input + sptr->inpos;
+    const unsigned char *end = sptr->input + sptr->inend;
+    const bool closing = p < end && *p == '/';
+    const unsigned char *name = p + (closing ? 1 : 0);
+    const unsigned char *q = name;
+    while (q < end && plain_token[*q]) ++q;
+    const auto n = static_cast<int>(q - name);
+    if (n == 0 || n > xml_max_token || q == end || *q != '>') return 0;
+    if (closing) { // nesting is at least 1 in content
+        sptr->inpos += n + 2;
+        sptr->column += n + 2;
+        --sptr->nesting;
+        go_back(sptr);
+        return sptr->user->close_tag(sptr->work);
+    }
+    std::memcpy(sptr->token, name, static_cast<std::size_t>(n));
+    sptr->token[n] = '\0';
+    sptr->length = n;
+    sptr->inpos += n;
+    sptr->column += n;
+    enter(sptr, reader_state::start_tag);
+    if (int st = sptr->user->open_tag(sptr->work, sptr->token); st != 0) return st;
+    ++sptr->inpos; // the '>'
+    ++sptr->column;
+    ++sptr->nesting;
+    enter(sptr, reader_state::content);
+    return 0;
+}
+
 // ---------------------------------------------------------------------------
 // The state machine: one step per token, one per punctuation character
 
@@ -589,6 +624,7 @@ int xml_parse_tokens(xml_parser *sptr)
             !sptr->ungotch) {
             if (int st = take_content(sptr); st != 0) return st;
             if (state_of(sptr) == reader_state::content) return 0; // the input ended
+            if (int st = take_plain_tag(sptr); st != 0) return st;
             continue;
         }
         if (xml_remove_space(sptr) == 0) return 0;

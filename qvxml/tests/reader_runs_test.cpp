@@ -39,7 +39,9 @@ int record_lines(const char *, int status, int lines)
 xml_relay tag_relays()
 {
     xml_relay r{};
-    r.open_tag = [](xml_application *, const char *t) { return event("<" + std::string(t)); };
+    r.open_tag = [](xml_application *, const char *t) {
+        return event("<" + std::string(t)) + (std::string(t) == "stop" ? 77 : 0);
+    };
     r.atb_name = [](xml_application *, const char *t) { return event(" " + std::string(t)); };
     r.atb_value = [](xml_application *, const char *t) { return event("=" + std::string(t)); };
     r.close_tag = [](xml_application *) { return event("/>"); };
@@ -62,7 +64,7 @@ std::string random_document(std::mt19937 &rng)
 {
     static const std::vector<std::string> pieces = {
         "<a>", "</a>", "<b x=\"1\" y='2'>", "</b>", "<c/>", " ", "\t", "\n", "\r\n", "\r", "word",
-        "x", "'", "\"", "&amp;", ";", "<!-- n -->", "<?p q?>", "<", ">", "=", "</", "<a\n>"};
+        "x", "'", "\"", "&amp;", ";", "<!-- n -->", "<?p q?>", "<", ">", "=", "</", "<a\n>", "</a\n>"};
     std::string doc = "<r>";
     const int n = std::uniform_int_distribution<int>(0, 60)(rng);
     for (int i = 0; i < n; ++i) {
@@ -71,6 +73,7 @@ std::string random_document(std::mt19937 &rng)
         case 1: doc += std::string(std::uniform_int_distribution<int>(8189, 8193)(rng), 'w'); break;
         case 2: doc += std::string(std::uniform_int_distribution<int>(60000, 70000)(rng), ' '); break;
         case 3: doc += std::string(8000, 'w') + "\r" + std::string(200, 'w'); break;
+        case 4: doc += "<stop>"; break; // its open_tag relay stops the parse
         default: doc += pieces[std::uniform_int_distribution<std::size_t>(0, pieces.size() - 1)(rng)];
         }
     }
