@@ -288,6 +288,19 @@ int document_token(xml_application *xptr, const char *token)
     return append_text(*active_build, token, std::strlen(token));
 }
 
+// Element content in runs: the text the three relays above would gather, white
+// space before the first word dropped likewise.
+int document_content_run(xml_application *xptr, const char *text, int length)
+{
+    const xml_element *e = current_element(xptr);
+    if (!e) return status_no_element;
+    std::size_t first = 0;
+    const auto n = static_cast<std::size_t>(length);
+    if (!e->value)
+        while (first < n && (text[first] == ' ' || text[first] == '\t' || text[first] == '\n')) ++first;
+    return append_text(*active_build, text + first, n - first);
+}
+
 // Releases the item a top-level element holds in a streamed load: the attributes of
 // its elements one by one, everything else with the arena.
 void release_item(build_state &b, xml_element *top)
@@ -513,7 +526,8 @@ xml_element *run_builder(const char *sptr, build_state &state)
                      .punctuation = document_punctuation,
                      .close_tag = document_close_tag,
                      .failure = nullptr,
-                     .result = nullptr};
+                     .result = nullptr,
+                     .content_run = document_content_run};
     (void)xml_parse(sptr, &relays, nullptr);
     active_build = outer;
     return relays.result;

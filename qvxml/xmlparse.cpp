@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cassert>
 #include <climits>
 #include <cstdint>
@@ -9,6 +10,12 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "qvxml/content_scan.h"
 
 namespace {
 
@@ -174,7 +181,8 @@ xml_parser *xml_open(const char *nptr, void *payload)
                          .punctuation = xml_data_punctuation,
                          .close_tag = xml_close_tag,
                          .failure = xml_failure,
-                         .result = nullptr};
+                         .result = nullptr,
+                         .content_run = nullptr};
     return p;
 }
 
@@ -245,9 +253,11 @@ inline int xml_getch(xml_parser *sptr)
 // The reader looks one character past a token or a run of white space. With echo on
 // that character is echoed at that moment, as a character read and pushed back
 // would be, so that echoed input and printed events interleave as they were read.
+// A line feed looked at is counted as read whatever echo is, so a relay that stops
+// the parse after a token leaves the failure hook the same line count either way.
 inline int look_ahead(xml_parser *sptr, int c)
 {
-    if (sptr->echo && c != 0) {
+    if (c != 0 && (sptr->echo || c == '\n')) {
         consume(sptr, c);
         xml_ungetch(sptr, c);
     }
@@ -400,6 +410,121 @@ int xml_get_token(xml_parser *sptr)
     return sptr->length;
 }
 
+// Length of the word (run of content token characters) that ends at end, looking
+// back no further than begin.
+std::size_t trailing_word(const unsigned char *begin, const unsigned char *end)
+{
+    const unsigned char *p = end;
+    while (p > begin && content_token[p[-1]]) --p;
+    return static_cast<std::size_t>(end - p);
+}
+
+// The first character of [begin, end) that makes a word longer than the limit, the
+// word before begin being word characters long; null when there is none. word is
+// left at the length of the word [begin, end) ends in.
+const unsigned char *overlong_word(const unsigned char *begin, const unsigned char *end, std::size_t &word)
+{
+    for (const unsigned char *p = begin; p < end; ++p) {
+        if (!content_token[*p]) {
+            word = 0;
+        } else if (++word > static_cast<std::size_t>(xml_max_token)) {
+            return p;
+        }
+    }
+    return nullptr;
+}
+
+// Counts the line feeds of a scanned stretch of n bytes as read.
+void count_lines(xml_parser *sptr, const xml_content_scan &s, std::size_t n)
+{
+    sptr->lines += static_cast<int>(s.lines);
+    if (s.lines) sptr->column = static_cast<int>(n - s.line_end);
+    else sptr->column += static_cast<int>(n);
+}
+
+// Element content for the run relay (echo off, nothing pushed back): hands the text
+// up to the next tag over in runs, one or more per input block, and reads the '<'
+// that ends it (the state is then tag_open). Returns 0, also when the input ends
+// first (the state is then still content), or 5 when a word passes the limit: the
+// runs before it are handed over, and the character that does not fit is read.
+int take_content(xml_parser *sptr)
+{
+    std::size_t word = 0; // the word the previous run ended in, across blocks and dropped returns
+    for (;;) {
+        if (sptr->inpos == sptr->inend && !refill(sptr)) return 0;
+        const unsigned char *begin = sptr->input + sptr->inpos;
+        const unsigned char *end = sptr->input + sptr->inend;
+        const xml_content_scan s = xml_scan_content_wide(begin, end);
+        const unsigned char *stop = begin + s.stop;
+        if (s.stop > 0) {
+            if (word + s.stop > static_cast<std::size_t>(xml_max_token)) {
+                if (const unsigned char *over = overlong_word(begin, stop, word)) {
+                    const unsigned char *start = over - std::min<std::size_t>(xml_max_token, over - begin);
+                    if (start > begin)
+                        (void)sptr->user->content_run(sptr->work, reinterpret_cast<const char *>(begin),
+                                                      static_cast<int>(start - begin));
+                    const xml_content_scan head = xml_scan_content_portable(begin, over + 1);
+                    count_lines(sptr, head, head.stop);
+                    sptr->inpos += static_cast<int>(over + 1 - begin);
+                    return status_token_too_long;
+                }
+            } else if (stop == end || *stop == '\r') { // the last word may go on
+                const std::size_t tail = trailing_word(begin, stop);
+                word = tail == s.stop ? word + tail : tail;
+            }
+            count_lines(sptr, s, s.stop);
+            sptr->inpos += static_cast<int>(s.stop);
+            (void)sptr->user->content_run(sptr->work, reinterpret_cast<const char *>(begin),
+                                          static_cast<int>(s.stop));
+        }
+        if (stop == end) continue;
+        switch (*stop) {
+        case '\r': ++sptr->inpos; continue; // dropped; a word goes on across it
+        case '\0': end_input(sptr); return 0;
+        default: // '<'
+            ++sptr->inpos;
+            ++sptr->column;
+            enter(sptr, reader_state::tag_open);
+            return 0;
+        }
+    }
+}
+
+// Right after the '<' that ends a run of content: a plain start tag "name>" or end
+// tag "/name>" that the block holds whole is taken in one step, with the relay calls,
+// states and counts the state machine would give it. Anything else is left unread to
+// the state machine (the state is still tag_open). Returns 0 or a relay's status.
+int take_plain_tag(xml_parser *sptr)
+{
+    const unsigned char *p = sptr->input + sptr->inpos;
+    const unsigned char *end = sptr->input + sptr->inend;
+    const bool closing = p < end && *p == '/';
+    const unsigned char *name = p + (closing ? 1 : 0);
+    const unsigned char *q = name;
+    while (q < end && plain_token[*q]) ++q;
+    const auto n = static_cast<int>(q - name);
+    if (n == 0 || n > xml_max_token || q == end || *q != '>') return 0;
+    if (closing) { // nesting is at least 1 in content
+        sptr->inpos += n + 2;
+        sptr->column += n + 2;
+        --sptr->nesting;
+        go_back(sptr);
+        return sptr->user->close_tag(sptr->work);
+    }
+    std::memcpy(sptr->token, name, static_cast<std::size_t>(n));
+    sptr->token[n] = '\0';
+    sptr->length = n;
+    sptr->inpos += n;
+    sptr->column += n;
+    enter(sptr, reader_state::start_tag);
+    if (int st = sptr->user->open_tag(sptr->work, sptr->token); st != 0) return st;
+    ++sptr->inpos; // the '>'
+    ++sptr->column;
+    ++sptr->nesting;
+    enter(sptr, reader_state::content);
+    return 0;
+}
+
 // ---------------------------------------------------------------------------
 // The state machine: one step per token, one per punctuation character
 
@@ -495,6 +620,13 @@ int xml_use_punctuation(xml_parser *p)
 int xml_parse_tokens(xml_parser *sptr)
 {
     for (;;) {
+        if (state_of(sptr) == reader_state::content && sptr->user->content_run && !sptr->echo &&
+            !sptr->ungotch) {
+            if (int st = take_content(sptr); st != 0) return st;
+            if (state_of(sptr) == reader_state::content) return 0; // the input ended
+            if (int st = take_plain_tag(sptr); st != 0) return st;
+            continue;
+        }
         if (xml_remove_space(sptr) == 0) return 0;
         const int length = xml_get_token(sptr);
         if (length < 0) return status_token_too_long;
@@ -602,6 +734,7 @@ void xml_use_relays(xml_parser *sptr, xml_relay *fptr)
     if (fptr->token) r.token = fptr->token;
     if (fptr->punctuation) r.punctuation = fptr->punctuation;
     if (fptr->close_tag) r.close_tag = fptr->close_tag;
+    if (fptr->content_run) r.content_run = fptr->content_run;
 }
 
 xml_application *liberate_xml_application(xml_application *aptr)
@@ -610,6 +743,65 @@ xml_application *liberate_xml_application(xml_application *aptr)
     liberate(aptr->buffer);
     liberate(aptr);
     return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Content scanners
+
+xml_content_scan xml_scan_content_portable(const unsigned char *begin, const unsigned char *end)
+{
+    xml_content_scan r{0, 0, 0};
+    const auto n = static_cast<std::size_t>(end - begin);
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned char c = begin[i];
+        if (c == '<' || c == '\r' || c == 0) {
+            r.stop = i;
+            return r;
+        }
+        if (c == '\n') {
+            ++r.lines;
+            r.line_end = i + 1;
+        }
+    }
+    r.stop = n;
+    return r;
+}
+
+xml_content_scan xml_scan_content_wide(const unsigned char *begin, const unsigned char *end)
+{
+#if defined(__SSE2__)
+    const __m128i lt = _mm_set1_epi8('<');
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i zero = _mm_setzero_si128();
+    xml_content_scan r{0, 0, 0};
+    const unsigned char *p = begin;
+    for (; end - p >= 16; p += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const __m128i ends = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, cr)),
+                                          _mm_cmpeq_epi8(v, zero));
+        const auto stops = static_cast<unsigned>(_mm_movemask_epi8(ends));
+        auto feeds = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
+        const auto offset = static_cast<std::size_t>(p - begin);
+        if (stops) feeds &= (1u << std::countr_zero(stops)) - 1; // only those before the stop
+        if (feeds) {
+            r.line_end = offset + static_cast<std::size_t>(std::bit_width(feeds));
+            for (; feeds; feeds &= feeds - 1) ++r.lines; // few per vector: cheaper than a popcount call
+        }
+        if (stops) {
+            r.stop = offset + static_cast<std::size_t>(std::countr_zero(stops));
+            return r;
+        }
+    }
+    const auto offset = static_cast<std::size_t>(p - begin);
+    const xml_content_scan tail = xml_scan_content_portable(p, end);
+    r.stop = offset + tail.stop;
+    r.lines += tail.lines;
+    if (tail.lines) r.line_end = offset + tail.line_end;
+    return r;
+#else
+    return xml_scan_content_portable(begin, end);
+#endif
 }
 
 // ---------------------------------------------------------------------------

@@ -38,6 +38,10 @@ struct xml_application {
 // A non-zero result of open_tag, atb_name, atb_value or close_tag ends the parse
 // with that status (48 ends it as a success); the results of white_space, token
 // and punctuation are not looked at. A null entry leaves the default relay in force.
+// Declare a table zero-initialised (xml_relay r{}) and set the members wanted: a
+// member the caller does not know of, such as one added later, then stays null.
+// Members added after result carry a null default of their own, so an initializer
+// that names only the members before them stays complete and leaves them null.
 struct xml_relay {
     int (*open_tag)(xml_application *xptr, const char *token);    // start tag name read
     int (*atb_name)(xml_application *xptr, const char *token);    // attribute name read
@@ -51,6 +55,14 @@ struct xml_relay {
     // its result becomes the result of xml_parse.
     int (*failure)(const char *filename, int status, int lines);
     xml_element *result; // written by xml_parse: the context's root when the parse ends
+    // Optional, no default. When set (and echo is off), element content is handed over
+    // in runs instead of through white_space, token and punctuation: length bytes, not
+    // terminated, exactly the characters those relays would have received in the same
+    // order (carriage returns dropped, so a run never holds one). The content between
+    // two tags may come in several runs, cut at the reader's input blocks and at
+    // dropped carriage returns. A word of content longer than xml_max_token still
+    // ends the parse with status 5. The result is not looked at.
+    int (*content_run)(xml_application *xptr, const char *text, int length) = nullptr;
 };
 
 // The reader's state for one parse of one file. Lives in secure memory.
