@@ -20,12 +20,14 @@ install(TARGETS qvxml EXPORT qvxmlTargets
 
 # Every header beside the sources is public; they include each other as
 # "qvxml/<name>.h", so they keep that folder. Taken at install time, so a header
-# added later needs no change here.
+# added later needs no change here. Headers in internal/ are shared between the
+# library's own sources and its tests only, and are never installed.
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/qvxml/"
         DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/qvxml"
         COMPONENT development
         FILES_MATCHING PATTERN "*.h"
-        PATTERN "tests" EXCLUDE)
+        PATTERN "tests" EXCLUDE
+        PATTERN "internal" EXCLUDE)
 
 # The kind built, named by the CMake package and qvxml.pc. A shared library brings
 # its own dependencies; a static one leaves them to the program linked against it.

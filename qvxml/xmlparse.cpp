@@ -15,7 +15,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "qvxml/content_scan.h"
+#include "qvxml/internal/content_scan.h"
 
 namespace {
 

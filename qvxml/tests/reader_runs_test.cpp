@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "qvxml/content_scan.h"
+#include "qvxml/internal/content_scan.h"
 #include "qvxml/xmlparse.h"
 #include "scratch_dir.h"
 
