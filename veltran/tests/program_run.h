@@ -2,7 +2,7 @@
 // Shared by the converter's tests: runs a built program (standard output read
 // through a pipe, counted, and kept whole or only its end; standard error to a file;
 // the child's own peak memory with its exit status), a fresh working directory per
-// test, and builders of input elements and of artist lines.
+// test, and a builder of input elements.
 
 #include <gtest/gtest.h>
 
@@ -106,10 +106,4 @@ protected:
 inline std::string el(const std::string &name, const std::string &text)
 {
     return "<" + name + ">" + text + "</" + name + ">";
-}
-// The line of an artist that has only a name, styles and a description.
-inline std::string artist_line(const std::string &name, const std::string &styles = "",
-                               const std::string &description = "")
-{
-    return "VELTRAN||" + name + "|" + std::string(8, '|') + styles + "|" + description + "|\n";
 }
