@@ -1,9 +1,10 @@
 #pragma once
 // Shared fixtures for the library tests: an allocator balance check, a temporary
-// working directory, owners for trees and texts, and captured output.
+// working directory, owners for trees and texts, captured output and the data files.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "qvxml/element.h"
 #include "qvxml/xmlparse.h"
@@ -106,3 +108,15 @@ inline std::string written(const std::function<void(FILE *)> &write)
     std::free(data);
     return text;
 }
+
+#ifdef QVXML_TEST_DATA
+// The files of a folder under data/ with the given extension, in name order.
+inline std::vector<std::filesystem::path> data_files(const std::string &folder, const std::string &extension)
+{
+    std::vector<std::filesystem::path> files;
+    for (const auto &entry : std::filesystem::directory_iterator(std::string(QVXML_TEST_DATA) + "/" + folder))
+        if (entry.path().extension() == extension) files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+#endif
