@@ -9,7 +9,8 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
+namespace
+{
 
 std::string decimal_address(const void *p)
 {
@@ -31,7 +32,8 @@ std::vector<std::string> split(const std::string &text, char sep)
 {
     std::vector<std::string> parts;
     std::stringstream in(text);
-    for (std::string part; std::getline(in, part, sep);) parts.push_back(part);
+    for (std::string part; std::getline(in, part, sep);)
+        parts.push_back(part);
     return parts;
 }
 
@@ -40,7 +42,9 @@ std::vector<std::string> split(const std::string &text, char sep)
 // ---------------------------------------------------------------------------
 // Blocks and counters
 
-class AllocatorBlocks : public TrackedTest {};
+class AllocatorBlocks : public TrackedTest
+{
+};
 
 TEST_F(AllocatorBlocks, BothKindsComeZeroFilledAlignedAndCounted)
 {
@@ -52,7 +56,8 @@ TEST_F(AllocatorBlocks, BothKindsComeZeroFilledAlignedAndCounted)
             ASSERT_NE(p, nullptr);
             blocks.push_back(static_cast<unsigned char *>(p));
             EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % alignof(std::max_align_t), 0u);
-            for (int i = 0; i < n; ++i) EXPECT_EQ(blocks.back()[i], 0) << "byte " << i << " of " << n;
+            for (int i = 0; i < n; ++i)
+                EXPECT_EQ(blocks.back()[i], 0) << "byte " << i << " of " << n;
         }
         EXPECT_EQ(header_of(blocks.back())->secure, 1);
         EXPECT_EQ(header_of(blocks[blocks.size() - 2])->secure, 0);
@@ -93,7 +98,9 @@ TEST(AllocatorStatistics, ResetThenTwoAllocationsAndTheirReleases)
 // ---------------------------------------------------------------------------
 // Allocation report on standard output and the trace log "qv-mem-log"
 
-class AllocatorReport : public TrackedTest {};
+class AllocatorReport : public TrackedTest
+{
+};
 
 TEST_F(AllocatorReport, OnlyOrdinaryAllocationsPrintCountSizeAndAddress)
 {
@@ -111,7 +118,9 @@ TEST_F(AllocatorReport, OnlyOrdinaryAllocationsPrintCountSizeAndAddress)
     EXPECT_EQ(capture.take(), std::to_string(count) + " allocate 24 " + decimal_address(p) + "\n");
 }
 
-class AllocatorTraceLog : public InTempDir {};
+class AllocatorTraceLog : public InTempDir
+{
+};
 
 TEST_F(AllocatorTraceLog, EachTracedBlockAddsAnAllocateAndALiberateLine)
 {
@@ -153,7 +162,9 @@ TEST_F(AllocatorTraceLog, EachTracedBlockAddsAnAllocateAndALiberateLine)
 // ---------------------------------------------------------------------------
 // String copies and joins
 
-class AllocatorStrings : public TrackedTest {};
+class AllocatorStrings : public TrackedTest
+{
+};
 
 TEST_F(AllocatorStrings, CopiesAreNewBlocksOfEitherKind)
 {
@@ -182,12 +193,18 @@ TEST_F(AllocatorStrings, JoinsConsumeExactlyWhatTheyOwn)
         bool caller_keeps_s, result_is_r;
     };
     const join_case cases[] = {
-        {string, "ab", "cd", "abcd", true, false},    {string, nullptr, "xy", "xy", true, false},
-        {string, "ab", nullptr, "ab", false, true},   {string, nullptr, nullptr, nullptr, false, false},
-        {strings, "ab", "cd", "abcd", false, false},  {strings, nullptr, "cd", "cd", false, false},
-        {strings, "ab", nullptr, "ab", false, true},  {strings, nullptr, nullptr, nullptr, false, false},
-        {comma, "a", "b", "a,b", true, false},        {comma, nullptr, "b", "b", true, false}, // no separator first
-        {comma, nullptr, nullptr, nullptr, false, false}, {comma, "a", nullptr, "a,", false, false},
+        {string, "ab", "cd", "abcd", true, false},
+        {string, nullptr, "xy", "xy", true, false},
+        {string, "ab", nullptr, "ab", false, true},
+        {string, nullptr, nullptr, nullptr, false, false},
+        {strings, "ab", "cd", "abcd", false, false},
+        {strings, nullptr, "cd", "cd", false, false},
+        {strings, "ab", nullptr, "ab", false, true},
+        {strings, nullptr, nullptr, nullptr, false, false},
+        {comma, "a", "b", "a,b", true, false},
+        {comma, nullptr, "b", "b", true, false}, // no separator first
+        {comma, nullptr, nullptr, nullptr, false, false},
+        {comma, "a", nullptr, "a,", false, false},
         {no_sep, "a", "b", "ab", true, false},
     };
     for (const join_case &c : cases) {
@@ -214,7 +231,9 @@ TEST_F(AllocatorStrings, JoinsConsumeExactlyWhatTheyOwn)
 // ---------------------------------------------------------------------------
 // Threads
 
-class AllocatorThreads : public TrackedTest {};
+class AllocatorThreads : public TrackedTest
+{
+};
 
 TEST_F(AllocatorThreads, CountersBalanceAfterConcurrentUse)
 {
@@ -234,10 +253,12 @@ TEST_F(AllocatorThreads, CountersBalanceAfterConcurrentUse)
                 if (slot[n - 1] != 0) ADD_FAILURE() << "block not zero-filled";
                 std::memset(slot, t + 1, static_cast<std::size_t>(n));
             }
-            for (unsigned char *p : blocks) liberate(p);
+            for (unsigned char *p : blocks)
+                liberate(p);
         });
     }
-    for (std::thread &th : threads) th.join();
+    for (std::thread &th : threads)
+        th.join();
     const alloc_counts after = counts_now();
     EXPECT_EQ(after.a - before.a, static_cast<unsigned long>(thread_count * rounds));
     EXPECT_EQ(after.l - before.l, static_cast<unsigned long>(thread_count * rounds));

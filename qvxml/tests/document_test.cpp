@@ -8,7 +8,8 @@
 
 #include "test_support.h"
 
-namespace {
+namespace
+{
 
 // The indented text of the chain from e; both writers must produce the same bytes.
 std::string indented(const xml_element *e, int level = 0)
@@ -22,8 +23,9 @@ std::string indented(const xml_element *e, int level = 0)
 
 const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF8\"?>\n";
 
-class Document : public InTempDir {
-protected:
+class Document : public InTempDir
+{
+  protected:
     owned_tree load(const std::string &xml)
     {
         write_file("in.xml", xml);
@@ -46,10 +48,12 @@ TEST_F(Document, DataLoads)
                 dump = out.take();
             }
             dump += indented(root.get(), 1);
-            EXPECT_EQ(std::tuple(root->previous, root->next, root->parent), std::tuple(nullptr, nullptr, nullptr));
+            EXPECT_EQ(std::tuple(root->previous, root->next, root->parent),
+                      std::tuple(nullptr, nullptr, nullptr));
             child_names(root.get());
             // text in a block of exactly its size; attribute values in secure blocks
-            EXPECT_TRUE(!root->value || header_of(root->value)->size == std::strlen(root->value) + 1);
+            EXPECT_TRUE(!root->value ||
+                        header_of(root->value)->size == std::strlen(root->value) + 1);
             for (const xml_atribut *a = root->firstatb; a; a = a->next)
                 EXPECT_EQ(header_of(a->value)->secure - header_of(a->name)->secure, 1) << a->name;
         }
@@ -90,18 +94,36 @@ TEST_F(Document, ElementLooksAtItselfAndItsChildrenAndNestedSearchGoesByLevel)
 TEST_F(Document, AtributNumbersAndStrings)
 {
     const std::pair<const char *, int> numbers[] = {
-        {"0x1F", 31}, {"0x1f", 31}, {"0xff", 255}, {"0x1g", 1}, {"0x", 0}, {"0xFFFFFFFF", -1},
-        {"0x80000000", INT_MIN}, {"0x123456789", 0x23456789}, // the ninth digit shifts the first out
-        {"0x10\"", 16}, {"\"42\"", 42}, {"'-7'", -7}, {"0X10", 0}, {"\"0x10\"", 0}, {"12abc", 12},
-        {" +5", 5}, {"\"\"", 0}, {"", 0}, {"\"99999999999999999999999\"", INT_MAX}, // saturated
+        {"0x1F", 31},
+        {"0x1f", 31},
+        {"0xff", 255},
+        {"0x1g", 1},
+        {"0x", 0},
+        {"0xFFFFFFFF", -1},
+        {"0x80000000", INT_MIN},
+        {"0x123456789", 0x23456789}, // the ninth digit shifts the first out
+        {"0x10\"", 16},
+        {"\"42\"", 42},
+        {"'-7'", -7},
+        {"0X10", 0},
+        {"\"0x10\"", 0},
+        {"12abc", 12},
+        {" +5", 5},
+        {"\"\"", 0},
+        {"", 0},
+        {"\"99999999999999999999999\"", INT_MAX}, // saturated
         {"-99999999999999999999999", INT_MIN},
     };
     owned_tree e{document_add_element(nullptr, "e")};
     for (const auto &[value, number] : numbers)
-        EXPECT_EQ(document_atribut_value(document_add_atribut(e.get(), "k", value)), number) << value;
+        EXPECT_EQ(document_atribut_value(document_add_atribut(e.get(), "k", value)), number)
+            << value;
     const std::pair<const char *, const char *> strings[] = {
-        {"\"abc\"", "abc"}, {"'abc'", "abc"}, {"abc", "abc"}, {"\"\"", ""}, {"\"abc", "ab"},
-        {"\"", ""},         {"'", ""},        {"", ""},       {"'a\"", "a"}, {"\"say \"hi\"\"", "say \"hi\""},
+        {"\"abc\"", "abc"}, {"'abc'", "abc"},
+        {"abc", "abc"},     {"\"\"", ""},
+        {"\"abc", "ab"},    {"\"", ""},
+        {"'", ""},          {"", ""},
+        {"'a\"", "a"},      {"\"say \"hi\"\"", "say \"hi\""},
     };
     for (const auto &[stored, text] : strings) {
         SCOPED_TRACE(stored);
@@ -146,7 +168,8 @@ TEST_F(Document, ListsStayWholeAfterEachEdit)
     document_remove_element(p->first->next); // in the middle
     document_remove_element(p->last);
     EXPECT_EQ(child_names(p.get()), "1mbczx");
-    while (p->first) document_remove_element(p->first);
+    while (p->first)
+        document_remove_element(p->first);
     EXPECT_EQ(child_names(p.get()), "");
     document_add_element(document_add_element(p.get(), "a"), "sub"); // its subtree goes with it
     document_remove_element(p->first);
@@ -176,8 +199,10 @@ TEST_F(Document, WritersQuoteValuesAndWriteTheChainFromTheGivenElement)
         owned_text t{document_atribut_string(x)};
         return std::string(x->name) + "=" + (t ? t.get() : "") + " ";
     };
-    for (const xml_atribut *x = a->firstatb; x; x = x->next) first += text(x);
-    for (const xml_atribut *y = again->firstatb; y; y = y->next) second += text(y);
+    for (const xml_atribut *x = a->firstatb; x; x = x->next)
+        first += text(x);
+    for (const xml_atribut *y = again->firstatb; y; y = y->next)
+        second += text(y);
     EXPECT_EQ(second, first);
 
     document_add_element(a->first, "d");
@@ -198,14 +223,17 @@ TEST_F(Document, MillionDeepFileLoadsSearchesAndPrintsWithoutRecursion)
     constexpr std::size_t depth = 1000000;
 #endif
     std::string xml;
-    for (std::size_t i = 1; i < depth; ++i) xml += "<e>";
+    for (std::size_t i = 1; i < depth; ++i)
+        xml += "<e>";
     xml += "<t>x</t>";
-    for (std::size_t i = 1; i < depth; ++i) xml += "</e>";
+    for (std::size_t i = 1; i < depth; ++i)
+        xml += "</e>";
     owned_tree root = load(xml);
     const xml_element *t = nested_document_element(root.get(), "t");
     ASSERT_NE(t, nullptr);
     std::size_t levels = 0;
-    for (const xml_element *e = t; e->parent; e = e->parent) ++levels;
+    for (const xml_element *e = t; e->parent; e = e->parent)
+        ++levels;
     EXPECT_EQ(levels, depth - 1);
     stdout_capture out;
     show_element(root.get());

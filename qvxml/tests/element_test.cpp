@@ -5,7 +5,8 @@
 
 #include "test_support.h"
 
-namespace {
+namespace
+{
 
 xml_element *named(const char *name)
 {
@@ -38,18 +39,23 @@ std::string shown(const xml_element *e)
 
 } // namespace
 
-class ElementLists : public TrackedTest {};
+class ElementLists : public TrackedTest
+{
+};
 
 TEST_F(ElementLists, ChildrenAndAttributesKeepTheirOrderAndPrintCompactly)
 {
     owned_tree parent{named("p")};
-    for (const char *n : {"a", "b"}) add_element(parent.get(), named(n));
+    for (const char *n : {"a", "b"})
+        add_element(parent.get(), named(n));
     xml_atribut *atbs[3] = {atribut("x", "1"), atribut("y", "2"), allocate_atribut()};
     atbs[2]->name = allocate_string("n"); // a null value prints as an empty pair
-    for (xml_atribut *a : atbs) add_atribut(parent.get(), a);
+    for (xml_atribut *a : atbs)
+        add_atribut(parent.get(), a);
     EXPECT_EQ(child_names(parent.get()), "ab"); // attributes are not children
     std::string backward;
-    for (const xml_atribut *a = parent->lastatb; a; a = a->previous) backward += a->name;
+    for (const xml_atribut *a = parent->lastatb; a; a = a->previous)
+        backward += a->name;
     EXPECT_EQ(backward, "nyx");
     EXPECT_EQ(shown(parent.get()), "<p x='1' y='2' n=''><a/>\n<b/>\n</p>\n");
     EXPECT_EQ(shown(parent->first), "<a/>\n"); // its siblings are not printed
@@ -57,7 +63,9 @@ TEST_F(ElementLists, ChildrenAndAttributesKeepTheirOrderAndPrintCompactly)
     EXPECT_EQ(shown(parent->first), "<a></a>\n"); // the empty form only without a value
 }
 
-class ElementText : public TrackedTest {};
+class ElementText : public TrackedTest
+{
+};
 
 // Each call that adds text stores one block of exactly the new size and releases
 // the old one; the others leave the slot as it was.
@@ -69,8 +77,9 @@ TEST_F(ElementText, ExtendValueStoresOneExactBlockPerCall)
         const char *value; // afterwards
     };
     const step steps[] = {
-        {"ignored", 0, 0, nullptr}, {nullptr, 3, status_missing, nullptr}, {"abc", 3, 0, "abc"},
-        {"de", 2, 0, "abcde"},      {"", 0, 0, "abcde"},                   {nullptr, 1, status_missing, "abcde"},
+        {"ignored", 0, 0, nullptr}, {nullptr, 3, status_missing, nullptr},
+        {"abc", 3, 0, "abc"},       {"de", 2, 0, "abcde"},
+        {"", 0, 0, "abcde"},        {nullptr, 1, status_missing, "abcde"},
     };
     char *value = nullptr;
     for (const step &s : steps) {
@@ -99,7 +108,10 @@ struct labelled_tree {
     xml_element *root = nullptr;
     std::map<unsigned long, std::string> labels;
 
-    void label(const void *p, const std::string &what) { labels[reinterpret_cast<unsigned long>(p)] = what; }
+    void label(const void *p, const std::string &what)
+    {
+        labels[reinterpret_cast<unsigned long>(p)] = what;
+    }
     xml_element *element(const std::string &name, xml_element *parent)
     {
         xml_element *e = with_value(named(name.c_str()), (name + "v").c_str());
@@ -107,9 +119,10 @@ struct labelled_tree {
         add_atribut(e, a);
         add_element(parent, e);
         const std::pair<const void *, const char *> blocks[] = {
-            {e, ""},          {e->name, ".name"},     {e->value, ".value"},
-            {a, ".atb"},      {a->name, ".atb.name"}, {a->value, ".atb.value"}};
-        for (auto [p, what] : blocks) label(p, name + what);
+            {e, ""},     {e->name, ".name"},     {e->value, ".value"},
+            {a, ".atb"}, {a->name, ".atb.name"}, {a->value, ".atb.value"}};
+        for (auto [p, what] : blocks)
+            label(p, name + what);
         return e;
     }
     labelled_tree()
@@ -124,7 +137,9 @@ struct labelled_tree {
     }
 };
 
-class ElementRelease : public InTempDir {};
+class ElementRelease : public InTempDir
+{
+};
 
 // One release per block the tree held: children (each whole subtree in document
 // order) before the attributes, and the attributes before the element's own name,
@@ -149,7 +164,8 @@ TEST_F(ElementRelease, ChildrenThenAttributesThenOwnStringsOncePerBlock)
         // time:pid:pid:memory:liberate:count:address:size
         std::vector<std::string> f;
         std::istringstream fields(line);
-        for (std::string s; std::getline(fields, s, ':');) f.push_back(s);
+        for (std::string s; std::getline(fields, s, ':');)
+            f.push_back(s);
         ASSERT_EQ(f.size(), 8u) << line;
         ASSERT_EQ(f[4], "liberate") << line;
         const auto hit = t.labels.find(std::stoul(f[6]));
@@ -158,8 +174,10 @@ TEST_F(ElementRelease, ChildrenThenAttributesThenOwnStringsOncePerBlock)
     }
     std::vector<std::string> expected;
     for (const char *c : {"c1", "c2"})
-        for (const char *s : {"g.name", "g", ".atb.name", ".atb.value", ".atb", ".name", ".value", ""})
+        for (const char *s :
+             {"g.name", "g", ".atb.name", ".atb.value", ".atb", ".name", ".value", ""})
             expected.push_back(c + std::string(s));
-    for (const char *s : {"r.atb.name", "r.atb.value", "r.atb", "r.name", "r.value", "r"}) expected.push_back(s);
+    for (const char *s : {"r.atb.name", "r.atb.value", "r.atb", "r.name", "r.value", "r"})
+        expected.push_back(s);
     EXPECT_EQ(order, expected);
 }

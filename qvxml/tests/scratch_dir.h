@@ -20,8 +20,9 @@ inline std::string read_file(const std::filesystem::path &name)
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-class scratch_dir {
-protected:
+class scratch_dir
+{
+  protected:
     void enter_scratch(const std::string &prefix)
     {
         old_ = std::filesystem::current_path();
@@ -33,7 +34,8 @@ protected:
     void leave_scratch()
     {
         std::filesystem::current_path(old_);
-        std::filesystem::permissions(dir_, std::filesystem::perms::owner_all); // a test may have locked it
+        std::filesystem::permissions(
+            dir_, std::filesystem::perms::owner_all); // a test may have locked it
         std::filesystem::remove_all(dir_);
     }
     std::filesystem::path old_, dir_;

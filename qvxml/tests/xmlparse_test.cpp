@@ -9,7 +9,8 @@
 
 #include "test_support.h"
 
-namespace {
+namespace
+{
 
 // What a parse did, one event after another, e.g. "open(a) name(x) value("1") close";
 // reached through the first payload slot.
@@ -28,7 +29,10 @@ int note(xml_application *x, const std::string &event)
     return 0;
 }
 
-std::string shown(int c) { return c == '\n' ? "'\\n'" : c == '\t' ? "'\\t'" : "'" + std::string(1, char(c)) + "'"; }
+std::string shown(int c)
+{
+    return c == '\n' ? "'\\n'" : c == '\t' ? "'\\t'" : "'" + std::string(1, char(c)) + "'";
+}
 
 int record_open(xml_application *x, const char *t)
 {
@@ -66,25 +70,37 @@ int record_failure(const char *name, int status, int lines)
 
 constexpr xml_relay recording_relays{
     .open_tag = record_open,
-    .atb_name = [](xml_application *x, const char *t) { return note(x, "name(" + std::string(t) + ")"); },
-    .atb_value = [](xml_application *x, const char *t) { return note(x, "value(" + std::string(t) + ")"); },
+    .atb_name = [](xml_application *x,
+                   const char *t) { return note(x, "name(" + std::string(t) + ")"); },
+    .atb_value = [](xml_application *x,
+                    const char *t) { return note(x, "value(" + std::string(t) + ")"); },
     .white_space = [](xml_application *x, int c) { return note(x, "ws(" + shown(c) + ")"); },
-    .token = [](xml_application *x, const char *t) { return note(x, "token(" + std::string(t) + ")"); },
-    .punctuation = [](xml_application *x, int c) { return note(x, "punct(" + std::string(1, char(c)) + ")"); },
+    .token = [](xml_application *x,
+                const char *t) { return note(x, "token(" + std::string(t) + ")"); },
+    .punctuation = [](xml_application *x,
+                      int c) { return note(x, "punct(" + std::string(1, char(c)) + ")"); },
     .close_tag = [](xml_application *x) { return note(x, "close"); },
     .failure = record_failure,
     .result = nullptr};
-constexpr xml_relay snapshot_relays{.open_tag = nullptr, .atb_name = nullptr, .atb_value = nullptr,
-                                    .white_space = nullptr, .token = nullptr, .punctuation = nullptr,
-                                    .close_tag = snapshot_close, .failure = record_failure, .result = nullptr};
+constexpr xml_relay snapshot_relays{.open_tag = nullptr,
+                                    .atb_name = nullptr,
+                                    .atb_value = nullptr,
+                                    .white_space = nullptr,
+                                    .token = nullptr,
+                                    .punctuation = nullptr,
+                                    .close_tag = snapshot_close,
+                                    .failure = record_failure,
+                                    .result = nullptr};
 
 // An opaque root for the relays to report; never dereferenced.
 int root_marker = 0;
 xml_element *const some_root = reinterpret_cast<xml_element *>(&root_marker);
 
-class Reader : public InTempDir {
-protected:
-    int parse(const std::string &text, const xml_relay &table = recording_relays, const char *name = nullptr)
+class Reader : public InTempDir
+{
+  protected:
+    int parse(const std::string &text, const xml_relay &table = recording_relays,
+              const char *name = nullptr)
     {
         if (!name) write_file("in.xml", text);
         xml_element *const root = rec_.root;
@@ -110,7 +126,8 @@ TEST_F(Reader, DataCasesGiveTheirStatusEventsAndLineCount)
         EXPECT_EQ(std::to_string(status) + " " + std::to_string(lines) + "\n" + rec_.events,
                   read_file(std::filesystem::path(input).replace_extension(".trace")));
         EXPECT_LE(failure_seen.calls, 1);
-        EXPECT_TRUE(!failure_seen.calls || (failure_seen.status == status && failure_seen.name == input));
+        EXPECT_TRUE(!failure_seen.calls ||
+                    (failure_seen.status == status && failure_seen.name == input));
         EXPECT_TRUE(status != 0 || !relays_.result);
     }
 }
@@ -189,7 +206,8 @@ owned_context context_with_text(int n)
     owned_context x{static_cast<xml_application *>(allocate_secure(sizeof(xml_application)))};
     EXPECT_EQ(xml_reset(x.get(), 0, nullptr), 0);
     EXPECT_EQ(xml_check_buffer(x.get(), n), 0);
-    for (int i = 0; i < n; ++i) x->buffer[i] = static_cast<char>('a' + i % 26);
+    for (int i = 0; i < n; ++i)
+        x->buffer[i] = static_cast<char>('a' + i % 26);
     x->offset = n;
     return x;
 }
@@ -200,19 +218,23 @@ bool text_kept(const xml_application *x, int n)
     return x->buffer[n] == '\0';
 }
 
-class Context : public TrackedTest {};
+class Context : public TrackedTest
+{
+};
 
 TEST_F(Context, ResetStoresPayloadInFirstSlotAndClearsTheRestButTheBuffer)
 {
     owned_context x = context_with_text(9000);
     int junk = 0, payload = 0;
-    for (void *&slot : x->payload) slot = &junk;
+    for (void *&slot : x->payload)
+        slot = &junk;
     x->nested = 3;
     x->parent = reinterpret_cast<xml_parser *>(&junk);
     char *const buffer = x->buffer;
     ASSERT_EQ(xml_reset(x.get(), 1, &payload), 0);
     EXPECT_EQ(x->payload[0], &payload);
-    for (int i = 1; i < xml_payload_slots; ++i) EXPECT_EQ(x->payload[i], nullptr) << "slot " << i;
+    for (int i = 1; i < xml_payload_slots; ++i)
+        EXPECT_EQ(x->payload[i], nullptr) << "slot " << i;
     EXPECT_EQ(std::tuple(x->offset, x->nested, x->parent, x->echo, x->root, x->buffer, x->buflen),
               std::tuple(0, 0, nullptr, 1, nullptr, buffer, 16384));
     EXPECT_EQ(x->buffer[0], '\0'); // or the old text would read as what the new parse collected
@@ -223,8 +245,10 @@ TEST_F(Context, ResetStoresPayloadInFirstSlotAndClearsTheRestButTheBuffer)
 TEST_F(Context, CheckBufferGrowsByAsManyStepsAsTheRequestNeeds)
 {
     const std::tuple<int, int, int, int> cases[] = {
-        {8190, 1, 0, 8192},     {8191, 1, 0, 16384},    {0, 8191, 0, 8192},     {0, 8192, 0, 16384},
-        {100, 8091, 0, 8192},   {100, 8092, 0, 16384},  {100, 16283, 0, 16384}, {100, 16284, 0, 24576},
+        {8190, 1, 0, 8192},     {8191, 1, 0, 16384},
+        {0, 8191, 0, 8192},     {0, 8192, 0, 16384},
+        {100, 8091, 0, 8192},   {100, 8092, 0, 16384},
+        {100, 16283, 0, 16384}, {100, 16284, 0, 24576},
         {100, 40000, 0, 40960}, {10, INT_MAX, status_no_memory, 8192},
     };
     for (const auto &[offset, n, status, buflen] : cases) {
@@ -244,7 +268,10 @@ struct value_lines {
     std::string lines;
     char *kept = nullptr;
 };
-std::string bracketed(const char *s) { return s ? "[" + std::string(s) + "]" : "(null)"; }
+std::string bracketed(const char *s)
+{
+    return s ? "[" + std::string(s) + "]" : "(null)";
+}
 
 int start_element(xml_application *x, const char *name)
 {
@@ -270,16 +297,18 @@ int read_element(xml_application *x)
     text.reset(t);
     rec->lines += rec->open.back() + ": " + std::to_string(w) + " | " + std::to_string(x1) + " " +
                   std::to_string(y1) + " | " + std::to_string(a) + " " + std::to_string(b) + " " +
-                  std::to_string(c) + " | " + bracketed(rec->kept) + " " + bracketed(f) + " " + bracketed(t) +
-                  " | " + std::to_string(MaxMacMan) + " | " + bracketed(x->buffer) + "\n";
+                  std::to_string(c) + " | " + bracketed(rec->kept) + " " + bracketed(f) + " " +
+                  bracketed(t) + " | " + std::to_string(MaxMacMan) + " | " + bracketed(x->buffer) +
+                  "\n";
     rec->open.pop_back();
     x->buffer[x->offset = 0] = '\0';
     return 0;
 }
 
 // Every test ends at the HTML extent, where the setting rests between conversions.
-class Values : public TrackedTest {
-protected:
+class Values : public TrackedTest
+{
+  protected:
     void TearDown() override
     {
         use_html_macros();
@@ -290,9 +319,15 @@ protected:
 TEST_F(Values, ReadersDuringAParse)
 {
     value_lines rec;
-    xml_relay relays{.open_tag = start_element, .atb_name = nullptr, .atb_value = nullptr,
-                     .white_space = nullptr, .token = nullptr, .punctuation = nullptr,
-                     .close_tag = read_element, .failure = nullptr, .result = nullptr};
+    xml_relay relays{.open_tag = start_element,
+                     .atb_name = nullptr,
+                     .atb_value = nullptr,
+                     .white_space = nullptr,
+                     .token = nullptr,
+                     .punctuation = nullptr,
+                     .close_tag = read_element,
+                     .failure = nullptr,
+                     .result = nullptr};
     const std::string data = std::string(QVXML_TEST_DATA) + "/values";
     EXPECT_EQ(xml_parse((data + ".xml").c_str(), &relays, &rec), status_ok);
     liberate(rec.kept);
@@ -328,16 +363,21 @@ TEST_F(Values, WritersPutElementsOnALineAtTheirMargin)
         {[](FILE *h) { xml_put_string(h, "name", "a<b>&c", 2); }, "\t\t<name>a<b>&c</name>\n"},
         {[](FILE *h) { xml_put_word(h, "n", 42, 1); }, "\t<n>42</n>\n"},
         {[](FILE *h) { xml_put_word(h, "n", -1, 0); }, "<n>4294967295</n>\n"},
-        {[](FILE *h) { xml_put_filename_string(h, "file", "C:\\a b\\c", 1); }, "\t<file>C:\\a b\\c</file>\n"},
+        {[](FILE *h) { xml_put_filename_string(h, "file", "C:\\a b\\c", 1); },
+         "\t<file>C:\\a b\\c</file>\n"},
         {[](FILE *h) { xml_put_filename(h, "C:\\a b"); }, "C:\\a b"},
         {[](FILE *h) { xml_linefeed(h); }, "\n"},
         {[](FILE *h) { indent(h, 3), indent(h, -2); }, "\t\t\t"},
-        {[](FILE *h) { xml_put_string(h, "name", nullptr, 3), xml_put_string(h, nullptr, "v", 3); }, ""},
+        {[](FILE *h) { xml_put_string(h, "name", nullptr, 3), xml_put_string(h, nullptr, "v", 3); },
+         ""},
         // cdata converts at the XML extent and leaves the HTML extent in force
-        {[](FILE *h) { use_xml_macros(), xml_put_cdata(h, "caf\x82 <b>&amp;\"x\"\n"), xml_put_cdata(h, "p"); },
+        {[](FILE *h) {
+             use_xml_macros(), xml_put_cdata(h, "caf\x82 <b>&amp;\"x\"\n"), xml_put_cdata(h, "p");
+         },
          "caf&eacute; &lt;b&gt;&amp;amp;&quot;x&quot;\np"},
     };
-    for (const auto &[write, text] : cases) EXPECT_EQ(written(write), text);
+    for (const auto &[write, text] : cases)
+        EXPECT_EQ(written(write), text);
     EXPECT_EQ(MaxMacMan, html_macro_rows);
 }
 

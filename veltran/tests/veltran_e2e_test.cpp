@@ -16,7 +16,8 @@
 
 namespace fs = std::filesystem;
 
-namespace {
+namespace
+{
 
 std::string content(const fs::path &file)
 {
@@ -29,7 +30,8 @@ std::string content(const fs::path &file)
             const char c = text[i] == '\\' ? text[++i] : 0;
             piece += c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : text[i];
         }
-        while (count-- > 0) out += piece;
+        while (count-- > 0)
+            out += piece;
     }
     return out;
 }
@@ -39,7 +41,8 @@ std::string content(const fs::path &file)
 {
     if (actual == expected) return ::testing::AssertionSuccess();
     const auto at = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
-    const std::size_t from = std::size_t(std::max<std::ptrdiff_t>(at.first - actual.begin() - 40, 0));
+    const std::size_t from =
+        std::size_t(std::max<std::ptrdiff_t>(at.first - actual.begin() - 40, 0));
     return ::testing::AssertionFailure()
            << "lengths " << actual.size() << " and " << expected.size() << ", from byte " << from
            << ":\n  actual:   " << ::testing::PrintToString(actual.substr(from, 80))
@@ -49,12 +52,15 @@ std::string content(const fs::path &file)
 std::vector<std::string> case_names()
 {
     std::vector<std::string> names;
-    for (const auto &entry : fs::directory_iterator(VELTRAN_CASES)) names.push_back(entry.path().filename());
+    for (const auto &entry : fs::directory_iterator(VELTRAN_CASES))
+        names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }
 
-class Case : public InProgramDir, public ::testing::WithParamInterface<std::string> {};
+class Case : public InProgramDir, public ::testing::WithParamInterface<std::string>
+{
+};
 
 TEST_P(Case, Run)
 {
@@ -67,7 +73,8 @@ TEST_P(Case, Run)
         const std::string text = content(entry.path());
         if (name == "args") {
             std::istringstream lines(text);
-            for (std::string a; std::getline(lines, a);) args.push_back(a);
+            for (std::string a; std::getline(lines, a);)
+                args.push_back(a);
         } else if (name.starts_with("expected.")) {
             expected[name.substr(9)] = text;
         } else {
@@ -92,7 +99,8 @@ TEST_P(Case, Run)
         EXPECT_TRUE(same_text(read_file(name), it->second)) << name;
         expected.erase(it);
     }
-    for (const auto &missing : expected) ADD_FAILURE() << missing.first << " was not written";
+    for (const auto &missing : expected)
+        ADD_FAILURE() << missing.first << " was not written";
 }
 
 INSTANTIATE_TEST_SUITE_P(Veltran, Case, ::testing::ValuesIn(case_names()),
