@@ -6,6 +6,7 @@
 #include <ctime>
 #include <sstream>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -15,26 +16,6 @@ namespace
 std::string decimal_address(const void *p)
 {
     return std::to_string(static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(p)));
-}
-
-// Switch the memory trace and the allocation report on for one scope, whatever the
-// test's outcome.
-struct memory_trace_on {
-    memory_trace_on() { set_memory_trace(1); }
-    ~memory_trace_on() { set_memory_trace(0); }
-};
-struct allocation_report_on {
-    allocation_report_on() { allocation_trace(1); }
-    ~allocation_report_on() { allocation_trace(0); }
-};
-
-std::vector<std::string> split(const std::string &text, char sep)
-{
-    std::vector<std::string> parts;
-    std::stringstream in(text);
-    for (std::string part; std::getline(in, part, sep);)
-        parts.push_back(part);
-    return parts;
 }
 
 } // namespace
@@ -80,19 +61,14 @@ TEST_F(AllocatorBlocks, BothKindsComeZeroFilledAlignedAndCounted)
 TEST(AllocatorStatistics, ResetThenTwoAllocationsAndTheirReleases)
 {
     reset_allocate_statistics();
-    void *p = allocate(10);
-    void *s = allocate_secure(20);
-    alloc_counts mid = counts_now();
-    EXPECT_EQ(mid.a, 2u);
-    EXPECT_EQ(mid.l, 0u);
-    EXPECT_EQ(mid.t, 30u);
+    void *p = allocate(10), *s = allocate_secure(20);
+    const alloc_counts mid = counts_now();
     liberate(p);
-    EXPECT_EQ(counts_now().t, 20u);
+    const unsigned long long secure_left = counts_now().t;
     liberate(s);
-    alloc_counts end = counts_now();
-    EXPECT_EQ(end.a, 2u);
-    EXPECT_EQ(end.l, 2u);
-    EXPECT_EQ(end.t, 0u);
+    const alloc_counts end = counts_now();
+    EXPECT_EQ(std::tuple(mid.a, mid.l, mid.t, secure_left), std::tuple(2ul, 0ul, 30ull, 20ull));
+    EXPECT_EQ(std::tuple(end.a, end.l, end.t), std::tuple(2ul, 2ul, 0ull));
 }
 
 // ---------------------------------------------------------------------------
@@ -109,11 +85,12 @@ TEST_F(AllocatorReport, OnlyOrdinaryAllocationsPrintCountSizeAndAddress)
     void *p = nullptr;
     unsigned long count = 0;
     {
-        allocation_report_on report;
+        allocation_trace(1);
         liberate(allocate_secure(24)); // secure allocations and releases print nothing
         p = allocate(24);
         count = counts_now().a;
         liberate(p);
+        allocation_trace(0);
     }
     EXPECT_EQ(capture.take(), std::to_string(count) + " allocate 24 " + decimal_address(p) + "\n");
 }
@@ -135,18 +112,22 @@ TEST_F(AllocatorTraceLog, EachTracedBlockAddsAnAllocateAndALiberateLine)
     const std::string pid = std::to_string(getpid());
     void *other = allocate(1); // keeps the allocation and release counts apart
     for (auto [alloc, n] : {std::pair{&allocate, 24}, std::pair{&allocate_secure, 40}}) {
-        memory_trace_on trace;
+        set_memory_trace(1);
         void *p = alloc(n);
         const std::string at = ":" + decimal_address(p) + ":" + std::to_string(n);
         expected.push_back(pid + ":memory:allocate:" + std::to_string(counts_now().a) + at);
         liberate(p);
         expected.push_back(pid + ":memory:liberate:" + std::to_string(counts_now().l) + at);
         liberate(nullptr); // writes no line
+        set_memory_trace(0);
     }
     liberate(other);
     const std::time_t t1 = std::time(nullptr);
 
-    std::vector<std::string> lines = split(read_file("qv-mem-log"), '\n');
+    std::vector<std::string> lines;
+    std::istringstream log(read_file("qv-mem-log"));
+    for (std::string line; std::getline(log, line);)
+        lines.push_back(line);
     ASSERT_EQ(lines.size(), expected.size());
     for (std::size_t i = 1; i < lines.size(); ++i) {
         // time:pid:the message
