@@ -89,6 +89,7 @@ TEST_F(Document, ElementLooksAtItselfAndItsChildrenAndNestedSearchGoesByLevel)
         EXPECT_STREQ(t->value, found);
         EXPECT_EQ(nested_document_element(tree.get(), "none"), nullptr);
     }
+    EXPECT_EQ(nested_document_element(nullptr, "t"), nullptr);
 }
 
 TEST_F(Document, AtributNumbersAndStrings)
