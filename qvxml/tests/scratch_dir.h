@@ -10,8 +10,19 @@
 #include <fstream>
 #include <string>
 
-class scratch_dir {
-protected:
+inline void write_file(const std::filesystem::path &name, const std::string &bytes)
+{
+    std::ofstream(name, std::ios::binary) << bytes;
+}
+inline std::string read_file(const std::filesystem::path &name)
+{
+    std::ifstream in(name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+class scratch_dir
+{
+  protected:
     void enter_scratch(const std::string &prefix)
     {
         old_ = std::filesystem::current_path();
@@ -23,17 +34,9 @@ protected:
     void leave_scratch()
     {
         std::filesystem::current_path(old_);
-        std::filesystem::permissions(dir_, std::filesystem::perms::owner_all); // a test may have locked it
+        std::filesystem::permissions(
+            dir_, std::filesystem::perms::owner_all); // a test may have locked it
         std::filesystem::remove_all(dir_);
-    }
-    static void write_file(const std::string &name, const std::string &bytes)
-    {
-        std::ofstream(name, std::ios::binary) << bytes;
-    }
-    static std::string read_file(const std::string &name)
-    {
-        std::ifstream in(name, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
     }
     std::filesystem::path old_, dir_;
 };

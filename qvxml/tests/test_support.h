@@ -1,9 +1,10 @@
 #pragma once
 // Shared fixtures for the library tests: an allocator balance check, a temporary
-// working directory, owners for trees and texts, and captured output.
+// working directory, owners for trees and texts, captured output and the data files.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "qvxml/element.h"
 #include "qvxml/xmlparse.h"
@@ -29,8 +31,9 @@ inline alloc_counts counts_now()
 }
 
 // Each test leaves the allocator as it found it.
-class TrackedTest : public ::testing::Test {
-protected:
+class TrackedTest : public ::testing::Test
+{
+  protected:
     void SetUp() override { start_ = counts_now(); }
     void TearDown() override
     {
@@ -42,8 +45,9 @@ protected:
 };
 
 // Runs each test in a fresh temporary directory that is removed afterwards.
-class InTempDir : public TrackedTest, protected scratch_dir {
-protected:
+class InTempDir : public TrackedTest, protected scratch_dir
+{
+  protected:
     void SetUp() override
     {
         enter_scratch("qvxml-test");
@@ -65,7 +69,10 @@ struct text_owner {
 };
 using owned_text = std::unique_ptr<char, text_owner>;
 
-inline const mem_header *header_of(const void *p) { return static_cast<const mem_header *>(p) - 1; }
+inline const mem_header *header_of(const void *p)
+{
+    return static_cast<const mem_header *>(p) - 1;
+}
 
 // Children's names in order. Walked forwards and backwards, with every child pointing
 // back at the parent and both ends closed, so any broken link shows.
@@ -76,7 +83,8 @@ inline std::string child_names(const xml_element *parent)
         forward += c->name;
         EXPECT_EQ(c->parent, parent) << c->name;
     }
-    for (const xml_element *c = parent->last; c; c = c->previous) backward.insert(0, c->name);
+    for (const xml_element *c = parent->last; c; c = c->previous)
+        backward.insert(0, c->name);
     EXPECT_EQ(forward, backward) << "forward and backward walks differ";
     EXPECT_EQ(parent->first ? parent->first->previous : parent->last, nullptr);
     EXPECT_TRUE(!parent->last || !parent->last->next) << "the last child has a next";
@@ -84,8 +92,9 @@ inline std::string child_names(const xml_element *parent)
 }
 
 // Captures everything written to standard output between construction and take().
-class stdout_capture {
-public:
+class stdout_capture
+{
+  public:
     stdout_capture() { ::testing::internal::CaptureStdout(); }
     std::string take()
     {
@@ -106,3 +115,17 @@ inline std::string written(const std::function<void(FILE *)> &write)
     std::free(data);
     return text;
 }
+
+#ifdef QVXML_TEST_DATA
+// The files of a folder under data/ with the given extension, in name order.
+inline std::vector<std::filesystem::path> data_files(const std::string &folder,
+                                                     const std::string &extension)
+{
+    std::vector<std::filesystem::path> files;
+    for (const auto &entry :
+         std::filesystem::directory_iterator(std::string(QVXML_TEST_DATA) + "/" + folder))
+        if (entry.path().extension() == extension) files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+#endif

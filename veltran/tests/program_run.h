@@ -2,7 +2,7 @@
 // Shared by the converter's tests: runs a built program (standard output read
 // through a pipe, counted, and kept whole or only its end; standard error to a file;
 // the child's own peak memory with its exit status), a fresh working directory per
-// test, and builders of input elements and of artist lines.
+// test, and a builder of input elements.
 
 #include <gtest/gtest.h>
 
@@ -22,11 +22,11 @@
 #include "../../qvxml/tests/scratch_dir.h"
 
 struct program_run {
-    std::string out;           // standard output, or only its last keep bytes
-    std::uintmax_t out_size;   // bytes written to standard output in all
-    std::string err;           // standard error
-    int status;                // exit status, or 128 + the signal that ended it
-    long peak_kib;             // the child's peak resident memory
+    std::string out;         // standard output, or only its last keep bytes
+    std::uintmax_t out_size; // bytes written to standard output in all
+    std::string err;         // standard error
+    int status;              // exit status, or 128 + the signal that ended it
+    long peak_kib;           // the child's peak resident memory
 };
 
 // Runs exe with args in the working directory; env entries ("NAME=value") are added
@@ -37,23 +37,28 @@ inline program_run run_program(const std::string &exe, std::vector<std::string> 
 {
     args.insert(args.begin(), exe);
     std::vector<char *> argv;
-    for (std::string &a : args) argv.push_back(a.data());
+    for (std::string &a : args)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
     std::vector<std::string> environment(env);
-    for (char **e = environ; *e; ++e) environment.emplace_back(*e);
+    for (char **e = environ; *e; ++e)
+        environment.emplace_back(*e);
     std::vector<char *> envp;
-    for (std::string &e : environment) envp.push_back(e.data());
+    for (std::string &e : environment)
+        envp.push_back(e.data());
     envp.push_back(nullptr);
 
-    const std::string err_path = (std::filesystem::temp_directory_path() /
-                                  ("program-run-err-" + std::to_string(getpid()))).string();
+    const std::string err_path =
+        (std::filesystem::temp_directory_path() / ("program-run-err-" + std::to_string(getpid())))
+            .string();
     int fds[2];
     EXPECT_EQ(pipe(fds), 0);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     posix_spawn_file_actions_addclose(&actions, fds[0]);
     posix_spawn_file_actions_addclose(&actions, fds[1]);
     pid_t pid = -1;
@@ -89,7 +94,8 @@ inline long expect_all_released(const program_run &r, const std::string &context
 {
     long calls = -1;
     unsigned long blocks = 1, bytes = 1;
-    EXPECT_EQ(std::sscanf(r.err.c_str(), "mallocs %ld blocks %lu bytes %lu", &calls, &blocks, &bytes), 3)
+    EXPECT_EQ(
+        std::sscanf(r.err.c_str(), "mallocs %ld blocks %lu bytes %lu", &calls, &blocks, &bytes), 3)
         << context << ", standard error: " << r.err;
     EXPECT_EQ(blocks + bytes, 0u) << "tracked memory left at exit, " << context;
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << context << ", standard error: " << r.err;
@@ -97,8 +103,9 @@ inline long expect_all_released(const program_run &r, const std::string &context
 }
 
 // A fresh working directory for each test, removed afterwards.
-class InProgramDir : public ::testing::Test, protected scratch_dir {
-protected:
+class InProgramDir : public ::testing::Test, protected scratch_dir
+{
+  protected:
     void SetUp() override { enter_scratch("veltran-test"); }
     void TearDown() override { leave_scratch(); }
 };
@@ -106,10 +113,4 @@ protected:
 inline std::string el(const std::string &name, const std::string &text)
 {
     return "<" + name + ">" + text + "</" + name + ">";
-}
-// The line of an artist that has only a name, styles and a description.
-inline std::string artist_line(const std::string &name, const std::string &styles = "",
-                               const std::string &description = "")
-{
-    return "VELTRAN||" + name + "|" + std::string(8, '|') + styles + "|" + description + "|\n";
 }
