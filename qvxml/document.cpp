@@ -54,7 +54,10 @@ struct build_state {
 constexpr std::size_t first_frames = 64;
 constexpr std::size_t first_text = 64;
 
-build_state &builder(const xml_application *x) { return *static_cast<build_state *>(x->payload[0]); }
+build_state &builder(const xml_application *x)
+{
+    return *static_cast<build_state *>(x->payload[0]);
+}
 
 xml_element *current_element(const xml_application *x) { return builder(x).current; }
 

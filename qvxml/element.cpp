@@ -134,5 +134,6 @@ int extend_value(char **vptr, const char *tptr, int tlen)
 // Each element is opened on the way down and closed as the walk leaves it.
 void show_element(const xml_element *eptr)
 {
-    for (const xml_element *e = eptr; e; e = next_in_document_order(e, eptr, show_close)) show_open(e);
+    for (const xml_element *e = eptr; e; e = next_in_document_order(e, eptr, show_close))
+        show_open(e);
 }

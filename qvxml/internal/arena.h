@@ -51,7 +51,10 @@ private:
     };
     static constexpr std::size_t alignment = alignof(std::max_align_t);
     static constexpr std::size_t header = (sizeof(chunk) + alignment - 1) / alignment * alignment;
-    static std::size_t round_up(std::size_t n) { return (n + alignment - 1) / alignment * alignment; }
+    static std::size_t round_up(std::size_t n)
+    {
+        return (n + alignment - 1) / alignment * alignment;
+    }
     static unsigned char *data(chunk *c) { return reinterpret_cast<unsigned char *>(c) + header; }
     bool add_chunk(std::size_t n);
 
