@@ -59,10 +59,6 @@ build_state &builder(const xml_application *x)
     return *static_cast<build_state *>(x->payload[0]);
 }
 
-xml_element *current_element(const xml_application *x) { return builder(x).current; }
-
-void set_current(xml_application *x, xml_element *e) { builder(x).current = e; }
-
 bool push_frame(build_state &b, xml_element *e, bool in_arena)
 {
     if (b.depth == b.capacity) {
@@ -145,7 +141,7 @@ int build_open_tag(xml_application *xptr, const char *token)
 {
     build_state &b = builder(xptr);
     if (b.lost_text) return b.lost_text;
-    xml_element *parent = current_element(xptr);
+    xml_element *parent = b.current;
     xml_element *e;
     if (b.stream && parent) {
         e = arena_element(b.arena, token);
@@ -160,7 +156,7 @@ int build_open_tag(xml_application *xptr, const char *token)
         }
     }
     add_element(parent, e);
-    set_current(xptr, e);
+    b.current = e;
     if (!parent) {
         b.open_top = e;
         if (b.stream && b.stream->open_top) return b.stream->open_top(b.stream->context, e);
@@ -177,7 +173,7 @@ int build_atb_name(xml_application *xptr, const char *token)
         liberate_atribut(a);
         return status_no_memory;
     }
-    xml_element *e = current_element(xptr);
+    xml_element *e = builder(xptr).current;
     if (!e) { // nothing to attach it to
         liberate_atribut(a);
         return status_missing;
@@ -188,7 +184,7 @@ int build_atb_name(xml_application *xptr, const char *token)
 
 int build_atb_value(xml_application *xptr, const char *token)
 {
-    xml_element *e = current_element(xptr);
+    xml_element *e = builder(xptr).current;
     if (!e) return status_missing;
     xml_atribut *a = e->lastatb;
     if (!a) return status_no_element;
@@ -201,37 +197,39 @@ int build_atb_value(xml_application *xptr, const char *token)
 
 int build_white_space(xml_application *xptr, int c)
 {
-    const xml_element *e = current_element(xptr);
-    if (!e) return status_no_element;
-    if (!e->value) return 0; // white space before the first word is dropped
+    build_state &b = builder(xptr);
+    if (!b.current) return status_no_element;
+    if (!b.current->value) return 0; // white space before the first word is dropped
     const char ch = static_cast<char>(c);
-    return append_text(builder(xptr), &ch, c ? 1 : 0);
+    return append_text(b, &ch, c ? 1 : 0);
 }
 
 int build_punctuation(xml_application *xptr, int c)
 {
-    if (!current_element(xptr)) return status_no_element;
+    build_state &b = builder(xptr);
+    if (!b.current) return status_no_element;
     const char ch = static_cast<char>(c);
-    return append_text(builder(xptr), &ch, c ? 1 : 0);
+    return append_text(b, &ch, c ? 1 : 0);
 }
 
 int build_token(xml_application *xptr, const char *token)
 {
-    if (!current_element(xptr)) return status_no_element;
-    return append_text(builder(xptr), token, std::strlen(token));
+    build_state &b = builder(xptr);
+    if (!b.current) return status_no_element;
+    return append_text(b, token, std::strlen(token));
 }
 
 // Element content in runs: the text the three relays above would gather, white
 // space before the first word dropped likewise.
 int build_content_run(xml_application *xptr, const char *text, int length)
 {
-    const xml_element *e = current_element(xptr);
-    if (!e) return status_no_element;
+    build_state &b = builder(xptr);
+    if (!b.current) return status_no_element;
     std::size_t first = 0;
     const auto n = static_cast<std::size_t>(length);
-    if (!e->value)
+    if (!b.current->value)
         while (first < n && (text[first] == ' ' || text[first] == '\t' || text[first] == '\n')) ++first;
-    return append_text(builder(xptr), text + first, n - first);
+    return append_text(b, text + first, n - first);
 }
 
 // Releases the item a top-level element holds in a streamed load: the attributes of
@@ -252,11 +250,11 @@ void release_item(build_state &b, xml_element *top)
 // The end of an element in a streamed load: a child of a top-level element is
 // visited and released (it is its parent's last child, as it has just closed); a
 // top-level element is reported and released.
-int close_streamed(xml_application *xptr, build_state &b, xml_element *e)
+int close_streamed(build_state &b, xml_element *e)
 {
     const document_stream &s = *b.stream;
     xml_element *parent = e->parent;
-    set_current(xptr, parent);
+    b.current = parent;
     int st = 0;
     if (!parent) {
         ++b.tops_closed;
@@ -274,10 +272,10 @@ int build_close_tag(xml_application *xptr)
 {
     build_state &b = builder(xptr);
     if (b.lost_text) return b.lost_text;
-    xml_element *e = current_element(xptr);
+    xml_element *e = b.current;
     if (!e) return status_no_element;
     pop_frame(b);
-    if (b.stream) return close_streamed(xptr, b, e);
+    if (b.stream) return close_streamed(b, e);
     if (!e->parent) {
         // only the last top-level element closed is handed back; an earlier one is
         // unreachable from now on
@@ -285,7 +283,7 @@ int build_close_tag(xml_application *xptr)
         xptr->root = e;
         b.open_top = nullptr;
     }
-    set_current(xptr, e->parent);
+    b.current = e->parent;
     return 0;
 }
 
