@@ -30,8 +30,12 @@ int xml_echo_state = 0;
 
 enum class char_class : std::uint8_t { punctuation, end, space, token, quote };
 
-constexpr std::array<char_class, 256> char_classes = [] {
-    std::array<char_class, 256> t{}; // punctuation unless listed
+// Tables indexed by an input byte have one entry per value it can take.
+constexpr std::size_t byte_values = 256;
+using byte_table = std::array<bool, byte_values>;
+
+constexpr std::array<char_class, byte_values> char_classes = [] {
+    std::array<char_class, byte_values> t{}; // punctuation unless listed
     t[0] = char_class::end;
     for (int c : {'\t', '\n', '\r', ' '}) t[c] = char_class::space;
     for (int c = '0'; c <= '9'; ++c) t[c] = char_class::token;
@@ -314,13 +318,13 @@ int xml_remove_space(xml_parser *sptr)
 // Token characters that may be taken as a run straight from the input: letters,
 // digits, the code page 437 letters and "-.:_", plus the quotation marks where they
 // are ordinary (inside element content).
-constexpr std::array<bool, 256> plain_token = [] {
-    std::array<bool, 256> t{};
-    for (int c = 0; c < 256; ++c) t[c] = char_classes[c] == char_class::token;
+constexpr byte_table plain_token = [] {
+    byte_table t{};
+    for (std::size_t c = 0; c < byte_values; ++c) t[c] = char_classes[c] == char_class::token;
     return t;
 }();
-constexpr std::array<bool, 256> content_token = [] {
-    std::array<bool, 256> t = plain_token;
+constexpr byte_table content_token = [] {
+    byte_table t = plain_token;
     t['"'] = t['\''] = true;
     return t;
 }();
@@ -328,7 +332,7 @@ constexpr std::array<bool, 256> content_token = [] {
 // Appends the run of token characters at the read position to the token, across
 // input blocks. Returns false when the run would pass the length limit; the
 // character that does not fit is consumed, as the limit demands.
-bool take_token_run(xml_parser *sptr, const std::array<bool, 256> &is_token)
+bool take_token_run(xml_parser *sptr, const byte_table &is_token)
 {
     for (;;) {
         const unsigned char *start = sptr->input + sptr->inpos;
