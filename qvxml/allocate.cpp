@@ -8,7 +8,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-pthread_mutex_t allocation_control = PTHREAD_MUTEX_INITIALIZER;
+#include "qvxml/internal/arena.h"
 
 namespace {
 
@@ -105,11 +105,18 @@ char *copy_string(const char *s, bool secure)
     return p;
 }
 
+// Bump arena chunks: one tracked block of chunk_bytes unless a single take needs more.
+constexpr std::size_t chunk_bytes = 64 * 1024;
+
 } // namespace
+
+pthread_mutex_t allocation_control = PTHREAD_MUTEX_INITIALIZER;
 
 void *allocate(int n) { return allocate_block(n, false); }
 
 void *allocate_secure(int n) { return allocate_block(n, true); }
+
+void *liberate(void *v) { return liberate_secure(v); }
 
 void *liberate_secure(void *v)
 {
@@ -129,8 +136,6 @@ void *liberate_secure(void *v)
     std::free(h);
     return nullptr;
 }
-
-void *liberate(void *v) { return liberate_secure(v); }
 
 char *allocate_string(const char *s) { return copy_string(s, false); }
 
@@ -190,4 +195,35 @@ void get_allocate_statistics(unsigned long *a, unsigned long *l, unsigned long l
     *a = acounter;
     *l = lcounter;
     *t = tcounter;
+}
+
+// ---------------------------------------------------------------------------
+// Bump arena
+
+void bump_arena::reset()
+{
+    while (head_ && head_->next) {
+        chunk *older = head_->next;
+        liberate(head_);
+        head_ = older;
+    }
+    if (head_) head_->used = 0;
+    last_ = nullptr;
+}
+
+void bump_arena::release()
+{
+    reset();
+    head_ = static_cast<chunk *>(liberate(head_));
+}
+
+bool bump_arena::add_chunk(std::size_t n)
+{
+    const std::size_t size = n > chunk_bytes ? n : chunk_bytes;
+    if (size > static_cast<std::size_t>(INT32_MAX) - header) return false;
+    auto *c = static_cast<chunk *>(allocate(static_cast<int>(header + size)));
+    if (!c) return false;
+    *c = chunk{head_, size, 0};
+    head_ = c;
+    return true;
 }

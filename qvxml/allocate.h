@@ -8,16 +8,11 @@
 
 #include "qvxml/export.h"
 
-// Status codes shared by the whole library.
+// Status codes are named in the lowest header whose operations return them. Memory
+// exhaustion is returned by the tree (element.h) and the reader (xmlparse.h) alike, so
+// it is named here, below both.
 constexpr int status_ok = 0;
-constexpr int status_syntax = 2;         // malformed tag, or end tag with nothing open
-constexpr int status_unclosed = 3;       // input ended with elements still open
-constexpr int status_cannot_open = 4;    // file cannot be opened, or no memory for the parser
-constexpr int status_token_too_long = 5; // a token longer than 8191 characters
 constexpr int status_no_memory = 27;
-constexpr int status_cannot_create = 46;
-constexpr int status_no_element = 48; // a relay returning it ends a parse as a success
-constexpr int status_missing = 118;
 
 // The header in front of every block's data; the data keeps the alignment of
 // the system allocator's blocks because the header is a whole max_align_t unit.

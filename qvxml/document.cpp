@@ -9,14 +9,17 @@
 #include <cstring>
 #include <string_view>
 
+#include "qvxml/element.h"
+#include "qvxml/internal/arena.h"
+#include "qvxml/internal/walk.h"
 #include "qvxml/xmlparse.h"
 
 namespace {
 
 // ---------------------------------------------------------------------------
-// Builder state. The reader hands the relays only the application context, whose
-// first payload slot holds the current element; the rest of a load's bookkeeping
-// lives here, one per thread, for the duration of one document_parse_file call.
+// Builder state. The reader hands the relays only the application context; the
+// payload slot it fills from xml_parse's last argument holds the load's state, which
+// lives on the stack of one document_parse_file or document_stream_file call.
 
 // An open element and the text gathered for it so far. The element's value is a
 // block with spare room while the element is open, so text costs linear time; it
@@ -25,88 +28,12 @@ struct text_frame {
     xml_element *element;
     std::size_t length;
     std::size_t capacity;
-    bool in_arena; // the element, its name and its text live in the item arena
-};
-
-// Bump allocation for the items of a streamed load. An item (a child of a top-level
-// element) is built, handed over and thrown away whole, so its records, names and
-// text are carved from a few large tracked blocks that are reused for the next item,
-// instead of costing one locked allocation and release apiece. Attributes stay
-// ordinary tracked records, since their values are kept in secure memory.
-class item_arena {
-public:
-    // n uninitialised bytes aligned for any object; null when memory is exhausted.
-    void *take(std::size_t n)
-    {
-        n = round_up(n);
-        if (!head_ || head_->size - head_->used < n) {
-            if (!add_chunk(n)) return nullptr;
-        }
-        void *p = data(head_) + head_->used;
-        head_->used += n;
-        last_ = p;
-        last_size_ = n;
-        return p;
-    }
-    // The block p of old_size bytes grown to n bytes: in place when it is the latest
-    // block taken and there is room after it, else a copy. Null when memory is exhausted.
-    void *regrow(void *p, std::size_t old_size, std::size_t n)
-    {
-        if (p && p == last_ && head_->used - last_size_ + round_up(n) <= head_->size) {
-            head_->used += round_up(n) - last_size_;
-            last_size_ = round_up(n);
-            return p;
-        }
-        void *q = take(n);
-        if (q && p) std::memcpy(q, p, old_size);
-        return q;
-    }
-    // Forgets every block taken and keeps one chunk for the next item.
-    void reset()
-    {
-        while (head_ && head_->next) {
-            chunk *older = head_->next;
-            liberate(head_);
-            head_ = older;
-        }
-        if (head_) head_->used = 0;
-        last_ = nullptr;
-    }
-    void release()
-    {
-        reset();
-        head_ = static_cast<chunk *>(liberate(head_));
-    }
-
-private:
-    struct chunk {
-        chunk *next;
-        std::size_t size; // bytes of data after the header
-        std::size_t used;
-    };
-    static constexpr std::size_t alignment = alignof(std::max_align_t);
-    static constexpr std::size_t header = (sizeof(chunk) + alignment - 1) / alignment * alignment;
-    static constexpr std::size_t chunk_size = std::size_t(64) << 10;
-    static std::size_t round_up(std::size_t n) { return (n + alignment - 1) / alignment * alignment; }
-    static unsigned char *data(chunk *c) { return reinterpret_cast<unsigned char *>(c) + header; }
-
-    bool add_chunk(std::size_t n)
-    {
-        const std::size_t size = std::max(n, chunk_size);
-        if (size > static_cast<std::size_t>(INT_MAX) - header) return false;
-        auto *c = static_cast<chunk *>(allocate(static_cast<int>(header + size)));
-        if (!c) return false;
-        *c = chunk{head_, size, 0};
-        head_ = c;
-        return true;
-    }
-    chunk *head_ = nullptr; // the chunk being filled; older ones follow
-    void *last_ = nullptr;
-    std::size_t last_size_ = 0;
+    bool in_arena; // the element, its name and its text live in the arena
 };
 
 struct build_state {
-    text_frame *frames = nullptr; // one per open element, innermost last
+    xml_element *current = nullptr; // the innermost open element
+    text_frame *frames = nullptr;   // one per open element, innermost last
     std::size_t depth = 0;
     std::size_t capacity = 0;
     xml_element *open_top = nullptr; // the top-level element being built, until it closes
@@ -118,17 +45,19 @@ struct build_state {
     // to it as they close and released, so memory holds one of them at a time.
     const document_stream *stream = nullptr;
     int tops_closed = 0;
-    item_arena arena; // the item being built in a streamed load
+    // The item being built in a streamed load: its records, names and text are
+    // carved from the arena and thrown away with it. Attributes stay ordinary
+    // tracked records, since their values are kept in secure memory.
+    bump_arena arena;
 };
-
-thread_local build_state *active_build = nullptr;
 
 constexpr std::size_t first_frames = 64;
 constexpr std::size_t first_text = 64;
 
-xml_element *current_element(const xml_application *x) { return static_cast<xml_element *>(x->payload[0]); }
-
-void set_current(xml_application *x, xml_element *e) { x->payload[0] = e; }
+build_state &builder(const xml_application *x)
+{
+    return *static_cast<build_state *>(x->payload[0]);
+}
 
 bool push_frame(build_state &b, xml_element *e, bool in_arena)
 {
@@ -147,7 +76,7 @@ bool push_frame(build_state &b, xml_element *e, bool in_arena)
 }
 
 // Appends len bytes to the innermost open element's text, growing its block
-// geometrically. Returns 0 or 27 (the text is then left as it was).
+// geometrically. Returns 0 or status_no_memory (27), the text then left as it was.
 int grow_text(build_state &b, const char *text, std::size_t len)
 {
     if (len == 0 || b.depth == 0) return 0;
@@ -196,7 +125,7 @@ void pop_frame(build_state &b)
 }
 
 // A new element of a streamed item, with its name, carved from the arena.
-xml_element *arena_element(item_arena &arena, const char *token)
+xml_element *arena_element(bump_arena &arena, const char *token)
 {
     const std::size_t len = std::strlen(token);
     auto *e = static_cast<xml_element *>(arena.take(sizeof(xml_element)));
@@ -208,11 +137,11 @@ xml_element *arena_element(item_arena &arena, const char *token)
     return e;
 }
 
-int document_open_tag(xml_application *xptr, const char *token)
+int build_open_tag(xml_application *xptr, const char *token)
 {
-    build_state &b = *active_build;
+    build_state &b = builder(xptr);
     if (b.lost_text) return b.lost_text;
-    xml_element *parent = current_element(xptr);
+    xml_element *parent = b.current;
     xml_element *e;
     if (b.stream && parent) {
         e = arena_element(b.arena, token);
@@ -227,7 +156,7 @@ int document_open_tag(xml_application *xptr, const char *token)
         }
     }
     add_element(parent, e);
-    set_current(xptr, e);
+    b.current = e;
     if (!parent) {
         b.open_top = e;
         if (b.stream && b.stream->open_top) return b.stream->open_top(b.stream->context, e);
@@ -235,7 +164,7 @@ int document_open_tag(xml_application *xptr, const char *token)
     return 0;
 }
 
-int document_atb_name(xml_application *xptr, const char *token)
+int build_atb_name(xml_application *xptr, const char *token)
 {
     xml_atribut *a = allocate_atribut();
     if (!a) return status_no_memory;
@@ -244,7 +173,7 @@ int document_atb_name(xml_application *xptr, const char *token)
         liberate_atribut(a);
         return status_no_memory;
     }
-    xml_element *e = current_element(xptr);
+    xml_element *e = builder(xptr).current;
     if (!e) { // nothing to attach it to
         liberate_atribut(a);
         return status_missing;
@@ -253,9 +182,9 @@ int document_atb_name(xml_application *xptr, const char *token)
     return 0;
 }
 
-int document_atb_value(xml_application *xptr, const char *token)
+int build_atb_value(xml_application *xptr, const char *token)
 {
-    xml_element *e = current_element(xptr);
+    xml_element *e = builder(xptr).current;
     if (!e) return status_missing;
     xml_atribut *a = e->lastatb;
     if (!a) return status_no_element;
@@ -266,39 +195,41 @@ int document_atb_value(xml_application *xptr, const char *token)
     return a->value ? 0 : status_no_memory;
 }
 
-int document_white_space(xml_application *xptr, int c)
+int build_white_space(xml_application *xptr, int c)
 {
-    const xml_element *e = current_element(xptr);
-    if (!e) return status_no_element;
-    if (!e->value) return 0; // white space before the first word is dropped
+    build_state &b = builder(xptr);
+    if (!b.current) return status_no_element;
+    if (!b.current->value) return 0; // white space before the first word is dropped
     const char ch = static_cast<char>(c);
-    return append_text(*active_build, &ch, c ? 1 : 0);
+    return append_text(b, &ch, c ? 1 : 0);
 }
 
-int document_punctuation(xml_application *xptr, int c)
+int build_punctuation(xml_application *xptr, int c)
 {
-    if (!current_element(xptr)) return status_no_element;
+    build_state &b = builder(xptr);
+    if (!b.current) return status_no_element;
     const char ch = static_cast<char>(c);
-    return append_text(*active_build, &ch, c ? 1 : 0);
+    return append_text(b, &ch, c ? 1 : 0);
 }
 
-int document_token(xml_application *xptr, const char *token)
+int build_token(xml_application *xptr, const char *token)
 {
-    if (!current_element(xptr)) return status_no_element;
-    return append_text(*active_build, token, std::strlen(token));
+    build_state &b = builder(xptr);
+    if (!b.current) return status_no_element;
+    return append_text(b, token, std::strlen(token));
 }
 
 // Element content in runs: the text the three relays above would gather, white
 // space before the first word dropped likewise.
-int document_content_run(xml_application *xptr, const char *text, int length)
+int build_content_run(xml_application *xptr, const char *text, int length)
 {
-    const xml_element *e = current_element(xptr);
-    if (!e) return status_no_element;
+    build_state &b = builder(xptr);
+    if (!b.current) return status_no_element;
     std::size_t first = 0;
     const auto n = static_cast<std::size_t>(length);
-    if (!e->value)
+    if (!b.current->value)
         while (first < n && (text[first] == ' ' || text[first] == '\t' || text[first] == '\n')) ++first;
-    return append_text(*active_build, text + first, n - first);
+    return append_text(b, text + first, n - first);
 }
 
 // Releases the item a top-level element holds in a streamed load: the attributes of
@@ -307,17 +238,11 @@ void release_item(build_state &b, xml_element *top)
 {
     xml_element *item = top->first;
     top->first = top->last = nullptr;
-    for (xml_element *cur = item; cur;) {
-        while (xml_atribut *a = cur->firstatb) {
-            cur->firstatb = a->next;
+    for (xml_element *e = item; e; e = next_in_document_order(e, item)) {
+        while (xml_atribut *a = e->firstatb) {
+            e->firstatb = a->next;
             liberate_atribut(a);
         }
-        if (cur->first) {
-            cur = cur->first;
-            continue;
-        }
-        while (cur != item && !cur->next) cur = cur->parent;
-        cur = cur == item ? nullptr : cur->next;
     }
     b.arena.reset();
 }
@@ -325,11 +250,11 @@ void release_item(build_state &b, xml_element *top)
 // The end of an element in a streamed load: a child of a top-level element is
 // visited and released (it is its parent's last child, as it has just closed); a
 // top-level element is reported and released.
-int close_streamed(xml_application *xptr, build_state &b, xml_element *e)
+int close_streamed(build_state &b, xml_element *e)
 {
     const document_stream &s = *b.stream;
     xml_element *parent = e->parent;
-    set_current(xptr, parent);
+    b.current = parent;
     int st = 0;
     if (!parent) {
         ++b.tops_closed;
@@ -343,14 +268,14 @@ int close_streamed(xml_application *xptr, build_state &b, xml_element *e)
     return st;
 }
 
-int document_close_tag(xml_application *xptr)
+int build_close_tag(xml_application *xptr)
 {
-    build_state &b = *active_build;
+    build_state &b = builder(xptr);
     if (b.lost_text) return b.lost_text;
-    xml_element *e = current_element(xptr);
+    xml_element *e = b.current;
     if (!e) return status_no_element;
     pop_frame(b);
-    if (b.stream) return close_streamed(xptr, b, e);
+    if (b.stream) return close_streamed(b, e);
     if (!e->parent) {
         // only the last top-level element closed is handed back; an earlier one is
         // unreachable from now on
@@ -358,8 +283,26 @@ int document_close_tag(xml_application *xptr)
         xptr->root = e;
         b.open_top = nullptr;
     }
-    set_current(xptr, e->parent);
+    b.current = e->parent;
     return 0;
+}
+
+// Parses sptr with the builder's relays and state. Returns the root the parse
+// recorded (null for a streamed load).
+xml_element *run_builder(const char *sptr, build_state &state)
+{
+    xml_relay relays{.open_tag = build_open_tag,
+                     .atb_name = build_atb_name,
+                     .atb_value = build_atb_value,
+                     .white_space = build_white_space,
+                     .token = build_token,
+                     .punctuation = build_punctuation,
+                     .close_tag = build_close_tag,
+                     .failure = nullptr,
+                     .result = nullptr,
+                     .content_run = build_content_run};
+    (void)xml_parse(sptr, &relays, &state);
+    return relays.result;
 }
 
 // ---------------------------------------------------------------------------
@@ -435,22 +378,30 @@ void put_text(FILE *h, const char *s)
     if (s) std::fputs(s, h);
 }
 
-// An attribute value inside the writer's own quotation marks: a pair of quotation
-// marks kept from the file is replaced by the writer's pair, and every other
-// quotation mark is written as "&quot;" so that reading the file back restores it.
+// "&quot;" is this much longer than the quotation mark it stands for.
+constexpr std::size_t quot_growth = std::string_view{"&quot;"}.size() - 1;
+// A format "\"%.<precision>s\"": the precision has at most 20 digits.
+constexpr std::size_t value_format_bytes = 32;
+
+// An attribute value inside the writer's own quotation marks, every quotation mark
+// of it written as "&quot;" so that reading the file back restores it. A pair of
+// quotation marks kept from the file gives way to the writer's pair: the closing
+// mark is escaped with the rest, and the precision of the format leaves it out.
 void put_atribut_value(FILE *h, const char *value)
 {
-    std::fputc('"', h);
-    if (value) {
-        std::string_view v{value};
-        if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
-        for (std::size_t q; (q = v.find('"')) != std::string_view::npos; v.remove_prefix(q + 1)) {
-            std::fwrite(v.data(), 1, q, h);
-            std::fputs("&quot;", h);
-        }
-        std::fwrite(v.data(), 1, v.size(), h);
+    if (!value) {
+        std::fputs("\"\"", h);
+        return;
     }
-    std::fputc('"', h);
+    const std::string_view v{value};
+    if (v.size() < 2 || v.front() != '"' || v.back() != '"') {
+        fprintf_xml_string_attribute(h, "\"%s\"", value);
+        return;
+    }
+    const auto marks = static_cast<std::size_t>(std::count(v.begin() + 1, v.end() - 1, '"'));
+    std::array<char, value_format_bytes> format;
+    std::snprintf(format.data(), format.size(), "\"%%.%zus\"", v.size() - 2 + marks * quot_growth);
+    fprintf_xml_string_attribute(h, format.data(), value + 1);
 }
 
 void put_open(FILE *h, const xml_element *e, long depth)
@@ -486,54 +437,36 @@ void put_close(FILE *h, const xml_element *e, long depth)
 void write_indented(FILE *h, const xml_element *eptr, int level)
 {
     for (const xml_element *top = eptr; top; top = top->next) {
-        const xml_element *cur = top;
-        long depth = level;
-        for (;;) {
-            put_open(h, cur, depth);
-            if (cur->first) {
-                cur = cur->first;
-                ++depth;
-                continue;
-            }
-            put_close(h, cur, depth);
-            while (cur != top && !cur->next) {
-                cur = cur->parent;
-                --depth;
-                put_close(h, cur, depth);
-            }
-            if (cur == top) break;
-            cur = cur->next;
+        long depth = level; // of the next element to open
+        const auto close = [&](const xml_element *e) {
+            if (e->first) --depth; // back out of its children
+            put_close(h, e, depth);
+        };
+        for (const xml_element *e = top; e; e = next_in_document_order(e, top, close)) {
+            put_open(h, e, depth);
+            if (e->first) ++depth;
         }
     }
 }
 
 constexpr const char *xml_declaration = "<?xml version=\"1.0\" encoding=\"UTF8\"?>\n";
 
+} // namespace
+
 // ---------------------------------------------------------------------------
 // Loading and releasing
 
-// Parses sptr with the builder's relays, state being this thread's build state for
-// the duration. Returns the root the parse recorded (null for a streamed load).
-xml_element *run_builder(const char *sptr, build_state &state)
+xml_element *document_parse_file(const char *sptr)
 {
-    build_state *outer = active_build;
-    active_build = &state;
-    xml_relay relays{.open_tag = document_open_tag,
-                     .atb_name = document_atb_name,
-                     .atb_value = document_atb_value,
-                     .white_space = document_white_space,
-                     .token = document_token,
-                     .punctuation = document_punctuation,
-                     .close_tag = document_close_tag,
-                     .failure = nullptr,
-                     .result = nullptr,
-                     .content_run = document_content_run};
-    (void)xml_parse(sptr, &relays, nullptr);
-    active_build = outer;
-    return relays.result;
+    build_state state;
+    xml_element *root = run_builder(sptr, state);
+    // a top-level element still open when the parse ended is unreachable
+    if (state.open_top && state.open_top != root) liberate_element(state.open_top);
+    liberate(state.frames);
+    return root;
 }
 
-} // namespace
+xml_element *document_drop(xml_element *document) { return liberate_element(document); }
 
 int document_stream_file(const char *sptr, const document_stream *stream)
 {
@@ -550,18 +483,6 @@ int document_stream_file(const char *sptr, const document_stream *stream)
     return state.tops_closed;
 }
 
-xml_element *document_parse_file(const char *sptr)
-{
-    build_state state;
-    xml_element *root = run_builder(sptr, state);
-    // a top-level element still open when the parse ended is unreachable
-    if (state.open_top && state.open_top != root) liberate_element(state.open_top);
-    liberate(state.frames);
-    return root;
-}
-
-xml_element *document_drop(xml_element *document) { return liberate_element(document); }
-
 // ---------------------------------------------------------------------------
 // Queries
 
@@ -576,22 +497,16 @@ xml_element *document_element(const xml_element *document, const char *token)
 
 // Visits the elements in pre-order, testing each one's direct children; that is the
 // order of a search that tests all children before descending into each in turn.
+// Visits the elements in document order, testing each one's direct children; that is
+// the order of a search that tests all children before descending into each in turn.
 xml_element *nested_document_element(const xml_element *document, const char *token)
 {
     if (!document || !token) return nullptr;
     if (has_name(document, token)) return const_cast<xml_element *>(document);
-    const xml_element *cur = document;
-    for (;;) {
-        for (const xml_element *c = cur->first; c; c = c->next)
+    for (const xml_element *e = document; e; e = next_in_document_order(e, document))
+        for (const xml_element *c = e->first; c; c = c->next)
             if (has_name(c, token)) return const_cast<xml_element *>(c);
-        if (cur->first) {
-            cur = cur->first;
-            continue;
-        }
-        while (cur != document && !cur->next) cur = cur->parent;
-        if (cur == document) return nullptr;
-        cur = cur->next;
-    }
+    return nullptr;
 }
 
 xml_atribut *document_atribut(const xml_element *element, const char *token)

@@ -4,7 +4,11 @@
 
 #include <cstdio>
 
-#include "qvxml/element.h"
+#include "qvxml/allocate.h"
+#include "qvxml/tree.h"
+
+// Returned by document_serialise_file when the file cannot be created.
+constexpr int status_cannot_create = 46;
 
 // Loads the file sptr and returns the root: the last top-level element closed. The
 // caller owns the tree and releases it with document_drop. Null when the file cannot
@@ -80,5 +84,5 @@ QVXML_API int document_append_elements(xml_element *dptr, xml_element *eptr);
 QVXML_API void document_show_element(const xml_element *eptr, int level);
 QVXML_API void document_serialise_element(FILE *h, const xml_element *eptr, int level);
 // Creates (or truncates) filename and writes the XML declaration and the chain from
-// eptr at depth 0. Returns 0, or 46 when the file cannot be created.
+// eptr at depth 0. Returns 0, or status_cannot_create (46) when the file cannot be created.
 QVXML_API int document_serialise_file(const xml_element *eptr, const char *filename);

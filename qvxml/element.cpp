@@ -1,26 +1,29 @@
 #include "qvxml/element.h"
 
 #include <climits>
+#include <cstdio>
 #include <cstring>
+
+#include "qvxml/internal/walk.h"
 
 namespace {
 
-// Writes s to h unchanged; a null s writes nothing.
-void put_text(FILE *h, const char *s)
+// Writes s to standard output unchanged; a null s writes nothing.
+void show_text(const char *s)
 {
-    if (s) std::fputs(s, h);
+    if (s) std::fputs(s, stdout);
 }
 
 // "<name attr='value'..." of the compact form, and ">" when the element has content.
 void show_open(const xml_element *e)
 {
     std::fputc('<', stdout);
-    put_text(stdout, e->name);
+    show_text(e->name);
     for (const xml_atribut *a = e->firstatb; a; a = a->next) {
         std::fputc(' ', stdout);
-        put_text(stdout, a->name);
+        show_text(a->name);
         std::fputs("='", stdout);
-        put_text(stdout, a->value);
+        show_text(a->value);
         std::fputc('\'', stdout);
     }
     if (e->first || e->value) std::fputc('>', stdout);
@@ -33,9 +36,9 @@ void show_close(const xml_element *e)
         std::fputs("/>\n", stdout);
         return;
     }
-    put_text(stdout, e->value);
+    show_text(e->value);
     std::fputs("</", stdout);
-    put_text(stdout, e->name);
+    show_text(e->name);
     std::fputs(">\n", stdout);
 }
 
@@ -128,24 +131,9 @@ int extend_value(char **vptr, const char *tptr, int tlen)
     return 0;
 }
 
-// Iterative pre-order walk: open each element, descend into its children, and close
-// elements on the way back up, so depth costs no stack.
+// Each element is opened on the way down and closed as the walk leaves it.
 void show_element(const xml_element *eptr)
 {
-    if (!eptr) return;
-    const xml_element *cur = eptr;
-    for (;;) {
-        show_open(cur);
-        if (cur->first) {
-            cur = cur->first;
-            continue;
-        }
-        show_close(cur);
-        while (cur != eptr && !cur->next) {
-            cur = cur->parent;
-            show_close(cur);
-        }
-        if (cur == eptr) return;
-        cur = cur->next;
-    }
+    for (const xml_element *e = eptr; e; e = next_in_document_order(e, eptr, show_close))
+        show_open(e);
 }

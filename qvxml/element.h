@@ -1,36 +1,15 @@
 #pragma once
-// The document tree: element and attribute records with public fields, linked in
-// doubly linked lists, and their primitive operations. Every record and string is a
-// block of the tracked allocator. Including this header also gives the tree's
-// builder, queries and writers (document.h).
-
-#include <cstdio>
+// The document tree's primitive operations on its records (tree.h). Including this
+// header also gives the tree's builder, queries and writers (document.h), so that it
+// declares the whole tree.
 
 #include "qvxml/allocate.h"
+#include "qvxml/document.h"
+#include "qvxml/tree.h"
 
-struct xml_atribut;
-
-// One node of the tree. An element owns its name, value, attributes and children.
-struct xml_element {
-    xml_element *previous; // preceding sibling; null for the first child
-    xml_element *next;     // following sibling; null for the last child
-    xml_element *parent;   // containing element; null at the top level
-    xml_element *first;    // first child, or null
-    xml_element *last;     // last child, or null
-    xml_atribut *firstatb; // first attribute, or null
-    xml_atribut *lastatb;  // last attribute, or null
-    char *name;            // the tag name
-    char *value;           // the element's text, or null when it has none
-    void *payload;         // the application's; never read, changed or released by the library
-};
-
-// One attribute of an element; it owns its name and value and has no link back.
-struct xml_atribut {
-    xml_atribut *previous;
-    xml_atribut *next;
-    char *name;
-    char *value; // null for an attribute without a value
-};
+// Returned by extend_value when a pointer argument is null, and by the builder's
+// attribute relays when there is no element to attach to.
+constexpr int status_missing = 118;
 
 // A new detached element (or attribute) with every field null; null when memory is
 // exhausted. The caller owns it until it is linked into a tree.
@@ -50,11 +29,10 @@ QVXML_API xml_element *liberate_element(xml_element *eptr);
 // Releases aptr with its name and value; null is ignored. Always returns null.
 QVXML_API xml_atribut *liberate_atribut(xml_atribut *aptr);
 // Appends tptr (tlen bytes) to the string in *vptr: a new exact block is stored and
-// the old one released. Returns 0 (tlen 0 changes nothing); 118 when vptr or tptr is
-// null; 27 when memory is exhausted. On 118 and 27, *vptr is left as it was.
+// the old one released. Returns 0 (tlen 0 changes nothing); status_missing (118) when
+// vptr or tptr is null; status_no_memory (27) when memory is exhausted. On either,
+// *vptr is left as it was.
 QVXML_API int extend_value(char **vptr, const char *tptr, int tlen);
 // Prints eptr and its subtree to standard output in the compact form: no
 // indentation, a line feed after each element's end. A null eptr prints nothing.
 QVXML_API void show_element(const xml_element *eptr);
-
-#include "qvxml/document.h"

@@ -7,18 +7,6 @@
 #include <cstring>
 #include <string_view>
 
-// The accented letters come first so that the HTML extent is a prefix of the table.
-constexpr macro_conversions MacMan[xml_macro_rows] = {
-    {133, "&agrave;"}, {160, "&aacute;"}, {131, "&acirc;"},  {138, "&egrave;"}, {130, "&eacute;"},
-    {136, "&ecirc;"},  {141, "&igrave;"}, {161, "&iacute;"}, {140, "&icirc;"},  {149, "&ograve;"},
-    {162, "&oacute;"}, {147, "&ocirc;"},  {151, "&ugrave;"}, {163, "&uacute;"}, {150, "&ucirc;"},
-    {135, "&ccedil;"}, {129, "&uuml;"},   {132, "&auml;"},   {148, "&ouml;"},   {154, "&Uuml;"},
-    {142, "&Auml;"},   {153, "&Ouml;"},   {'<', "&lt;"},     {'>', "&gt;"},     {'&', "&amp;"},
-    {'"', "&quot;"},
-};
-
-int MaxMacMan = html_macro_rows;
-
 namespace {
 
 // Mode 1 gathers a would-be name here: at most 31 bytes and a terminator. Every name
@@ -36,9 +24,6 @@ constexpr bool table_is_well_formed()
     }
     return true;
 }
-// Codes and names are unique, so a lookup either way has at most one answer; no code
-// is 0, which html_macro uses for "not found".
-static_assert(table_is_well_formed());
 
 // The rows lookups may see, kept inside the table whatever MaxMacMan was set to.
 int rows_in_force() { return std::clamp(MaxMacMan, 0, xml_macro_rows); }
@@ -128,6 +113,22 @@ void encode_entity_names(char **mptr, std::size_t slen)
 }
 
 } // namespace
+
+// The accented letters come first so that the HTML extent is a prefix of the table.
+constexpr macro_conversions MacMan[xml_macro_rows] = {
+    {133, "&agrave;"}, {160, "&aacute;"}, {131, "&acirc;"},  {138, "&egrave;"}, {130, "&eacute;"},
+    {136, "&ecirc;"},  {141, "&igrave;"}, {161, "&iacute;"}, {140, "&icirc;"},  {149, "&ograve;"},
+    {162, "&oacute;"}, {147, "&ocirc;"},  {151, "&ugrave;"}, {163, "&uacute;"}, {150, "&ucirc;"},
+    {135, "&ccedil;"}, {129, "&uuml;"},   {132, "&auml;"},   {148, "&ouml;"},   {154, "&Uuml;"},
+    {142, "&Auml;"},   {153, "&Ouml;"},   {'<', "&lt;"},     {'>', "&gt;"},     {'&', "&amp;"},
+    {'"', "&quot;"},
+};
+
+int MaxMacMan = html_macro_rows;
+
+// Codes and names are unique, so a lookup either way has at most one answer; no code
+// is 0, which html_macro uses for "not found".
+static_assert(table_is_well_formed());
 
 void use_html_macros() { MaxMacMan = html_macro_rows; }
 

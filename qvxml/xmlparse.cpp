@@ -30,8 +30,12 @@ int xml_echo_state = 0;
 
 enum class char_class : std::uint8_t { punctuation, end, space, token, quote };
 
-constexpr std::array<char_class, 256> char_classes = [] {
-    std::array<char_class, 256> t{}; // punctuation unless listed
+// Tables indexed by an input byte have one entry per value it can take.
+constexpr std::size_t byte_values = 256;
+using byte_table = std::array<bool, byte_values>;
+
+constexpr std::array<char_class, byte_values> char_classes = [] {
+    std::array<char_class, byte_values> t{}; // punctuation unless listed
     t[0] = char_class::end;
     for (int c : {'\t', '\n', '\r', ' '}) t[c] = char_class::space;
     for (int c = '0'; c <= '9'; ++c) t[c] = char_class::token;
@@ -72,7 +76,7 @@ void go_back(xml_parser *p) { enter(p, p->nesting ? reader_state::content : read
 // ---------------------------------------------------------------------------
 // The application context's text buffer
 
-int append_char(xml_application *x, int c)
+int collect_char(xml_application *x, int c)
 {
     if (x->offset + 1 >= x->buflen || !x->buffer)
         if (int st = xml_check_buffer(x, 1); st != 0) return st;
@@ -81,7 +85,7 @@ int append_char(xml_application *x, int c)
     return 0;
 }
 
-int append_text(xml_application *x, const char *text)
+int collect_text(xml_application *x, const char *text)
 {
     const std::size_t len = std::strlen(text);
     if (len >= static_cast<std::size_t>(INT_MAX)) return status_no_memory;
@@ -115,19 +119,19 @@ int xml_atb_value(xml_application *x, const char *t)
 int xml_white_space(xml_application *x, int c)
 {
     if (x->echo) std::putchar(c);
-    return append_char(x, c);
+    return collect_char(x, c);
 }
 
 int xml_data_token(xml_application *x, const char *t)
 {
     if (x->echo) std::fputs(t, stdout);
-    return append_text(x, t);
+    return collect_text(x, t);
 }
 
 int xml_data_punctuation(xml_application *x, int c)
 {
     if (x->echo) std::putchar(c);
-    return append_char(x, c);
+    return collect_char(x, c);
 }
 
 int xml_close_tag(xml_application *x)
@@ -314,13 +318,13 @@ int xml_remove_space(xml_parser *sptr)
 // Token characters that may be taken as a run straight from the input: letters,
 // digits, the code page 437 letters and "-.:_", plus the quotation marks where they
 // are ordinary (inside element content).
-constexpr std::array<bool, 256> plain_token = [] {
-    std::array<bool, 256> t{};
-    for (int c = 0; c < 256; ++c) t[c] = char_classes[c] == char_class::token;
+constexpr byte_table plain_token = [] {
+    byte_table t{};
+    for (std::size_t c = 0; c < byte_values; ++c) t[c] = char_classes[c] == char_class::token;
     return t;
 }();
-constexpr std::array<bool, 256> content_token = [] {
-    std::array<bool, 256> t = plain_token;
+constexpr byte_table content_token = [] {
+    byte_table t = plain_token;
     t['"'] = t['\''] = true;
     return t;
 }();
@@ -328,7 +332,7 @@ constexpr std::array<bool, 256> content_token = [] {
 // Appends the run of token characters at the read position to the token, across
 // input blocks. Returns false when the run would pass the length limit; the
 // character that does not fit is consumed, as the limit demands.
-bool take_token_run(xml_parser *sptr, const std::array<bool, 256> &is_token)
+bool take_token_run(xml_parser *sptr, const byte_table &is_token)
 {
     for (;;) {
         const unsigned char *start = sptr->input + sptr->inpos;
@@ -612,202 +616,8 @@ int xml_use_punctuation(xml_parser *p)
     return status_syntax;
 }
 
-} // namespace
-
-// ---------------------------------------------------------------------------
-// Parse driver
-
-int xml_parse_tokens(xml_parser *sptr)
-{
-    for (;;) {
-        if (state_of(sptr) == reader_state::content && sptr->user->content_run && !sptr->echo &&
-            !sptr->ungotch) {
-            if (int st = take_content(sptr); st != 0) return st;
-            if (state_of(sptr) == reader_state::content) return 0; // the input ended
-            if (int st = take_plain_tag(sptr); st != 0) return st;
-            continue;
-        }
-        if (xml_remove_space(sptr) == 0) return 0;
-        const int length = xml_get_token(sptr);
-        if (length < 0) return status_token_too_long;
-        if (length > 0) {
-            if (int st = xml_use_token(sptr); st != 0) return st;
-            continue;
-        }
-        const int c = xml_getch(sptr);
-        if (c == 0) return 0;
-        sptr->punctuation = c;
-        if (int st = xml_use_punctuation(sptr); st != 0) return st;
-    }
-}
-
-int xml_parse(const char *nptr, xml_relay *fptr, void *aptr)
-{
-    if (!nptr) return status_cannot_open;
-    xml_parser *p = xml_open(nptr, aptr);
-    if (!p) return status_cannot_open;
-    xml_use_relays(p, fptr);
-    p->work->parent = p;
-    const int st = xml_parse_tokens(p);
-    if (fptr) fptr->result = p->work->root;
-    if (st == status_no_element) {
-        xml_close(p);
-        return 0;
-    }
-    if (st != 0) {
-        const int lines = p->lines;
-        xml_close(p);
-        if (fptr && fptr->failure) return fptr->failure(nptr, st, lines);
-        return st;
-    }
-    const int nesting = p->nesting;
-    xml_close(p);
-    return (nesting == 0 || xml_allow_eof) ? 0 : status_unclosed;
-}
-
-xml_parser *xml_close(xml_parser *h)
-{
-    if (!h) return nullptr;
-    if (h->handle) std::fclose(h->handle);
-    liberate(h->name);
-    liberate(h->user);
-    liberate_xml_application(h->work);
-    liberate(h);
-    return nullptr;
-}
-
-void set_xml_eof(int v) { xml_allow_eof = v; }
-
-void set_xml_echo(int v) { xml_echo_state = v; }
-
-// ---------------------------------------------------------------------------
-// Relay table and application context
-
-int xml_reset(xml_application *xptr, int e, void *payload)
-{
-    if (!xptr->buffer) {
-        xptr->buflen = xml_buffer_step;
-        xptr->buffer = static_cast<char *>(allocate_secure(xml_buffer_step));
-        if (!xptr->buffer) return status_no_memory;
-    } else {
-        // a reused context starts with empty text, so the buffer always reads as
-        // exactly what this parse collected
-        std::memset(xptr->buffer, 0, static_cast<std::size_t>(xptr->buflen));
-    }
-    const char *strict = std::getenv("XMLSTRICT");
-    xptr->strict = strict ? static_cast<signed char>(strict[0]) : 0;
-    xptr->echo = e;
-    xptr->offset = 0;
-    xptr->nested = 0;
-    xptr->parent = nullptr;
-    for (void *&slot : xptr->payload) slot = nullptr;
-    xptr->payload[0] = payload;
-    return 0;
-}
-
-int xml_check_buffer(xml_application *xptr, int n)
-{
-    if (n < 0) n = 0;
-    const long long capacity = xptr->buffer ? xptr->buflen : 0;
-    const long long needed = static_cast<long long>(xptr->offset) + n + 1;
-    if (needed <= capacity) return 0;
-    const long long steps = (needed - capacity + xml_buffer_step - 1) / xml_buffer_step;
-    const long long grown = capacity + steps * xml_buffer_step;
-    if (grown > INT_MAX) return status_no_memory;
-    auto *bigger = static_cast<char *>(allocate_secure(static_cast<int>(grown)));
-    if (!bigger) return status_no_memory;
-    if (xptr->buffer) std::memcpy(bigger, xptr->buffer, static_cast<std::size_t>(xptr->offset));
-    liberate(xptr->buffer);
-    xptr->buffer = bigger;
-    xptr->buflen = static_cast<int>(grown);
-    return 0;
-}
-
-void xml_use_relays(xml_parser *sptr, xml_relay *fptr)
-{
-    if (!fptr) return;
-    xml_relay &r = *sptr->user;
-    if (fptr->open_tag) r.open_tag = fptr->open_tag;
-    if (fptr->atb_name) r.atb_name = fptr->atb_name;
-    if (fptr->atb_value) r.atb_value = fptr->atb_value;
-    if (fptr->white_space) r.white_space = fptr->white_space;
-    if (fptr->token) r.token = fptr->token;
-    if (fptr->punctuation) r.punctuation = fptr->punctuation;
-    if (fptr->close_tag) r.close_tag = fptr->close_tag;
-    if (fptr->content_run) r.content_run = fptr->content_run;
-}
-
-xml_application *liberate_xml_application(xml_application *aptr)
-{
-    if (!aptr) return nullptr;
-    liberate(aptr->buffer);
-    liberate(aptr);
-    return nullptr;
-}
-
-// ---------------------------------------------------------------------------
-// Content scanners
-
-xml_content_scan xml_scan_content_portable(const unsigned char *begin, const unsigned char *end)
-{
-    xml_content_scan r{0, 0, 0};
-    const auto n = static_cast<std::size_t>(end - begin);
-    for (std::size_t i = 0; i < n; ++i) {
-        const unsigned char c = begin[i];
-        if (c == '<' || c == '\r' || c == 0) {
-            r.stop = i;
-            return r;
-        }
-        if (c == '\n') {
-            ++r.lines;
-            r.line_end = i + 1;
-        }
-    }
-    r.stop = n;
-    return r;
-}
-
-xml_content_scan xml_scan_content_wide(const unsigned char *begin, const unsigned char *end)
-{
-#if defined(__SSE2__)
-    const __m128i lt = _mm_set1_epi8('<');
-    const __m128i cr = _mm_set1_epi8('\r');
-    const __m128i lf = _mm_set1_epi8('\n');
-    const __m128i zero = _mm_setzero_si128();
-    xml_content_scan r{0, 0, 0};
-    const unsigned char *p = begin;
-    for (; end - p >= 16; p += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-        const __m128i ends = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, cr)),
-                                          _mm_cmpeq_epi8(v, zero));
-        const auto stops = static_cast<unsigned>(_mm_movemask_epi8(ends));
-        auto feeds = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
-        const auto offset = static_cast<std::size_t>(p - begin);
-        if (stops) feeds &= (1u << std::countr_zero(stops)) - 1; // only those before the stop
-        if (feeds) {
-            r.line_end = offset + static_cast<std::size_t>(std::bit_width(feeds));
-            for (; feeds; feeds &= feeds - 1) ++r.lines; // few per vector: cheaper than a popcount call
-        }
-        if (stops) {
-            r.stop = offset + static_cast<std::size_t>(std::countr_zero(stops));
-            return r;
-        }
-    }
-    const auto offset = static_cast<std::size_t>(p - begin);
-    const xml_content_scan tail = xml_scan_content_portable(p, end);
-    r.stop = offset + tail.stop;
-    r.lines += tail.lines;
-    if (tail.lines) r.line_end = offset + tail.line_end;
-    return r;
-#else
-    return xml_scan_content_portable(begin, end);
-#endif
-}
-
 // ---------------------------------------------------------------------------
 // Quote substitution
-
-namespace {
 
 constexpr std::size_t attribute_stack_bytes = 1024; // first buffer of fprintf_xml_string_attribute
 
@@ -935,7 +745,168 @@ bool grow_system_block(system_block &block, std::size_t n)
     return true;
 }
 
+// ---------------------------------------------------------------------------
+// Value readers and writers
+
+constexpr bool is_decimal_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The text the default relays collected; a context without a buffer reads as empty.
+const char *collected_text(const xml_application *x) { return x->buffer ? x->buffer : ""; }
+
+// Skips blanks (spaces only) and reads an unsigned decimal number at p, leaving p on
+// the first byte after its digits. Computed in unsigned so that a number too large
+// for an int wraps instead of overflowing.
+int read_number(const char *&p)
+{
+    while (*p == ' ') ++p;
+    unsigned value = 0;
+    for (; is_decimal_digit(*p); ++p) value = value * 10u + static_cast<unsigned>(*p - '0');
+    return static_cast<int>(value);
+}
+
+// Puts the XML extent of the entity table in force for one conversion and the HTML
+// extent back afterwards, where the setting rests between conversions.
+class xml_extent {
+public:
+    xml_extent() { use_xml_macros(); }
+    ~xml_extent() { use_html_macros(); }
+    xml_extent(const xml_extent &) = delete;
+    xml_extent &operator=(const xml_extent &) = delete;
+};
+
 } // namespace
+
+// ---------------------------------------------------------------------------
+// Parse driver
+
+int xml_parse(const char *nptr, xml_relay *fptr, void *aptr)
+{
+    if (!nptr) return status_cannot_open;
+    xml_parser *p = xml_open(nptr, aptr);
+    if (!p) return status_cannot_open;
+    xml_use_relays(p, fptr);
+    p->work->parent = p;
+    const int st = xml_parse_tokens(p);
+    if (fptr) fptr->result = p->work->root;
+    const int lines = p->lines;
+    const int nesting = p->nesting;
+    // the hook in force (the caller's, or the default that returns the status) is
+    // called after the parser is closed
+    const auto failure = p->user->failure;
+    xml_close(p);
+    if (st == status_no_element) return 0;
+    if (st != 0) return failure(nptr, st, lines);
+    return (nesting == 0 || xml_allow_eof) ? 0 : status_unclosed;
+}
+
+int xml_parse_tokens(xml_parser *sptr)
+{
+    for (;;) {
+        if (state_of(sptr) == reader_state::content && sptr->user->content_run && !sptr->echo &&
+            !sptr->ungotch) {
+            if (int st = take_content(sptr); st != 0) return st;
+            if (state_of(sptr) == reader_state::content) return 0; // the input ended
+            if (int st = take_plain_tag(sptr); st != 0) return st;
+            continue;
+        }
+        if (xml_remove_space(sptr) == 0) return 0;
+        const int length = xml_get_token(sptr);
+        if (length < 0) return status_token_too_long;
+        if (length > 0) {
+            if (int st = xml_use_token(sptr); st != 0) return st;
+            continue;
+        }
+        const int c = xml_getch(sptr);
+        if (c == 0) return 0;
+        sptr->punctuation = c;
+        if (int st = xml_use_punctuation(sptr); st != 0) return st;
+    }
+}
+
+xml_parser *xml_close(xml_parser *h)
+{
+    if (!h) return nullptr;
+    if (h->handle) std::fclose(h->handle);
+    liberate(h->name);
+    liberate(h->user);
+    liberate_xml_application(h->work);
+    liberate(h);
+    return nullptr;
+}
+
+void set_xml_eof(int v) { xml_allow_eof = v; }
+
+void set_xml_echo(int v) { xml_echo_state = v; }
+
+// ---------------------------------------------------------------------------
+// Relay table and application context
+
+int xml_reset(xml_application *xptr, int e, void *payload)
+{
+    if (!xptr->buffer) {
+        xptr->buflen = xml_buffer_step;
+        xptr->buffer = static_cast<char *>(allocate_secure(xml_buffer_step));
+        if (!xptr->buffer) return status_no_memory;
+    } else {
+        // a reused context starts with empty text, so the buffer always reads as
+        // exactly what this parse collected
+        std::memset(xptr->buffer, 0, static_cast<std::size_t>(xptr->buflen));
+    }
+    const char *strict = std::getenv("XMLSTRICT");
+    xptr->strict = strict ? static_cast<signed char>(strict[0]) : 0;
+    xptr->echo = e;
+    xptr->offset = 0;
+    xptr->nested = 0;
+    xptr->parent = nullptr;
+    for (void *&slot : xptr->payload) slot = nullptr;
+    xptr->payload[0] = payload;
+    return 0;
+}
+
+int xml_check_buffer(xml_application *xptr, int n)
+{
+    if (n < 0) n = 0;
+    const long long capacity = xptr->buffer ? xptr->buflen : 0;
+    const long long needed = static_cast<long long>(xptr->offset) + n + 1;
+    if (needed <= capacity) return 0;
+    const long long steps = (needed - capacity + xml_buffer_step - 1) / xml_buffer_step;
+    const long long grown = capacity + steps * xml_buffer_step;
+    if (grown > INT_MAX) return status_no_memory;
+    auto *bigger = static_cast<char *>(allocate_secure(static_cast<int>(grown)));
+    if (!bigger) return status_no_memory;
+    if (xptr->buffer) std::memcpy(bigger, xptr->buffer, static_cast<std::size_t>(xptr->offset));
+    liberate(xptr->buffer);
+    xptr->buffer = bigger;
+    xptr->buflen = static_cast<int>(grown);
+    return 0;
+}
+
+void xml_use_relays(xml_parser *sptr, xml_relay *fptr)
+{
+    if (!fptr) return;
+    xml_relay &r = *sptr->user;
+    if (fptr->open_tag) r.open_tag = fptr->open_tag;
+    if (fptr->atb_name) r.atb_name = fptr->atb_name;
+    if (fptr->atb_value) r.atb_value = fptr->atb_value;
+    if (fptr->white_space) r.white_space = fptr->white_space;
+    if (fptr->token) r.token = fptr->token;
+    if (fptr->punctuation) r.punctuation = fptr->punctuation;
+    if (fptr->close_tag) r.close_tag = fptr->close_tag;
+    if (fptr->failure) r.failure = fptr->failure;
+    if (fptr->content_run) r.content_run = fptr->content_run;
+}
+
+xml_application *liberate_xml_application(xml_application *aptr)
+{
+    if (!aptr) return nullptr;
+    liberate(aptr->buffer);
+    liberate(aptr);
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Quote substitution
+
 
 std::size_t translate_string_with_string(const char *input, char *buffer, int buffersize,
                                          const char *replace, const char *with)
@@ -1005,35 +976,6 @@ char *unserialize_xml_string_attribute_value(char *value)
 // ---------------------------------------------------------------------------
 // Value readers and writers
 
-namespace {
-
-constexpr bool is_decimal_digit(char c) { return c >= '0' && c <= '9'; }
-
-// The text the default relays collected; a context without a buffer reads as empty.
-const char *collected_text(const xml_application *x) { return x->buffer ? x->buffer : ""; }
-
-// Skips blanks (spaces only) and reads an unsigned decimal number at p, leaving p on
-// the first byte after its digits. Computed in unsigned so that a number too large
-// for an int wraps instead of overflowing.
-int read_number(const char *&p)
-{
-    while (*p == ' ') ++p;
-    unsigned value = 0;
-    for (; is_decimal_digit(*p); ++p) value = value * 10u + static_cast<unsigned>(*p - '0');
-    return static_cast<int>(value);
-}
-
-// Puts the XML extent of the entity table in force for one conversion and the HTML
-// extent back afterwards, where the setting rests between conversions.
-class xml_extent {
-public:
-    xml_extent() { use_xml_macros(); }
-    ~xml_extent() { use_html_macros(); }
-    xml_extent(const xml_extent &) = delete;
-    xml_extent &operator=(const xml_extent &) = delete;
-};
-
-} // namespace
 
 void xml_get_word(xml_application *xptr, int *iptr)
 {
@@ -1145,4 +1087,63 @@ void xml_put_word(FILE *h, const char *name, int value, int margin)
     (void)indent(h, margin);
     std::fprintf(h, "<%s>%u</%s>", name, static_cast<unsigned>(value), name);
     xml_linefeed(h);
+}
+
+// ---------------------------------------------------------------------------
+// Content scanners
+
+xml_content_scan xml_scan_content_portable(const unsigned char *begin, const unsigned char *end)
+{
+    xml_content_scan r{0, 0, 0};
+    const auto n = static_cast<std::size_t>(end - begin);
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned char c = begin[i];
+        if (c == '<' || c == '\r' || c == 0) {
+            r.stop = i;
+            return r;
+        }
+        if (c == '\n') {
+            ++r.lines;
+            r.line_end = i + 1;
+        }
+    }
+    r.stop = n;
+    return r;
+}
+
+xml_content_scan xml_scan_content_wide(const unsigned char *begin, const unsigned char *end)
+{
+#if defined(__SSE2__)
+    const __m128i lt = _mm_set1_epi8('<');
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i zero = _mm_setzero_si128();
+    xml_content_scan r{0, 0, 0};
+    const unsigned char *p = begin;
+    for (; end - p >= 16; p += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const __m128i ends = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, cr)),
+                                          _mm_cmpeq_epi8(v, zero));
+        const auto stops = static_cast<unsigned>(_mm_movemask_epi8(ends));
+        auto feeds = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
+        const auto offset = static_cast<std::size_t>(p - begin);
+        if (stops) feeds &= (1u << std::countr_zero(stops)) - 1; // only those before the stop
+        if (feeds) {
+            r.line_end = offset + static_cast<std::size_t>(std::bit_width(feeds));
+            for (; feeds; feeds &= feeds - 1) ++r.lines; // few per vector: cheaper than a popcount call
+        }
+        if (stops) {
+            r.stop = offset + static_cast<std::size_t>(std::countr_zero(stops));
+            return r;
+        }
+    }
+    const auto offset = static_cast<std::size_t>(p - begin);
+    const xml_content_scan tail = xml_scan_content_portable(p, end);
+    r.stop = offset + tail.stop;
+    r.lines += tail.lines;
+    if (tail.lines) r.line_end = offset + tail.line_end;
+    return r;
+#else
+    return xml_scan_content_portable(begin, end);
+#endif
 }

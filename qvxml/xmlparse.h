@@ -13,8 +13,16 @@
 struct xml_element;
 struct xml_parser;
 
+// Results of a parse (besides status_ok and status_no_memory).
+constexpr int status_syntax = 2;         // malformed tag, or end tag with nothing open
+constexpr int status_unclosed = 3;       // input ended with elements still open
+constexpr int status_cannot_open = 4;    // file cannot be opened, or no memory for the parser
+constexpr int status_token_too_long = 5; // a token longer than xml_max_token characters
+constexpr int status_no_element = 48;    // a relay returning it ends a parse as a success
+
 constexpr int xml_max_token = 8191;        // longest token the reader accepts
 constexpr int xml_buffer_step = 8192;      // growth step of the application's text buffer
+constexpr int xml_heap_slots = 64;
 constexpr int xml_payload_slots = 64;
 constexpr int xml_input_block = 65536;     // bytes the reader takes from its stream at a time
 
@@ -22,7 +30,7 @@ constexpr int xml_input_block = 65536;     // bytes the reader takes from its st
 // belongs to the parser; it exists only during one xml_parse call.
 struct xml_application {
     int nested;                          // cleared by xml_reset; free for the application
-    int heap[64];                        // free for the application
+    int heap[xml_heap_slots];            // free for the application
     char *buffer;                        // collected text (secure block), NUL-terminated at offset
     int buflen;                          // capacity of buffer: a multiple of 8192
     int echo;                            // non-zero: the default relays print each event
@@ -36,7 +44,7 @@ struct xml_application {
 // Relays: each receives the application context. Text arguments point into the
 // parser's token buffer and are valid only during the call; copy what you keep.
 // A non-zero result of open_tag, atb_name, atb_value or close_tag ends the parse
-// with that status (48 ends it as a success); the results of white_space, token
+// with that status (status_no_element (48) ends it as a success); the results of white_space, token
 // and punctuation are not looked at. A null entry leaves the default relay in force.
 // Declare a table zero-initialised (xml_relay r{}) and set the members wanted: a
 // member the caller does not know of, such as one added later, then stays null.
@@ -50,9 +58,10 @@ struct xml_relay {
     int (*token)(xml_application *xptr, const char *token);       // word in content
     int (*punctuation)(xml_application *xptr, int c);             // other character in content
     int (*close_tag)(xml_application *xptr);                      // innermost element ends
-    // Called when a parse stops on a failure other than 3 and 4, after the parser is
-    // closed, with the file name, the status and the number of line feeds read;
-    // its result becomes the result of xml_parse.
+    // Called when a parse stops on a failure other than status_unclosed (3) and
+    // status_cannot_open (4), after the parser is closed, with the file name, the
+    // status and the number of line feeds read; its result becomes the result of
+    // xml_parse. Without it, xml_parse returns the status.
     int (*failure)(const char *filename, int status, int lines);
     xml_element *result; // written by xml_parse: the context's root when the parse ends
     // Optional, no default. When set (and echo is off), element content is handed over
@@ -61,7 +70,7 @@ struct xml_relay {
     // order (carriage returns dropped, so a run never holds one). The content between
     // two tags may come in several runs, cut at the reader's input blocks and at
     // dropped carriage returns. A word of content longer than xml_max_token still
-    // ends the parse with status 5. The result is not looked at.
+    // ends the parse with status_token_too_long (5). The result is not looked at.
     int (*content_run)(xml_application *xptr, const char *text, int length) = nullptr;
 };
 
@@ -87,14 +96,17 @@ struct xml_parser {
 };
 
 // Parses the file nptr with the relays of fptr (required); aptr goes into the first
-// payload slot of the application context. Returns 0; 2 syntax error; 3 input ended
-// with elements open (0 with set_xml_eof); 4 file cannot be opened or no memory for
-// the parser; 5 token too long; or a relay's stopping status (48 counts as 0).
-// On failures other than 3 and 4, fptr->failure (when set) is called and its result
-// returned. fptr->result receives the context's root whenever the file was opened.
+// payload slot of the application context. Returns 0; status_syntax (2);
+// status_unclosed (3), input ended with elements open (0 with set_xml_eof);
+// status_cannot_open (4), file cannot be opened or no memory for the parser;
+// status_token_too_long (5); or a relay's stopping status (status_no_element (48)
+// counts as 0). On failures other than 3 and 4, fptr->failure (when set) is called
+// and its result returned. fptr->result receives the context's root whenever the
+// file was opened.
 QVXML_API int xml_parse(const char *nptr, xml_relay *fptr, void *aptr);
 // Runs the state machine over an open parser to the end of input or the first
-// stopping status, which it returns (48 is returned as is; xml_parse maps it to 0).
+// stopping status, which it returns (status_no_element (48) is returned as is;
+// xml_parse maps it to 0).
 QVXML_API int xml_parse_tokens(xml_parser *sptr);
 // Closes the file and releases the parser with everything it owns; null is ignored.
 // Always returns null.
@@ -106,14 +118,17 @@ QVXML_API void set_xml_echo(int v);
 
 // Prepares a context for a parse: the first text buffer (8192 bytes) when it has
 // none, strict from $XMLSTRICT, echo e, offset 0, all payload slots cleared and
-// payload stored in the first. Returns 0, or 27 when the first buffer cannot be had.
-// A context that already has a buffer keeps it and its capacity; its old text is
-// cleared, so the buffer reads as exactly what the next parse collects.
+// payload stored in the first. Returns 0, or status_no_memory (27) when the first
+// buffer cannot be had. A context that already has a buffer keeps it and its
+// capacity; its old text is cleared, so the buffer reads as exactly what the next
+// parse collects.
 QVXML_API int xml_reset(xml_application *xptr, int e, void *payload);
 // Makes room for n more bytes of text plus a terminating zero, growing the buffer by
-// as many 8192-byte steps as that needs. Returns 0, or 27 with the buffer unchanged.
+// as many 8192-byte steps as that needs. Returns 0, or status_no_memory (27) with the
+// buffer unchanged.
 QVXML_API int xml_check_buffer(xml_application *xptr, int n);
-// Puts the non-null relays of fptr in force in the parser; a null fptr changes nothing.
+// Puts the non-null relays of fptr, and its failure hook, in force in the parser; a
+// null fptr changes nothing.
 QVXML_API void xml_use_relays(xml_parser *sptr, xml_relay *fptr);
 // Releases a context and its text buffer; null is ignored. Always returns null.
 QVXML_API xml_application *liberate_xml_application(xml_application *aptr);
