@@ -56,6 +56,8 @@ else
     veltran=$root/build/bench/veltran/veltran
 fi
 [ -x "$veltran" ] || { echo "no converter at $veltran" >&2; exit 1; }
+# the runs start in the scratch folder, so a relative path is made absolute here
+veltran=$(cd "$(dirname "$veltran")" && pwd)/$(basename "$veltran")
 
 # Generated files are kept, keyed by kind, amount, seed and the generator's contents.
 gen_key=$(sha1sum "$here/gen_export.py" | cut -c1-10)
