@@ -42,6 +42,8 @@ if ! (cd "$root" && cmake --preset bench >>"$bench_dir/build.log" 2>&1) ||
 fi
 veltran=${VELTRAN:-$root/build/bench/veltran/veltran}
 [ -x "$veltran" ] || { echo "no converter at $veltran" >&2; exit 1; }
+# the runs start in the scratch folder, so a relative path is made absolute here
+veltran=$(cd "$(dirname "$veltran")" && pwd)/$(basename "$veltran")
 peers=()
 for peer in pugixml expat; do
     if build "peer_$peer"; then
