@@ -12,11 +12,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 #include "qvxml/allocate.h"
 
 extern "C" void *__real_malloc(std::size_t n);
+extern "C" void __real_free(void *p);
 
 namespace {
 
@@ -24,6 +26,8 @@ long calls = 0;
 long fail_at = 0;
 bool fail_onward = false;
 bool armed_from_outside = false;
+bool watch_free = false;
+unsigned char freed[malloc_fault_freed_size];
 
 // Read on the first call, which may come before main; getenv allocates nothing.
 void read_environment_once()
@@ -62,6 +66,14 @@ extern "C" void *__wrap_malloc(std::size_t n)
     if (fail_at != 0 && (calls == fail_at || (fail_onward && calls > fail_at))) return nullptr;
     return __real_malloc(n);
 }
+
+extern "C" void __wrap_free(void *p)
+{
+    if (watch_free && p) std::memcpy(freed, p, sizeof freed);
+    __real_free(p);
+}
+
+const unsigned char *malloc_fault_watch_free(bool on) { return watch_free = on, freed; }
 
 void malloc_fault_arm(long at, bool onward)
 {
