@@ -5,8 +5,6 @@
 
 namespace {
 
-std::string address(const void *p) { return std::to_string(reinterpret_cast<std::uintptr_t>(p)); }
-
 // From reset counters: both kinds come zero-filled, aligned, marked and counted in
 // requested bytes; a negative size gives null uncounted; either release takes either kind.
 TEST(AllocatorBlocks, BothKindsComeZeroFilledAlignedAndCounted)
@@ -48,7 +46,7 @@ TEST_F(Allocator, ReportAndTraceLog)
     const unsigned long count = counts_now().a;
     liberate(p);
     allocation_trace(0);
-    EXPECT_EQ(capture.take(), std::to_string(count) + " allocate 24 " + address(p) + "\n");
+    EXPECT_EQ(capture.take(), std::to_string(count) + " allocate 24 " + address_of(p) + "\n");
 
     EXPECT_EQ(set_memory_trace(7), 0); // returns the previous value
     EXPECT_EQ(set_memory_trace(0), 7);
@@ -61,7 +59,7 @@ TEST_F(Allocator, ReportAndTraceLog)
     for (auto [alloc, n] : {std::pair{&allocate, 24}, std::pair{&allocate_secure, 40}}) {
         set_memory_trace(1);
         void *q = alloc(n);
-        const std::string at = ":" + address(q) + ":" + std::to_string(n);
+        const std::string at = ":" + address_of(q) + ":" + std::to_string(n);
         expected.push_back(pid + ":" + pid + ":memory:allocate:" + std::to_string(counts_now().a) + at);
         liberate(q);
         expected.push_back(pid + ":" + pid + ":memory:liberate:" + std::to_string(counts_now().l) + at);

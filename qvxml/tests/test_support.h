@@ -99,6 +99,7 @@ struct text_owner {
 using owned_text = std::unique_ptr<char, text_owner>;
 
 inline const mem_header *header_of(const void *p) { return static_cast<const mem_header *>(p) - 1; }
+inline std::string address_of(const void *p) { return std::to_string(reinterpret_cast<std::uintptr_t>(p)); }
 
 // Children's names in order. Walked forwards and backwards, with every child pointing
 // back at the parent and both ends closed, so any broken link shows.
