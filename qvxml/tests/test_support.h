@@ -145,12 +145,7 @@ inline std::vector<std::filesystem::path> data_files(const std::filesystem::path
                                                      const std::string &extension)
 {
     std::vector<std::filesystem::path> files;
-#ifdef QVXML_TEST_DATA
-    const std::filesystem::path at = std::filesystem::path(QVXML_TEST_DATA) / folder;
-#else
-    const std::filesystem::path &at = folder;
-#endif
-    for (const auto &entry : std::filesystem::directory_iterator(at))
+    for (const auto &entry : std::filesystem::directory_iterator(QVXML_TEST_DATA / folder))
         if (entry.path().extension() == extension) files.push_back(entry.path());
     std::sort(files.begin(), files.end());
     return files;
