@@ -3,7 +3,8 @@
 
 #include "test_support.h"
 
-namespace {
+namespace
+{
 
 // From reset counters: both kinds come zero-filled, aligned, marked and counted in
 // requested bytes; a negative size gives null uncounted; either release takes either kind.
@@ -32,7 +33,9 @@ TEST(AllocatorBlocks, BothKindsComeZeroFilledAlignedAndCounted)
     EXPECT_EQ(std::tuple(end.a, end.l, end.t), std::tuple(12ul, 12ul, 0ull));
 }
 
-class Allocator : public InTempDir {};
+class Allocator : public InTempDir
+{
+};
 
 // The report on standard output shows ordinary allocations only; the trace log
 // "qv-mem-log" gets a line per traced allocation and release of either kind.
@@ -60,9 +63,11 @@ TEST_F(Allocator, ReportAndTraceLog)
         set_memory_trace(1);
         void *q = alloc(n);
         const std::string at = ":" + address_of(q) + ":" + std::to_string(n);
-        expected.push_back(pid + ":" + pid + ":memory:allocate:" + std::to_string(counts_now().a) + at);
+        expected.push_back(pid + ":" + pid + ":memory:allocate:" + std::to_string(counts_now().a) +
+                           at);
         liberate(q);
-        expected.push_back(pid + ":" + pid + ":memory:liberate:" + std::to_string(counts_now().l) + at);
+        expected.push_back(pid + ":" + pid + ":memory:liberate:" + std::to_string(counts_now().l) +
+                           at);
         liberate(nullptr); // writes no line
         set_memory_trace(0);
     }
@@ -86,7 +91,8 @@ TEST_F(Allocator, CopiesAndJoinsConsumeExactlyWhatTheyOwn)
     owned_text c{allocate_string(text)}, s{allocate_string_secure(text)};
     EXPECT_NE(c.get(), text);
     EXPECT_EQ(std::tuple(std::string(c.get()), std::string(s.get()), header_of(c.get())->secure,
-                         header_of(s.get())->secure), std::tuple("hello", "hello", 0, 1));
+                         header_of(s.get())->secure),
+              std::tuple("hello", "hello", 0, 1));
     using join = char *(*)(char *, char *);
     const join string = [](char *r, char *t) { return join_string(r, t); };   // reads t
     const join strings = [](char *r, char *t) { return join_strings(r, t); }; // consumes t
@@ -97,12 +103,18 @@ TEST_F(Allocator, CopiesAndJoinsConsumeExactlyWhatTheyOwn)
         const char *r, *s, *result;
         bool caller_keeps_s, result_is_r;
     } const cases[] = {
-        {string, "ab", "cd", "abcd", true, false},  {string, nullptr, "xy", "xy", true, false},
-        {string, "ab", nullptr, "ab", false, true}, {string, nullptr, nullptr, nullptr, false, false},
-        {strings, "ab", "cd", "abcd", false, false}, {strings, nullptr, "cd", "cd", false, false},
-        {strings, "ab", nullptr, "ab", false, true}, {strings, nullptr, nullptr, nullptr, false, false},
-        {comma, "a", "b", "a,b", true, false},      {comma, nullptr, "b", "b", true, false},
-        {comma, nullptr, nullptr, nullptr, false, false}, {comma, "a", nullptr, "a,", false, false},
+        {string, "ab", "cd", "abcd", true, false},
+        {string, nullptr, "xy", "xy", true, false},
+        {string, "ab", nullptr, "ab", false, true},
+        {string, nullptr, nullptr, nullptr, false, false},
+        {strings, "ab", "cd", "abcd", false, false},
+        {strings, nullptr, "cd", "cd", false, false},
+        {strings, "ab", nullptr, "ab", false, true},
+        {strings, nullptr, nullptr, nullptr, false, false},
+        {comma, "a", "b", "a,b", true, false},
+        {comma, nullptr, "b", "b", true, false},
+        {comma, nullptr, nullptr, nullptr, false, false},
+        {comma, "a", nullptr, "a,", false, false},
         {no_sep, "a", "b", "ab", true, false},
     };
     for (const auto &k : cases) {
@@ -135,9 +147,11 @@ TEST_F(Allocator, ThreadsCountersBalanceAfterConcurrentUse)
                 if (slot && slot[n - 1] != 0) ADD_FAILURE() << "block not zero-filled";
                 if (slot) std::memset(slot, t + 1, static_cast<std::size_t>(n));
             }
-            for (unsigned char *p : blocks) liberate(p);
+            for (unsigned char *p : blocks)
+                liberate(p);
         });
-    for (std::thread &th : threads) th.join();
+    for (std::thread &th : threads)
+        th.join();
     const alloc_counts after = counts_now();
     EXPECT_EQ(after.a - before.a, static_cast<unsigned long>(thread_count * rounds));
     EXPECT_EQ(after.l - before.l, after.a - before.a);

@@ -6,7 +6,8 @@
 
 #include "test_support.h"
 
-namespace {
+namespace
+{
 
 // The indented text of the chain from e; both writers must produce the same bytes.
 std::string indented(const xml_element *e, int level = 0)
@@ -25,9 +26,13 @@ std::string compact(const xml_element *e)
 
 const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF8\"?>\n";
 
-class Document : public InTempDir {
-protected:
-    owned_tree load(const std::string &xml) { return write_file("in.xml", xml), owned_tree{document_parse_file("in.xml")}; }
+class Document : public InTempDir
+{
+  protected:
+    owned_tree load(const std::string &xml)
+    {
+        return write_file("in.xml", xml), owned_tree{document_parse_file("in.xml")};
+    }
 };
 
 // The root is the last top-level element that closed; earlier ones, and whatever a
@@ -40,10 +45,12 @@ TEST_F(Document, DataLoads)
         std::string dump = "(nothing loaded)\n";
         if (root) {
             dump = compact(root.get()) + indented(root.get(), 1);
-            EXPECT_EQ(std::tuple(root->previous, root->next, root->parent), std::tuple(nullptr, nullptr, nullptr));
+            EXPECT_EQ(std::tuple(root->previous, root->next, root->parent),
+                      std::tuple(nullptr, nullptr, nullptr));
             child_names(root.get());
             // text in a block of exactly its size; attribute values in secure blocks
-            EXPECT_TRUE(!root->value || header_of(root->value)->size == std::strlen(root->value) + 1);
+            EXPECT_TRUE(!root->value ||
+                        header_of(root->value)->size == std::strlen(root->value) + 1);
             for (const xml_atribut *a = root->firstatb; a; a = a->next)
                 EXPECT_EQ(header_of(a->value)->secure - header_of(a->name)->secure, 1) << a->name;
         }
@@ -66,9 +73,10 @@ TEST_F(Document, ElementLooksAtItselfAndItsChildrenAndNestedSearchGoesByLevel)
               std::tuple(root->firstatb, root->firstatb->next, nullptr));
     // all children of an element before any grandchild, and the first child's subtree
     // before a later child's
-    for (const auto &[xml, found] : {std::pair{"<root><A><C><t>deep</t></C></A><B><t>shallow</t></B></root>", "deep"},
-                                     std::pair{"<root><A><t>inside</t></A><t>direct</t></root>", "direct"},
-                                     std::pair{"<root><A><C><t>1</t></C><t>2</t></A></root>", "2"}}) {
+    for (const auto &[xml, found] :
+         {std::pair{"<root><A><C><t>deep</t></C></A><B><t>shallow</t></B></root>", "deep"},
+          std::pair{"<root><A><t>inside</t></A><t>direct</t></root>", "direct"},
+          std::pair{"<root><A><C><t>1</t></C><t>2</t></A></root>", "2"}}) {
         owned_tree tree = load(xml);
         const xml_element *t = nested_document_element(tree.get(), "t");
         EXPECT_STREQ(t ? t->value : "(none)", found) << xml;
@@ -84,7 +92,8 @@ TEST_F(Document, AtributNumbersAndStrings)
     owned_tree e{document_add_element(nullptr, "e")};
     std::istringstream rows(read_file(std::string(QVXML_TEST_DATA) + "/atribut-values.txt"));
     ASSERT_GT(rows.str().size(), 0u);
-    for (std::string kind, stored, want; std::getline(rows, kind, '\t') && std::getline(rows, stored, '\t') &&
+    for (std::string kind, stored, want; std::getline(rows, kind, '\t') &&
+                                         std::getline(rows, stored, '\t') &&
                                          std::getline(rows, want);) {
         SCOPED_TRACE(stored);
         xml_atribut *a = document_add_atribut(e.get(), "k", stored.c_str());
@@ -93,7 +102,8 @@ TEST_F(Document, AtributNumbersAndStrings)
             continue;
         }
         owned_text plain{document_atribut_string(a)}, secret{document_atribut_password(a)};
-        EXPECT_EQ(std::tuple(std::string(plain.get()), std::string(secret.get())), std::tuple(want, want));
+        EXPECT_EQ(std::tuple(std::string(plain.get()), std::string(secret.get())),
+                  std::tuple(want, want));
         EXPECT_EQ(header_of(secret.get())->secure - header_of(plain.get())->secure, 1);
         EXPECT_NE(plain.get(), a->value);
     }
@@ -128,14 +138,16 @@ TEST_F(Document, ListsStayWholeAfterEachEdit)
     document_remove_element(p->first->next); // in the middle
     document_remove_element(p->last);
     EXPECT_EQ(child_names(p.get()), "1mbczx");
-    while (p->first) document_remove_element(p->first);
+    while (p->first)
+        document_remove_element(p->first);
     document_add_element(document_add_element(p.get(), "a"), "sub"); // its subtree goes with it
     document_remove_element(p->first);
     EXPECT_EQ(child_names(p.get()), "");
     // attributes are stored exactly as given, in ordinary blocks
     xml_atribut *a = document_add_atribut(p.get(), "k", "\"v&quot;\"");
     EXPECT_STREQ(a->value, "\"v&quot;\"");
-    EXPECT_EQ(std::tuple(header_of(a->value)->secure, p->firstatb, p->lastatb, a->next), std::tuple(0, a, a, nullptr));
+    EXPECT_EQ(std::tuple(header_of(a->value)->secure, p->firstatb, p->lastatb, a->next),
+              std::tuple(0, a, a, nullptr));
 }
 
 TEST_F(Document, WritersQuoteValuesAndWriteTheChainFromTheGivenElement)
@@ -177,14 +189,17 @@ TEST_F(Document, MillionDeepFileLoadsSearchesAndPrintsWithoutRecursion)
     constexpr std::size_t depth = 1000000;
 #endif
     std::string xml;
-    for (std::size_t i = 1; i < depth; ++i) xml += "<e>";
+    for (std::size_t i = 1; i < depth; ++i)
+        xml += "<e>";
     xml += "<t>x</t>";
-    for (std::size_t i = 1; i < depth; ++i) xml += "</e>";
+    for (std::size_t i = 1; i < depth; ++i)
+        xml += "</e>";
     owned_tree root = load(xml);
     const xml_element *t = nested_document_element(root.get(), "t");
     ASSERT_NE(t, nullptr);
     std::size_t levels = 0;
-    for (const xml_element *e = t; e->parent; e = e->parent) ++levels;
+    for (const xml_element *e = t; e->parent; e = e->parent)
+        ++levels;
     EXPECT_EQ(levels, depth - 1);
     const std::string shown = compact(root.get()); // "<e>" and "</e>\n" per outer element
     EXPECT_EQ(shown.size(), 8 * (depth - 1) + 9);

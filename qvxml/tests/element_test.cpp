@@ -3,7 +3,8 @@
 
 #include "test_support.h"
 
-namespace {
+namespace
+{
 
 xml_element *named(const char *name)
 {
@@ -16,7 +17,9 @@ std::string shown(const xml_element *e)
     return show_element(e), out.take();
 }
 
-class Element : public InTempDir {};
+class Element : public InTempDir
+{
+};
 
 TEST_F(Element, ChildrenAndAttributesKeepTheirOrderAndPrintCompactly)
 {
@@ -26,12 +29,14 @@ TEST_F(Element, ChildrenAndAttributesKeepTheirOrderAndPrintCompactly)
     for (const char *n : {"x", "y", "n"}) {
         xml_atribut *a = allocate_atribut();
         a->name = allocate_string(n);
-        a->value = *n == 'n' ? nullptr : allocate_string(*n == 'x' ? "1" : "2"); // null prints as ''
+        a->value =
+            *n == 'n' ? nullptr : allocate_string(*n == 'x' ? "1" : "2"); // null prints as ''
         add_atribut(parent.get(), a);
     }
     EXPECT_EQ(child_names(parent.get()), "ab"); // attributes are not children
     std::string backward;
-    for (const xml_atribut *a = parent->lastatb; a; a = a->previous) backward += a->name;
+    for (const xml_atribut *a = parent->lastatb; a; a = a->previous)
+        backward += a->name;
     EXPECT_EQ(backward, "nyx");
     EXPECT_EQ(shown(parent.get()), "<p x='1' y='2' n=''><a/>\n<b/>\n</p>\n");
     EXPECT_EQ(shown(parent->first), "<a/>\n"); // its siblings are not printed
@@ -47,8 +52,9 @@ TEST_F(Element, ExtendValueStoresOneExactBlockPerCall)
         const char *text;
         int length, status;
         const char *value; // afterwards
-    } steps[] = {{"ignored", 0, 0, nullptr}, {nullptr, 3, status_missing, nullptr}, {"abc", 3, 0, "abc"},
-                 {"de", 2, 0, "abcde"},      {"", 0, 0, "abcde"},                   {nullptr, 1, status_missing, "abcde"}};
+    } steps[] = {{"ignored", 0, 0, nullptr}, {nullptr, 3, status_missing, nullptr},
+                 {"abc", 3, 0, "abc"},       {"de", 2, 0, "abcde"},
+                 {"", 0, 0, "abcde"},        {nullptr, 1, status_missing, "abcde"}};
     char *value = nullptr;
     for (const auto &s : steps) {
         SCOPED_TRACE(std::string(s.text ? s.text : "(null)") + " " + std::to_string(s.length));
@@ -79,7 +85,8 @@ TEST_F(Element, ReleaseGoesChildrenThenAttributesThenOwnStringsOncePerBlock)
         if (p) labels[address_of(p)] = what, expected.push_back(what);
     };
     std::function<void(const xml_element *)> walk = [&](const xml_element *e) {
-        for (const xml_element *c = e->first; c; c = c->next) walk(c);
+        for (const xml_element *c = e->first; c; c = c->next)
+            walk(c);
         const std::string n = e->name;
         for (const xml_atribut *a = e->firstatb; a; a = a->next)
             add(a->name, n + ".atb.name"), add(a->value, n + ".atb.value"), add(a, n + ".atb");
@@ -91,10 +98,12 @@ TEST_F(Element, ReleaseGoesChildrenThenAttributesThenOwnStringsOncePerBlock)
     EXPECT_EQ(liberate_element(root), nullptr);
     set_memory_trace(0);
     std::istringstream log(read_file("qv-mem-log"));
-    for (std::string line; std::getline(log, line);) { // time:pid:pid:memory:liberate:count:address:size
+    for (std::string line;
+         std::getline(log, line);) { // time:pid:pid:memory:liberate:count:address:size
         std::vector<std::string> f;
         std::istringstream fields(line);
-        for (std::string s; std::getline(fields, s, ':');) f.push_back(s);
+        for (std::string s; std::getline(fields, s, ':');)
+            f.push_back(s);
         ASSERT_TRUE(f.size() == 8 && f[4] == "liberate" && labels.contains(f[6])) << line;
         order.push_back(labels[f[6]]);
     }

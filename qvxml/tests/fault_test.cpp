@@ -7,7 +7,8 @@
 #include "malloc_fault.h"
 #include "test_support.h"
 
-namespace {
+namespace
+{
 
 // Attributes with quotation marks and &quot;, text with an entity, nesting, an empty
 // element and text after a child: every allocation site of the builder.
@@ -18,12 +19,13 @@ const char *small_document = "<?xml version=\"1.0\"?>\n"
                              "  tail words\n"
                              "</doc>\n";
 
-class FaultInjection : public InTempDir {
-protected:
+class FaultInjection : public InTempDir
+{
+  protected:
     void TearDown() override { malloc_fault_arm(0, false), InTempDir::TearDown(); }
     // Runs op whole once, then under the sweep with every run leaving the allocator
     // balanced; op says whether the operation failed.
-    template <class Op> long sweep(Op op, long min_calls)
+    template <class Op> long sweep(long min_calls, Op op)
     {
         malloc_fault_arm(0, false);
         op(0, false, "no refusal");
@@ -47,54 +49,56 @@ TEST_F(FaultInjection, LoadGivesTheWholeTreeOrNothing)
 {
     write_file("in.xml", small_document);
     std::string whole;
-    sweep([&](long n, bool, const std::string &at) {
+    sweep(20, [&](long n, bool, const std::string &at) {
         const alloc_counts before = counts_now();
         std::string got;
-        if (owned_tree tree{document_parse_file("in.xml")}; tree && document_serialise_file(tree.get(), "out.xml") == 0)
+        if (owned_tree tree{document_parse_file("in.xml")};
+            tree && document_serialise_file(tree.get(), "out.xml") == 0)
             got = read_file("out.xml");
         // if the library's allocations bypassed the wrapper (say, through a calloc the
         // compiler made up), the sweeps would test nothing
         if (n == 0) whole = got;
-        EXPECT_TRUE(n != 0 || counts_now().a - before.a == static_cast<unsigned long>(malloc_fault_calls()));
+        EXPECT_TRUE(n != 0 ||
+                    counts_now().a - before.a == static_cast<unsigned long>(malloc_fault_calls()));
         EXPECT_NE(whole.find("deep"), std::string::npos);
         EXPECT_TRUE(got.empty() || got == whole) << "a partial tree came back, " << at;
         return got.empty();
-    }, 20);
+    });
 }
 
 // A streamed load as a list of events, each child and each closed top-level element
 // written out whole, so that a child handed over with part of its text or attributes
 // missing shows; what was handed over before a failure is exactly the start of the whole.
-int add_event(void *events, const std::string &event)
+int add(void *events, const char *what, const xml_element *e, bool whole = true)
 {
-    return static_cast<std::vector<std::string> *>(events)->push_back(event), 0;
-}
-std::string indented(const xml_element *e)
-{
-    return written([&](FILE *h) { document_serialise_element(h, e, 0); });
+    const auto write = [&](FILE *h) { document_serialise_element(h, e, 0); };
+    auto *list = static_cast<std::vector<std::string> *>(events);
+    return list->push_back(what + (whole ? written(write) : std::string(e->name))), 0;
 }
 
 TEST_F(FaultInjection, StreamedLoadHandsOverOnlyWholeItems)
 {
     write_file("in.xml", small_document);
     std::vector<std::string> whole;
-    sweep([&](long n, bool, const std::string &at) {
+    sweep(10, [&](long n, bool, const std::string &at) {
         std::vector<std::string> got;
-        document_stream stream{
-            .context = &got,
-            .open_top = [](void *c, const xml_element *t) { return add_event(c, std::string("open ") + t->name); },
-            .child = [](void *c, const xml_element *, const xml_element *e) { return add_event(c, "child " + indented(e)); },
-            .close_top = [](void *c, const xml_element *t) { return add_event(c, "close " + indented(t)); },
+        document_stream stream{};
+        stream.context = &got;
+        stream.open_top = [](void *c, const xml_element *t) { return add(c, "open ", t, false); };
+        stream.child = [](void *c, const xml_element *, const xml_element *e) {
+            return add(c, "child ", e);
         };
+        stream.close_top = [](void *c, const xml_element *t) { return add(c, "close ", t); };
         const int tops = document_stream_file("in.xml", &stream);
         if (n == 0) whole = got;
         EXPECT_EQ(whole.size(), 4u) << "open, two children, close";
         EXPECT_TRUE(tops == 0 || tops == 1) << tops;
-        EXPECT_TRUE(std::equal(got.begin(), got.end(), whole.begin(), whole.begin() + std::min(got.size(), whole.size())) &&
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), whole.begin(),
+                               whole.begin() + std::min(got.size(), whole.size())) &&
                     got.size() <= whole.size() && (tops == 0 || got.size() == whole.size()))
             << "not the whole or a start of it, " << at;
         return tops == 0;
-    }, 10);
+    });
 }
 
 // The reader with the default content relays collects the element text of a file large
@@ -111,16 +115,18 @@ int take_collected(xml_application *x)
 TEST_F(FaultInjection, ReaderFailsToOpenOrLosesOnlyThePieceItCouldNotKeep)
 {
     std::string text;
-    for (int i = 0; text.size() < 20000; ++i) text += "word" + std::to_string(i) + (i % 7 ? " " : ",\n");
-    write_file("in.xml", "<doc a=\"1\">" + text + "<inner b='2'>x &amp; y</inner>" + text + "</doc>");
+    for (int i = 0; text.size() < 20000; ++i)
+        text += "word" + std::to_string(i) + (i % 7 ? " " : ",\n");
+    write_file("in.xml",
+               "<doc a=\"1\">" + text + "<inner b='2'>x &amp; y</inner>" + text + "</doc>");
     std::string whole;
     long calls = 0;
-    sweep([&](long n, bool onward, const std::string &at) {
+    sweep(5 + 4, [&](long n, bool onward, const std::string &at) { // the parser, four growth steps
         collected.clear();
         taken = 0;
-        xml_relay relays{.open_tag = [](xml_application *x, const char *) { return take_collected(x); },
-                         .atb_name = nullptr, .atb_value = nullptr, .white_space = nullptr, .token = nullptr,
-                         .punctuation = nullptr, .close_tag = take_collected, .failure = nullptr, .result = nullptr};
+        xml_relay relays{};
+        relays.open_tag = [](xml_application *x, const char *) { return take_collected(x); };
+        relays.close_tag = take_collected;
         const int st = xml_parse("in.xml", &relays, nullptr);
         if (n == 0) whole = collected, calls = malloc_fault_calls();
         if (st == status_cannot_open) {
@@ -128,19 +134,25 @@ TEST_F(FaultInjection, ReaderFailsToOpenOrLosesOnlyThePieceItCouldNotKeep)
             return true;
         }
         EXPECT_EQ(st, status_ok) << at;
-        const auto head = std::mismatch(collected.begin(), collected.end(), whole.begin()).first - collected.begin();
-        const auto tail = std::mismatch(collected.rbegin(), collected.rend(), whole.rbegin()).first - collected.rbegin();
+        const auto head = std::mismatch(collected.begin(), collected.end(), whole.begin()).first -
+                          collected.begin();
+        const auto tail =
+            std::mismatch(collected.rbegin(), collected.rend(), whole.rbegin()).first -
+            collected.rbegin();
         if (onward) { // once growth stops, only pieces that still fit the buffer get in
             std::size_t from = 0;
-            for (char c : collected) EXPECT_NE(from = whole.find(c, from) + 1, 0u) << at;
+            for (char c : collected)
+                EXPECT_NE(from = whole.find(c, from) + 1, 0u) << at;
         } else {
-            EXPECT_GE(std::size_t(head + tail), collected.size()) << "more than one piece lost, " << at;
+            EXPECT_GE(std::size_t(head + tail), collected.size())
+                << "more than one piece lost, " << at;
         }
         EXPECT_TRUE(onward || n == 0 || n > calls ||
-                    (collected.size() < whole.size() && whole.size() - collected.size() <= std::size_t(xml_max_token)))
+                    (collected.size() < whole.size() &&
+                     whole.size() - collected.size() <= std::size_t(xml_max_token)))
             << at;
         return false;
-    }, 5 + 4); // the parser and at least four growth steps
+    });
 }
 
 // A secure block is wiped, header and all, before the system allocator gets it back.
@@ -152,7 +164,9 @@ TEST_F(FaultInjection, SecureBlocksAreWipedBeforeRelease)
         const unsigned char *bytes = malloc_fault_watch_free(true);
         liberate(p);
         malloc_fault_watch_free(false);
-        EXPECT_EQ(std::count(bytes, bytes + malloc_fault_freed_size, 0) == malloc_fault_freed_size, secure) << secure;
+        EXPECT_EQ(std::count(bytes, bytes + malloc_fault_freed_size, 0) == malloc_fault_freed_size,
+                  secure)
+            << secure;
     }
 }
 

@@ -20,7 +20,8 @@
 extern "C" void *__real_malloc(std::size_t n);
 extern "C" void __real_free(void *p);
 
-namespace {
+namespace
+{
 
 long calls = 0;
 long fail_at = 0;
@@ -53,7 +54,8 @@ __attribute__((destructor)) void report()
     unsigned long long t = 0;
     get_allocate_statistics(&a, &l, &t);
     char line[128];
-    const int n = std::snprintf(line, sizeof line, "mallocs %ld blocks %lu bytes %llu\n", calls, a - l, t);
+    const int n =
+        std::snprintf(line, sizeof line, "mallocs %ld blocks %lu bytes %llu\n", calls, a - l, t);
     if (n > 0) (void)!write(STDERR_FILENO, line, static_cast<std::size_t>(n));
 }
 
@@ -73,7 +75,10 @@ extern "C" void __wrap_free(void *p)
     __real_free(p);
 }
 
-const unsigned char *malloc_fault_watch_free(bool on) { return watch_free = on, freed; }
+const unsigned char *malloc_fault_watch_free(bool on)
+{
+    return watch_free = on, freed;
+}
 
 void malloc_fault_arm(long at, bool onward)
 {
@@ -83,4 +88,7 @@ void malloc_fault_arm(long at, bool onward)
     fail_onward = onward;
 }
 
-long malloc_fault_calls() { return calls; }
+long malloc_fault_calls()
+{
+    return calls;
+}

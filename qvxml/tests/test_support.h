@@ -98,8 +98,14 @@ struct text_owner {
 };
 using owned_text = std::unique_ptr<char, text_owner>;
 
-inline const mem_header *header_of(const void *p) { return static_cast<const mem_header *>(p) - 1; }
-inline std::string address_of(const void *p) { return std::to_string(reinterpret_cast<std::uintptr_t>(p)); }
+inline const mem_header *header_of(const void *p)
+{
+    return static_cast<const mem_header *>(p) - 1;
+}
+inline std::string address_of(const void *p)
+{
+    return std::to_string(reinterpret_cast<std::uintptr_t>(p));
+}
 
 // Children's names in order. Walked forwards and backwards, with every child pointing
 // back at the parent and both ends closed, so any broken link shows.
@@ -153,7 +159,8 @@ inline std::vector<std::filesystem::path> data_files(const std::filesystem::path
 
 // Runs n = 1 up to calls + 1 refused malloc calls, the n-th alone and from the n-th on;
 // run says whether the operation failed, and in each mode some run must fail.
-inline void fault_sweep(long calls, const std::function<bool(long n, bool onward, const std::string &at)> &run)
+inline void fault_sweep(long calls,
+                        const std::function<bool(long n, bool onward, const std::string &at)> &run)
 {
     for (bool onward : {false, true}) {
         int failed = 0;
@@ -195,7 +202,8 @@ inline program_run run_program(const std::string &exe, std::vector<std::string> 
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     posix_spawn_file_actions_addclose(&actions, fds[0]);
     posix_spawn_file_actions_addclose(&actions, fds[1]);
     pid_t pid = -1;
@@ -227,7 +235,9 @@ inline long expect_all_released(const program_run &r, const std::string &context
 {
     long calls = -1;
     unsigned long blocks = 1, bytes = 1;
-    EXPECT_EQ(std::sscanf(r.err.c_str(), "mallocs %ld blocks %lu bytes %lu\n", &calls, &blocks, &bytes), 3)
+    EXPECT_EQ(
+        std::sscanf(r.err.c_str(), "mallocs %ld blocks %lu bytes %lu\n", &calls, &blocks, &bytes),
+        3)
         << context << ", standard error: " << r.err;
     EXPECT_EQ(blocks + bytes, 0u) << "tracked memory left at exit, " << context;
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << context << ", standard error: " << r.err;

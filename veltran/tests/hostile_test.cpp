@@ -6,11 +6,15 @@
 
 namespace fs = std::filesystem;
 
-namespace {
+namespace
+{
 
-class Hostile : public InTempDir {};
+class Hostile : public InTempDir
+{
+};
 
-const std::string one_artist = "<artists><artist><name>A</name><creationDate>3</creationDate></artist></artists>";
+const std::string one_artist =
+    "<artists><artist><name>A</name><creationDate>3</creationDate></artist></artists>";
 
 TEST_F(Hostile, DeepNestingInEchoModeGrowsWithTheSquareOfTheDepth)
 {
@@ -20,15 +24,19 @@ TEST_F(Hostile, DeepNestingInEchoModeGrowsWithTheSquareOfTheDepth)
     constexpr std::size_t depth = 100000;
 #endif
     std::string xml = "<artists>";
-    for (std::size_t i = 0; i < depth; ++i) xml += "<a>";
-    for (std::size_t i = 0; i < depth; ++i) xml += "</a>";
+    for (std::size_t i = 0; i < depth; ++i)
+        xml += "<a>";
+    for (std::size_t i = 0; i < depth; ++i)
+        xml += "</a>";
     write_file("in.xml", xml + "</artists>");
-    program_run r = run_program(VELTRAN_FAULTY_EXE, {"--echo", "in.xml"}, {"VELTRAN_FAIL_MALLOC_AT=0"}, 64);
+    program_run r =
+        run_program(VELTRAN_FAULTY_EXE, {"--echo", "in.xml"}, {"VELTRAN_FAIL_MALLOC_AT=0"}, 64);
     expect_all_released(r);
     // "<artists>" and its end at depth 0; each a at depth d below the innermost opens
     // and closes on lines of d tabs; the innermost is written as "<a/>".
     std::uintmax_t expected = 10 + 11 + (depth + 5);
-    for (std::uintmax_t d = 1; d < depth; ++d) expected += 2 * d + 9;
+    for (std::uintmax_t d = 1; d < depth; ++d)
+        expected += 2 * d + 9;
     EXPECT_EQ(r.out_size, expected);
     EXPECT_TRUE(r.out.ends_with("\n\t\t\t</a>\n\t\t</a>\n\t</a>\n</artists>\n")) << r.out;
     EXPECT_EQ(r.status, 0);
@@ -46,9 +54,12 @@ TEST_F(Hostile, MarkersAreReplacedWholeWhateverStandsInTheirPlace)
     fs::permissions("recent-artists.txt", fs::perms::owner_read);
     fs::create_directory("recent-locations.txt");
     write_file("a.xml", one_artist);
-    write_file("l.xml", "<locations><location><name>L</name><creationDate>4</creationDate></location></locations>");
+    write_file(
+        "l.xml",
+        "<locations><location><name>L</name><creationDate>4</creationDate></location></locations>");
     program_run r = run_program(VELTRAN_EXE, {"a.xml", "l.xml"});
-    EXPECT_EQ(r.out, "VELTRAN||A|3|" + std::string(9, '|') + "\nVELTRAN||L|4" + std::string(16, '|') + "\n");
+    EXPECT_EQ(r.out, "VELTRAN||A|3|" + std::string(9, '|') + "\nVELTRAN||L|4" +
+                         std::string(16, '|') + "\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(read_file("outside/target"), "keep\n");
     EXPECT_FALSE(fs::is_symlink("recent-artists.xml"));
@@ -82,7 +93,8 @@ TEST_F(Hostile, PeakMemoryStaysFlatWhileTheInputIsStreamed)
     for (int i = 0; xml.tellp() < (20 << 20); ++i)
         xml << "<artist><id>" << i << "</id><name>Artist number " << i << "</name><creationDate>"
             << 1000000 + i << "</creationDate><artistStyle><label>Rock</label></artistStyle>"
-            << "<description>A few words about this artist, who plays | sings.</description></artist>\n";
+            << "<description>A few words about this artist, who plays | "
+               "sings.</description></artist>\n";
     xml << "</artists>\n";
     xml.close();
     program_run r = run_program(VELTRAN_EXE, {"in.xml"}, {}, 0);

@@ -14,7 +14,8 @@
 
 namespace fs = std::filesystem;
 
-namespace {
+namespace
+{
 
 std::string content(const fs::path &file)
 {
@@ -27,7 +28,8 @@ std::string content(const fs::path &file)
             const char c = text[i] == '\\' ? text[++i] : 0;
             piece += c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : text[i];
         }
-        while (count-- > 0) out += piece;
+        while (count-- > 0)
+            out += piece;
     }
     return out;
 }
@@ -37,7 +39,8 @@ std::string content(const fs::path &file)
 {
     if (actual == expected) return ::testing::AssertionSuccess();
     const auto at = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
-    const std::size_t from = std::size_t(std::max<std::ptrdiff_t>(at.first - actual.begin() - 40, 0));
+    const std::size_t from =
+        std::size_t(std::max<std::ptrdiff_t>(at.first - actual.begin() - 40, 0));
     return ::testing::AssertionFailure()
            << "lengths " << actual.size() << " and " << expected.size() << ", from byte " << from
            << ":\n  actual:   " << ::testing::PrintToString(actual.substr(from, 80))
@@ -47,12 +50,15 @@ std::string content(const fs::path &file)
 std::vector<std::string> case_names()
 {
     std::vector<std::string> names;
-    for (const auto &entry : fs::directory_iterator(VELTRAN_CASES)) names.push_back(entry.path().filename());
+    for (const auto &entry : fs::directory_iterator(VELTRAN_CASES))
+        names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }
 
-class Case : public InTempDir, public ::testing::WithParamInterface<std::string> {};
+class Case : public InTempDir, public ::testing::WithParamInterface<std::string>
+{
+};
 
 TEST_P(Case, Run)
 {
@@ -64,7 +70,8 @@ TEST_P(Case, Run)
         const std::string text = content(entry.path());
         std::istringstream lines(text);
         if (name == "args")
-            for (std::string a; std::getline(lines, a);) args.push_back(a);
+            for (std::string a; std::getline(lines, a);)
+                args.push_back(a);
         else if (name.starts_with("expected."))
             expected[name.substr(9)] = text;
         else
@@ -72,13 +79,18 @@ TEST_P(Case, Run)
     }
     program_run r = run_program(VELTRAN_FAULTY_EXE, args, {"VELTRAN_FAIL_MALLOC_AT=0"});
     expect_all_released(r);
-    std::map<std::string, std::string> got{{"stdout", r.out}, {"exit", std::to_string(r.status) + "\n"}};
+    std::map<std::string, std::string> got{{"stdout", r.out},
+                                           {"exit", std::to_string(r.status) + "\n"}};
     for (const auto &entry : fs::directory_iterator("."))
-        if (!inputs.contains(entry.path().filename())) got[entry.path().filename()] = read_file(entry.path());
+        if (!inputs.contains(entry.path().filename()))
+            got[entry.path().filename()] = read_file(entry.path());
     for (const auto &[name, text] : expected)
-        if (!got.contains(name)) ADD_FAILURE() << name << " was not written";
-        else EXPECT_TRUE(same_text(got[name], text)) << name;
-    for (const auto &entry : got) EXPECT_TRUE(expected.contains(entry.first)) << "unexpected file " << entry.first;
+        if (!got.contains(name))
+            ADD_FAILURE() << name << " was not written";
+        else
+            EXPECT_TRUE(same_text(got[name], text)) << name;
+    for (const auto &entry : got)
+        EXPECT_TRUE(expected.contains(entry.first)) << "unexpected file " << entry.first;
 }
 
 INSTANTIATE_TEST_SUITE_P(Veltran, Case, ::testing::ValuesIn(case_names()),
