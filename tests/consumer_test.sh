@@ -16,18 +16,21 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 quiet() { what=$1; shift; "$@" >"$work/log" 2>&1 || { cat "$work/log"; fail "$what"; }; }
 
 quiet "cmake --install into $prefix" "$cmake" --install "$build" --prefix "$prefix"
-printf '<?xml version="1.0"?>\n<!-- two children, the second one looked up -->\n<catalogue kind="demo">
-  <count>2</count>\n  <title>Night Market</title>\n</catalogue>\n' >"$work/sample.xml"
+printf '<?xml version="1.0"?>\n<!-- two children, the second one looked up -->
+<catalogue kind="demo">\n  <count>2</count>\n  <title>Night Market</title>\n</catalogue>\n' \
+    >"$work/sample.xml"
 shared=$(find "$prefix" -name libqvxml.so.1)
 if [ -n "$shared" ]; then
     command -v readelf >/dev/null || { echo "SKIP: readelf (binutils) is not installed"; exit 77; }
-    [ -z "$(find "$prefix" -name libqvxml.a)" ] || fail "a shared build installed the static archive"
+    [ -z "$(find "$prefix" -name libqvxml.a)" ] ||
+        fail "a shared build installed the static archive"
 fi
 
 # The program must print the root and the child, and report a missing file.
 check_program() {
     if [ -n "$shared" ]; then
-        readelf -d "$1" | grep -q 'NEEDED.*\[libqvxml\.so\.1\]' || fail "$2: libqvxml.so.1 is not NEEDED"
+        readelf -d "$1" | grep -q 'NEEDED.*\[libqvxml\.so\.1\]' ||
+            fail "$2: libqvxml.so.1 is not NEEDED"
         loaded=$(ldd "$1" | awk '$1 == "libqvxml.so.1" {print $3}')
         [ "$(realpath "$loaded")" = "$(realpath "$shared")" ] ||
             fail "$2: loads libqvxml.so.1 from '$loaded', not from $prefix"
@@ -53,7 +56,8 @@ check_program "$work/cmake-build/show_root" "find_package build"
 command -v pkg-config >/dev/null || { echo "SKIP: pkg-config is not installed"; exit 77; }
 pc=$(find "$prefix" -name qvxml.pc)
 [ -n "$pc" ] || fail "no qvxml.pc under $prefix"
-pkgconf() { PKG_CONFIG_PATH=$(dirname "$pc") PKG_CONFIG_LIBDIR=$(dirname "$pc") pkg-config "$@" qvxml; }
+pcdir=$(dirname "$pc")
+pkgconf() { PKG_CONFIG_PATH=$pcdir PKG_CONFIG_LIBDIR=$pcdir pkg-config "$@" qvxml; }
 cflags=$(pkgconf --cflags) libs=$(pkgconf --libs)
 # the installed library folder as the run path, as the find_package build has it
 [ -z "$shared" ] || libs="$libs -Wl,-rpath,$(pkgconf --variable=libdir)"

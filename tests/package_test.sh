@@ -16,17 +16,22 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1 ||
     { cat "$work/cpack.log"; fail "cpack -G DEB"; }
 # control fields of $deb: field NAME VALUE must equal, field NAME *PART* must contain
-field() { case "$(dpkg-deb -f "$deb" "$1")" in $2) ;; *) fail "$name: $1: $(dpkg-deb -f "$deb" "$1")" ;; esac; }
+field() {
+    value=$(dpkg-deb -f "$deb" "$1")
+    case "$value" in $2) ;; *) fail "$name: $1: $value" ;; esac
+}
 maintainer="veltran developers <dev@veltran.invalid>"
 headers() { for h in "$source"/qvxml/*.h; do echo "include/qvxml/$(basename "$h")"; done; }
 
 if [ "$mode" = shared ]; then
     version=$(dpkg-deb -f "$work"/veltran_*.deb Version)
     [ "$(ls "$work"/*.deb | wc -l)" -eq 3 ] || fail "expected three packages: $(ls "$work"/*.deb)"
-    for package in libqvxml1:libs:libc6 "libqvxml-dev:libdevel:libqvxml1 (= $version)" veltran:utils:libqvxml1; do
+    for package in libqvxml1:libs:libc6 "libqvxml-dev:libdevel:libqvxml1 (= $version)" \
+                   veltran:utils:libqvxml1; do
         name=${package%%:*} section=${package#*:} depends=${section#*:} section=${section%%:*}
         deb=$(ls "$work/${name}_${version}_"*.deb) || fail "no package $name"
-        { grep "^$name " "$list" | cut -d' ' -f2; [ "$name" != libqvxml-dev ] || headers; } | sort >"$work/expected"
+        { grep "^$name " "$list" | cut -d' ' -f2; [ "$name" != libqvxml-dev ] || headers; } |
+            sort >"$work/expected"
         dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' |
             sed -E 's#^\./usr/##; s#^lib/[^/]+-linux-[^/]+/#lib/#' | sort >"$work/contents"
         diff "$work/expected" "$work/contents" >&2 || fail "$name: files differ from the list (<)"
