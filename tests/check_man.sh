@@ -8,10 +8,7 @@ shift
 command -v "$groff" >/dev/null || { echo "SKIP: groff is not installed"; exit 77; }
 status=0
 for page in "$@"; do
-    out=$("$groff" -ww -man -z "$page" 2>&1) || { echo "FAIL: $page: groff exit status $?"; status=1; }
-    if [ -n "$out" ]; then
-        printf 'FAIL: %s:\n%s\n' "$page" "$out"
-        status=1
-    fi
+    out=$("$groff" -ww -man -z "$page" 2>&1) || out="groff exit status $? $out"
+    [ -z "$out" ] || { printf 'FAIL: %s:\n%s\n' "$page" "$out"; status=1; }
 done
 exit "$status"

@@ -10,16 +10,18 @@
 set -eu
 build=$1 source=$2 cpack=$3 mode=${4:-static} list=${5:-}
 command -v dpkg-deb >/dev/null || { echo "SKIP: dpkg-deb is not installed"; exit 77; }
-
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-
 fail() { echo "FAIL: $*" >&2; exit 1; }
-
 "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1 ||
     { cat "$work/cpack.log"; fail "cpack -G DEB"; }
-field() { dpkg-deb -f "$deb" "$1"; }
+# control fields of $deb: field NAME VALUE must equal, field NAME *PART* must contain
+field() {
+    value=$(dpkg-deb -f "$deb" "$1")
+    case "$value" in $2) ;; *) fail "$name: $1: $value" ;; esac
+}
 maintainer="veltran developers <dev@veltran.invalid>"
+headers() { for h in "$source"/qvxml/*.h; do echo "include/qvxml/$(basename "$h")"; done; }
 
 if [ "$mode" = shared ]; then
     version=$(dpkg-deb -f "$work"/veltran_*.deb Version)
@@ -28,15 +30,14 @@ if [ "$mode" = shared ]; then
                    veltran:utils:libqvxml1; do
         name=${package%%:*} section=${package#*:} depends=${section#*:} section=${section%%:*}
         deb=$(ls "$work/${name}_${version}_"*.deb) || fail "no package $name"
-        { grep "^$name " "$list" | cut -d' ' -f2
-          [ "$name" != libqvxml-dev ] || for h in "$source"/qvxml/*.h; do
-              echo "include/qvxml/$(basename "$h")"; done; } | sort >"$work/expected"
+        { grep "^$name " "$list" | cut -d' ' -f2; [ "$name" != libqvxml-dev ] || headers; } |
+            sort >"$work/expected"
         dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' |
             sed -E 's#^\./usr/##; s#^lib/[^/]+-linux-[^/]+/#lib/#' | sort >"$work/contents"
         diff "$work/expected" "$work/contents" >&2 || fail "$name: files differ from the list (<)"
-        [ "$(field Section)" = "$section" ] || fail "$name: Section: $(field Section)"
-        [ "$(field Maintainer)" = "$maintainer" ] || fail "$name: Maintainer: $(field Maintainer)"
-        case "$(field Depends)" in *"$depends"*) ;; *) fail "$name: Depends: $(field Depends)" ;; esac
+        field Section "$section"
+        field Maintainer "$maintainer"
+        field Depends "*$depends*"
         dpkg-deb -x "$deb" "$work/root"
     done
     # The library's shlibs and symbols, the latter naming every exported symbol.
@@ -51,32 +52,23 @@ if [ "$mode" = shared ]; then
 else
     set -- "$work"/*.deb
     [ $# -eq 1 ] && [ -f "$1" ] || fail "expected one .deb in $work, found: $*"
-    deb=$1
-    echo "package: $(basename "$deb")"
-
+    deb=$1 name=$(basename "$1")
+    echo "package: $name"
     dpkg-deb -c "$deb" | awk '{print $NF}' >"$work/contents"
-    expect() {
-        grep -qx "$1" "$work/contents" || fail "$(basename "$deb") lacks $1"
-    }
-    expect ./usr/bin/veltran
-    expect ./usr/share/man/man1/veltran.1.gz
-    expect ./usr/share/man/man3/qvxml.3.gz
-    for h in "$source"/qvxml/*.h; do
-        expect "./usr/include/qvxml/$(basename "$h")"
+    for f in bin/veltran share/man/man1/veltran.1.gz share/man/man3/qvxml.3.gz $(headers); do
+        grep -qx "\./usr/$f" "$work/contents" || fail "$name lacks $f"
     done
     grep -q '/tests/' "$work/contents" && fail "test files are packaged: $(grep /tests/ "$work/contents")"
     for f in libqvxml.a pkgconfig/qvxml.pc cmake/qvxml/qvxmlConfig.cmake \
              cmake/qvxml/qvxmlConfigVersion.cmake cmake/qvxml/qvxmlTargets.cmake; do
-        grep -Eq "^\./usr/lib/([^/]+/)?$f\$" "$work/contents" || fail "$(basename "$deb") lacks lib/$f"
+        grep -Eq "^\./usr/lib/([^/]+/)?$f\$" "$work/contents" || fail "$name lacks lib/$f"
     done
     grep -q '^\./usr/local/' "$work/contents" && fail "files under /usr/local"
-
-    [ "$(field Package)" = veltran ] || fail "Package: $(field Package)"
-    [ "$(field Maintainer)" = "$maintainer" ] || fail "Maintainer: $(field Maintainer)"
-    [ "$(field Section)" = utils ] || fail "Section: $(field Section)"
-    case "$(field Depends)" in *libc6*) ;; *) fail "Depends: $(field Depends)" ;; esac
-    [ -n "$(field Description)" ] || fail "no Description"
-
+    field Package veltran
+    field Maintainer "$maintainer"
+    field Section utils
+    field Depends "*libc6*"
+    field Description "?*"
     dpkg-deb -x "$deb" "$work/root"
 fi
 
@@ -86,7 +78,6 @@ for f in $(find "$work/root" -name '*.cmake' -o -name '*.pc'); do
     if grep -n -e "$build" -e "$source" "$f"; then fail "$f names the build machine's folders"; fi
 done
 echo "ok: $(grep -c . "$work/contents") entries"
-
 if [ "$mode" = shared ]; then
     command -v lintian >/dev/null || { echo "SKIP: lintian is not installed"; exit 77; }
     lintian --fail-on error "$work"/*.deb || fail "lintian found errors (above)"

@@ -1,7 +1,5 @@
-#include <cstring>
 #include <map>
 #include <sstream>
-#include <vector>
 
 #include "test_support.h"
 
@@ -11,47 +9,30 @@ namespace
 xml_element *named(const char *name)
 {
     xml_element *e = allocate_element();
-    if (e) e->name = allocate_string(name);
-    return e;
+    return e->name = allocate_string(name), e;
 }
-
-xml_atribut *atribut(const char *name, const char *value)
-{
-    xml_atribut *a = allocate_atribut();
-    if (!a) return nullptr;
-    a->name = allocate_string(name);
-    a->value = allocate_string(value);
-    return a;
-}
-
-xml_element *with_value(xml_element *e, const char *text)
-{
-    EXPECT_EQ(extend_value(&e->value, text, static_cast<int>(std::strlen(text))), 0);
-    return e;
-}
-
 std::string shown(const xml_element *e)
 {
     stdout_capture out;
-    show_element(e);
-    return out.take();
+    return show_element(e), out.take();
 }
 
-} // namespace
-
-class ElementLists : public TrackedTest
+class Element : public InTempDir
 {
 };
 
-TEST_F(ElementLists, ChildrenAndAttributesKeepTheirOrderAndPrintCompactly)
+TEST_F(Element, ChildrenAndAttributesKeepTheirOrderAndPrintCompactly)
 {
     owned_tree parent{named("p")};
-    for (const char *n : {"a", "b"})
-        add_element(parent.get(), named(n));
-    xml_atribut *atbs[3] = {atribut("x", "1"), atribut("y", "2"), allocate_atribut()};
-    atbs[2]->name = allocate_string("n"); // a null value prints as an empty pair
-    for (xml_atribut *a : atbs)
+    add_element(parent.get(), named("a"));
+    add_element(parent.get(), named("b"));
+    for (const char *n : {"x", "y", "n"}) {
+        xml_atribut *a = allocate_atribut();
+        a->name = allocate_string(n);
+        a->value =
+            *n == 'n' ? nullptr : allocate_string(*n == 'x' ? "1" : "2"); // null prints as ''
         add_atribut(parent.get(), a);
+    }
     EXPECT_EQ(child_names(parent.get()), "ab"); // attributes are not children
     std::string backward;
     for (const xml_atribut *a = parent->lastatb; a; a = a->previous)
@@ -63,121 +44,70 @@ TEST_F(ElementLists, ChildrenAndAttributesKeepTheirOrderAndPrintCompactly)
     EXPECT_EQ(shown(parent->first), "<a></a>\n"); // the empty form only without a value
 }
 
-class ElementText : public TrackedTest
+// Each call that adds text stores one block of exactly the new size and releases the
+// old one; the others leave the slot as it was.
+TEST_F(Element, ExtendValueStoresOneExactBlockPerCall)
 {
-};
-
-// Each call that adds text stores one block of exactly the new size and releases
-// the old one; the others leave the slot as it was.
-TEST_F(ElementText, ExtendValueStoresOneExactBlockPerCall)
-{
-    struct step {
+    const struct {
         const char *text;
         int length, status;
         const char *value; // afterwards
-    };
-    const step steps[] = {
-        {"ignored", 0, 0, nullptr}, {nullptr, 3, status_missing, nullptr},
-        {"abc", 3, 0, "abc"},       {"de", 2, 0, "abcde"},
-        {"", 0, 0, "abcde"},        {nullptr, 1, status_missing, "abcde"},
-    };
+    } steps[] = {{"ignored", 0, 0, nullptr}, {nullptr, 3, status_missing, nullptr},
+                 {"abc", 3, 0, "abc"},       {"de", 2, 0, "abcde"},
+                 {"", 0, 0, "abcde"},        {nullptr, 1, status_missing, "abcde"}};
     char *value = nullptr;
-    for (const step &s : steps) {
+    for (const auto &s : steps) {
         SCOPED_TRACE(std::string(s.text ? s.text : "(null)") + " " + std::to_string(s.length));
         const char *old = value;
         const alloc_counts before = counts_now();
         EXPECT_EQ(extend_value(&value, s.text, s.length), s.status);
         const alloc_counts after = counts_now();
         const bool changed = s.status == 0 && s.length > 0;
-        EXPECT_EQ(value != old, changed);
-        EXPECT_EQ(after.a - before.a, changed ? 1u : 0u);
-        EXPECT_EQ(after.l - before.l, changed && old ? 1u : 0u);
-        if (!s.value) {
-            EXPECT_EQ(value, nullptr);
-            continue;
-        }
-        EXPECT_STREQ(value, s.value);
-        EXPECT_EQ(header_of(value)->size, std::strlen(s.value) + 1);
+        EXPECT_EQ(std::tuple(value != old, after.a - before.a, after.l - before.l),
+                  std::tuple(changed, changed ? 1ul : 0ul, changed && old ? 1ul : 0ul));
+        EXPECT_EQ(std::string(value ? value : "(null)"), s.value ? s.value : "(null)");
+        EXPECT_TRUE(!value || header_of(value)->size == std::strlen(value) + 1);
     }
     liberate(value);
 }
 
-// Element r (attribute, value) with children c1 and c2, each with an attribute, a
-// value and one grandchild; every block's address is recorded under a label.
-struct labelled_tree {
-    xml_element *root = nullptr;
-    std::map<unsigned long, std::string> labels;
-
-    void label(const void *p, const std::string &what)
-    {
-        labels[reinterpret_cast<unsigned long>(p)] = what;
-    }
-    xml_element *element(const std::string &name, xml_element *parent)
-    {
-        xml_element *e = with_value(named(name.c_str()), (name + "v").c_str());
-        xml_atribut *a = atribut((name + "k").c_str(), "\"1\"");
-        add_atribut(e, a);
-        add_element(parent, e);
-        const std::pair<const void *, const char *> blocks[] = {
-            {e, ""},     {e->name, ".name"},     {e->value, ".value"},
-            {a, ".atb"}, {a->name, ".atb.name"}, {a->value, ".atb.value"}};
-        for (auto [p, what] : blocks)
-            label(p, name + what);
-        return e;
-    }
-    labelled_tree()
-    {
-        root = element("r", nullptr);
-        for (const std::string c : {"c1", "c2"}) {
-            xml_element *g = named((c + "g").c_str());
-            add_element(element(c, root), g);
-            label(g, c + "g");
-            label(g->name, c + "g.name");
-        }
-    }
-};
-
-class ElementRelease : public InTempDir
+// One release per block the tree held, in the trace log: children (each whole subtree
+// in document order) before the attributes (name, value, record), and the attributes
+// before the element's own name, value and record.
+TEST_F(Element, ReleaseGoesChildrenThenAttributesThenOwnStringsOncePerBlock)
 {
-};
-
-// One release per block the tree held: children (each whole subtree in document
-// order) before the attributes, and the attributes before the element's own name,
-// value and record.
-TEST_F(ElementRelease, ChildrenThenAttributesThenOwnStringsOncePerBlock)
-{
-    const alloc_counts empty = counts_now();
-    labelled_tree t;
-    const alloc_counts built = counts_now();
-    ASSERT_EQ(built.a - empty.a, t.labels.size());
+    write_file("in.xml", "<r rk='1'>rv<c1 c1k='1'>c1v<c1g/></c1><c2 c2k='2'>c2v<c2g/></c2></r>");
+    xml_element *root = document_parse_file("in.xml");
+    ASSERT_NE(root, nullptr);
+    std::map<std::string, std::string> labels;
+    std::vector<std::string> expected, order;
+    auto add = [&](const void *p, const std::string &what) {
+        if (p) labels[address_of(p)] = what, expected.push_back(what);
+    };
+    std::function<void(const xml_element *)> walk = [&](const xml_element *e) {
+        for (const xml_element *c = e->first; c; c = c->next)
+            walk(c);
+        const std::string n = e->name;
+        for (const xml_atribut *a = e->firstatb; a; a = a->next)
+            add(a->name, n + ".atb.name"), add(a->value, n + ".atb.value"), add(a, n + ".atb");
+        add(e->name, n + ".name"), add(e->value, n + ".value"), add(e, n);
+    };
+    walk(root);
+    ASSERT_EQ(expected.size(), 22u);
     ASSERT_EQ(set_memory_trace(1), 0);
-    EXPECT_EQ(liberate_element(t.root), nullptr);
+    EXPECT_EQ(liberate_element(root), nullptr);
     set_memory_trace(0);
-    const alloc_counts freed = counts_now();
-    EXPECT_EQ(freed.l - built.l, t.labels.size());
-    EXPECT_EQ(freed.a, built.a);
-    EXPECT_EQ(freed.t, empty.t);
-
     std::istringstream log(read_file("qv-mem-log"));
-    std::vector<std::string> order;
-    for (std::string line; std::getline(log, line);) {
-        // time:pid:pid:memory:liberate:count:address:size
+    for (std::string line;
+         std::getline(log, line);) { // time:pid:pid:memory:liberate:count:address:size
         std::vector<std::string> f;
         std::istringstream fields(line);
         for (std::string s; std::getline(fields, s, ':');)
             f.push_back(s);
-        ASSERT_EQ(f.size(), 8u) << line;
-        ASSERT_EQ(f[4], "liberate") << line;
-        const auto hit = t.labels.find(std::stoul(f[6]));
-        ASSERT_NE(hit, t.labels.end()) << line;
-        order.push_back(hit->second);
+        ASSERT_TRUE(f.size() == 8 && f[4] == "liberate" && labels.contains(f[6])) << line;
+        order.push_back(labels[f[6]]);
     }
-    std::vector<std::string> expected;
-    for (const char *c : {"c1", "c2"})
-        for (const char *s :
-             {"g.name", "g", ".atb.name", ".atb.value", ".atb", ".name", ".value", ""})
-            expected.push_back(c + std::string(s));
-    for (const char *s : {"r.atb.name", "r.atb.value", "r.atb", "r.name", "r.value", "r"})
-        expected.push_back(s);
     EXPECT_EQ(order, expected);
 }
+
+} // namespace

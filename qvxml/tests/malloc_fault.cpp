@@ -12,18 +12,23 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 #include "qvxml/allocate.h"
 
 extern "C" void *__real_malloc(std::size_t n);
+extern "C" void __real_free(void *p);
 
-namespace {
+namespace
+{
 
 long calls = 0;
 long fail_at = 0;
 bool fail_onward = false;
 bool armed_from_outside = false;
+bool watch_free = false;
+unsigned char freed[malloc_fault_freed_size];
 
 // Read on the first call, which may come before main; getenv allocates nothing.
 void read_environment_once()
@@ -49,7 +54,8 @@ __attribute__((destructor)) void report()
     unsigned long long t = 0;
     get_allocate_statistics(&a, &l, &t);
     char line[128];
-    const int n = std::snprintf(line, sizeof line, "mallocs %ld blocks %lu bytes %llu\n", calls, a - l, t);
+    const int n =
+        std::snprintf(line, sizeof line, "mallocs %ld blocks %lu bytes %llu\n", calls, a - l, t);
     if (n > 0) (void)!write(STDERR_FILENO, line, static_cast<std::size_t>(n));
 }
 
@@ -63,6 +69,17 @@ extern "C" void *__wrap_malloc(std::size_t n)
     return __real_malloc(n);
 }
 
+extern "C" void __wrap_free(void *p)
+{
+    if (watch_free && p) std::memcpy(freed, p, sizeof freed);
+    __real_free(p);
+}
+
+const unsigned char *malloc_fault_watch_free(bool on)
+{
+    return watch_free = on, freed;
+}
+
 void malloc_fault_arm(long at, bool onward)
 {
     read_environment_once();
@@ -71,4 +88,7 @@ void malloc_fault_arm(long at, bool onward)
     fail_onward = onward;
 }
 
-long malloc_fault_calls() { return calls; }
+long malloc_fault_calls()
+{
+    return calls;
+}

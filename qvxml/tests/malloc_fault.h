@@ -8,3 +8,7 @@
 void malloc_fault_arm(long at, bool onward);
 // The calls counted since the last malloc_fault_arm, or since the start.
 long malloc_fault_calls();
+// While on, free copies the first bytes of each block it is given (which must be that
+// long) to the returned store before releasing it.
+constexpr int malloc_fault_freed_size = 48;
+const unsigned char *malloc_fault_watch_free(bool on);

@@ -2,16 +2,19 @@
 // places taken by links, read-only files and directories, an unwritable working
 // directory, and the peak memory of a large conversion.
 
-#include <algorithm>
+#include "test_support.h"
 
-#include "program_run.h"
+namespace fs = std::filesystem;
 
 namespace
 {
 
-class Hostile : public InProgramDir
+class Hostile : public InTempDir
 {
 };
+
+const std::string one_artist =
+    "<artists><artist><name>A</name><creationDate>3</creationDate></artist></artists>";
 
 TEST_F(Hostile, DeepNestingInEchoModeGrowsWithTheSquareOfTheDepth)
 {
@@ -33,28 +36,27 @@ TEST_F(Hostile, DeepNestingInEchoModeGrowsWithTheSquareOfTheDepth)
     // and closes on lines of d tabs; the innermost is written as "<a/>".
     std::uintmax_t expected = 10 + 11 + (depth + 5);
     for (std::uintmax_t d = 1; d < depth; ++d)
-        expected += 2 * d + 4 + 5;
+        expected += 2 * d + 9;
     EXPECT_EQ(r.out_size, expected);
     EXPECT_TRUE(r.out.ends_with("\n\t\t\t</a>\n\t\t</a>\n\t</a>\n</artists>\n")) << r.out;
     EXPECT_EQ(r.status, 0);
 }
 
+// A link to a file outside, a read-only marker and a directory in a marker's place: the
+// first two are replaced, never written through; the directory stays and only that
+// marker is skipped. No temporary file is left in any case.
 TEST_F(Hostile, MarkersAreReplacedWholeWhateverStandsInTheirPlace)
 {
-    // A link to a file outside, a read-only marker and a directory in a marker's
-    // place: the first two are replaced, never written through; the directory stays
-    // and only that marker is skipped. No temporary file is left in any case.
-    namespace fs = std::filesystem;
     fs::create_directory("outside");
     write_file("outside/target", "keep\n");
     fs::create_symlink("outside/target", "recent-artists.xml");
     write_file("recent-artists.txt", "old\n");
     fs::permissions("recent-artists.txt", fs::perms::owner_read);
     fs::create_directory("recent-locations.txt");
-    write_file("a.xml", "<artists>" + el("artist", el("name", "A") + el("creationDate", "3")) +
-                            "</artists>");
-    write_file("l.xml", "<locations>" + el("location", el("name", "L") + el("creationDate", "4")) +
-                            "</locations>");
+    write_file("a.xml", one_artist);
+    write_file(
+        "l.xml",
+        "<locations><location><name>L</name><creationDate>4</creationDate></location></locations>");
     program_run r = run_program(VELTRAN_EXE, {"a.xml", "l.xml"});
     EXPECT_EQ(r.out, "VELTRAN||A|3|" + std::string(9, '|') + "\nVELTRAN||L|4" +
                          std::string(16, '|') + "\n");
@@ -65,25 +67,16 @@ TEST_F(Hostile, MarkersAreReplacedWholeWhateverStandsInTheirPlace)
     EXPECT_EQ(read_file("recent-artists.txt"), "3\n");
     EXPECT_TRUE(fs::is_directory("recent-locations.txt"));
     EXPECT_EQ(read_file("recent-locations.xml"), "<locations recent=\"4\"/>\n");
-    std::vector<std::string> names;
-    for (const auto &entry : fs::directory_iterator("."))
-        names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"a.xml", "l.xml", "outside", "recent-artists.txt",
-                                               "recent-artists.xml", "recent-locations.txt",
-                                               "recent-locations.xml"}));
+    EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 7);
 }
 
 TEST_F(Hostile, UnwritableDirectorySkipsMarkersSilently)
 {
-    namespace fs = std::filesystem;
-    write_file("in.xml", "<artists>" + el("artist", el("name", "A") + el("creationDate", "3")) +
-                             "</artists>");
-    const std::string input = (dir_ / "in.xml").string();
+    write_file("in.xml", one_artist);
     // The superuser writes through permissions, so it runs in /proc instead.
     fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
     fs::current_path(geteuid() == 0 ? fs::path("/proc") : dir_);
-    program_run r = run_program(VELTRAN_EXE, {input});
+    program_run r = run_program(VELTRAN_EXE, {(dir_ / "in.xml").string()});
     fs::current_path(dir_);
     EXPECT_EQ(r.out, "VELTRAN||A|3||||||||||\n");
     EXPECT_EQ(r.status, 0);
@@ -98,12 +91,10 @@ TEST_F(Hostile, PeakMemoryStaysFlatWhileTheInputIsStreamed)
     std::ofstream xml("in.xml", std::ios::binary);
     xml << "<artists>\n";
     for (int i = 0; xml.tellp() < (20 << 20); ++i)
-        xml << el("artist",
-                  el("id", std::to_string(i)) + el("name", "Artist number " + std::to_string(i)) +
-                      el("creationDate", std::to_string(1000000 + i)) +
-                      el("artistStyle", el("label", "Rock")) +
-                      el("description", "A few words about this artist, who plays | sings.")) +
-                   "\n";
+        xml << "<artist><id>" << i << "</id><name>Artist number " << i << "</name><creationDate>"
+            << 1000000 + i << "</creationDate><artistStyle><label>Rock</label></artistStyle>"
+            << "<description>A few words about this artist, who plays | "
+               "sings.</description></artist>\n";
     xml << "</artists>\n";
     xml.close();
     program_run r = run_program(VELTRAN_EXE, {"in.xml"}, {}, 0);

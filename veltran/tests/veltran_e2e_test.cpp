@@ -7,12 +7,10 @@
 // shows every tracked block released; CTest's time limit catches work that is not
 // linear in the input.
 
-#include <algorithm>
 #include <map>
-#include <set>
 #include <sstream>
 
-#include "program_run.h"
+#include "test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -58,49 +56,41 @@ std::vector<std::string> case_names()
     return names;
 }
 
-class Case : public InProgramDir, public ::testing::WithParamInterface<std::string>
+class Case : public InTempDir, public ::testing::WithParamInterface<std::string>
 {
 };
 
 TEST_P(Case, Run)
 {
     std::vector<std::string> args;
-    std::map<std::string, std::string> expected;
-    std::set<std::string> inputs;
+    std::map<std::string, std::string> expected{{"exit", "0\n"}, {"stdout", ""}}, inputs;
     for (const auto &entry : fs::directory_iterator(fs::path(VELTRAN_CASES) / GetParam())) {
         std::string name = entry.path().filename();
         if (name.ends_with(".gen")) name.resize(name.size() - 4);
         const std::string text = content(entry.path());
-        if (name == "args") {
-            std::istringstream lines(text);
+        std::istringstream lines(text);
+        if (name == "args")
             for (std::string a; std::getline(lines, a);)
                 args.push_back(a);
-        } else if (name.starts_with("expected.")) {
+        else if (name.starts_with("expected."))
             expected[name.substr(9)] = text;
-        } else {
-            write_file(name, text);
-            inputs.insert(name);
-        }
+        else
+            write_file(name, inputs[name] = text);
     }
     program_run r = run_program(VELTRAN_FAULTY_EXE, args, {"VELTRAN_FAIL_MALLOC_AT=0"});
     expect_all_released(r);
-    EXPECT_TRUE(same_text(r.out, expected["stdout"]));
-    EXPECT_EQ(r.status, expected.contains("exit") ? std::stoi(expected["exit"]) : 0);
-    expected.erase("stdout");
-    expected.erase("exit");
-    for (const auto &entry : fs::directory_iterator(".")) {
-        const std::string name = entry.path().filename();
-        if (inputs.contains(name)) continue;
-        const auto it = expected.find(name);
-        if (it == expected.end()) {
-            ADD_FAILURE() << "unexpected file " << name;
-            continue;
-        }
-        EXPECT_TRUE(same_text(read_file(name), it->second)) << name;
-        expected.erase(it);
-    }
-    for (const auto &missing : expected)
-        ADD_FAILURE() << missing.first << " was not written";
+    std::map<std::string, std::string> got{{"stdout", r.out},
+                                           {"exit", std::to_string(r.status) + "\n"}};
+    for (const auto &entry : fs::directory_iterator("."))
+        if (!inputs.contains(entry.path().filename()))
+            got[entry.path().filename()] = read_file(entry.path());
+    for (const auto &[name, text] : expected)
+        if (!got.contains(name))
+            ADD_FAILURE() << name << " was not written";
+        else
+            EXPECT_TRUE(same_text(got[name], text)) << name;
+    for (const auto &entry : got)
+        EXPECT_TRUE(expected.contains(entry.first)) << "unexpected file " << entry.first;
 }
 
 INSTANTIATE_TEST_SUITE_P(Veltran, Case, ::testing::ValuesIn(case_names()),
