@@ -2,6 +2,7 @@
 // sample documents mutated byte by byte, and the shapes that hit the limits.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -27,6 +28,10 @@ std::string generated(std::mt19937 &rng)
             s += std::string(8190 + rng() % 3, 'w'); // around the word limit
         else if (pick == 1)
             s += '\0';
+        else if (pick == 2) // content across the reader's input blocks
+            s += std::string(60000 + rng() % 10000, ' ');
+        else if (pick == 3) // a dropped carriage return inside a word near the limit
+            s += std::string(8000, 'w') + "\r" + std::string(200, 'w');
         else
             s += pieces[pick % std::size(pieces)];
     }
@@ -98,11 +103,14 @@ TEST(Properties, HoldOverSeededInputs)
     }
 }
 
-// The data files are inputs that once broke a property.
-TEST(Properties, HoldForRegressionCases)
+// The data files: reader inputs of every shape, and inputs that once broke a property.
+TEST(Properties, HoldForDataCases)
 {
-    for (const char *name : {"round-trip-limit.xml"}) {
-        std::ifstream file(std::string(QVXML_TEST_DATA) + "/" + name, std::ios::binary);
+    std::vector<std::filesystem::path> names{std::string(QVXML_TEST_DATA) + "/round-trip-limit.xml"};
+    for (const auto &f : std::filesystem::directory_iterator(std::string(QVXML_TEST_DATA) + "/reader"))
+        names.push_back(f.path());
+    for (const auto &name : names) {
+        std::ifstream file(name, std::ios::binary);
         ASSERT_TRUE(file) << name;
         std::stringstream data;
         data << file.rdbuf();
