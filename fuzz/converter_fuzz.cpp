@@ -54,8 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::size_t root = data[0] & 3;
     const bool echo = data[0] & 4, concert = data[0] & 8, heading = data[0] & 16;
     const std::string xml = "<" + std::string(roots[root]) + ">" +
-                            std::string(reinterpret_cast<const char *>(data) + 1, size - 1) +
-                            "</" + std::string(roots[root]) + ">";
+                            std::string(reinterpret_cast<const char *>(data) + 1, size - 1) + "</" +
+                            std::string(roots[root]) + ">";
     const allocation_balance balance;
     {
         const memory_file file(xml);

@@ -92,9 +92,9 @@ TEST_F(Conversion, SubstitutionDataCases)
     for (const auto &c : rows("substitutions.tsv", 6)) {
         const int size = std::stoi(c[0]);
         std::vector<char> buf(static_cast<std::size_t>(size));
-        EXPECT_EQ(translate_string_with_string(c[5].c_str(), buf.data(), size, given(c[1]),
-                                               given(c[2])),
-                  std::stoul(c[3]))
+        EXPECT_EQ(
+            translate_string_with_string(c[5].c_str(), buf.data(), size, given(c[1]), given(c[2])),
+            std::stoul(c[3]))
             << c[5].substr(0, 20) << " in " << size;
         EXPECT_TRUE(!given(c[4]) || c[4] == buf.data()) << c[5].substr(0, 20);
     }
@@ -132,10 +132,10 @@ TEST_F(Conversion, AttributeReaderTurnsEntitiesIntoQuotationMarks)
         ASSERT_NE(result, nullptr);
         const bool converts = std::strcmp(value, expected) != 0;
         EXPECT_STREQ(result.get(), expected);
-        EXPECT_EQ(std::tuple(result.get() != block, header_of(result.get())->secure,
-                             after.a - before.a, after.l - before.l),
-                  std::tuple(converts, converts ? 1 : 0, converts ? 1ul : 0ul,
-                             converts ? 1ul : 0ul))
+        EXPECT_EQ(
+            std::tuple(result.get() != block, header_of(result.get())->secure, after.a - before.a,
+                       after.l - before.l),
+            std::tuple(converts, converts ? 1 : 0, converts ? 1ul : 0ul, converts ? 1ul : 0ul))
             << value;
     }
 }

@@ -257,7 +257,8 @@ std::string check_reader_agreement(std::string_view input)
                        .stop_status = std::array{2, 3, 7, 48}[(h >> 20) & 3],
                        .echo = false,
                        .allow_eof = ((h >> 22) & 1) != 0};
-    const run_setup defaults_echoed{.mask = 0, .echo = true}, first_stops{.stop_at = 1, .stop_status = 99};
+    const run_setup defaults_echoed{.mask = 0, .echo = true},
+        first_stops{.stop_at = 1, .stop_status = 99};
     run_setup runs = stopping;
     runs.mask = 0x7f, runs.runs = true;
     std::string d = differences(full, first, run_reference(input, full));

@@ -106,8 +106,10 @@ TEST(Properties, HoldOverSeededInputs)
 // The data files: reader inputs of every shape, and inputs that once broke a property.
 TEST(Properties, HoldForDataCases)
 {
-    std::vector<std::filesystem::path> names{std::string(QVXML_TEST_DATA) + "/round-trip-limit.xml"};
-    for (const auto &f : std::filesystem::directory_iterator(std::string(QVXML_TEST_DATA) + "/reader"))
+    std::vector<std::filesystem::path> names{std::string(QVXML_TEST_DATA) +
+                                             "/round-trip-limit.xml"};
+    for (const auto &f :
+         std::filesystem::directory_iterator(std::string(QVXML_TEST_DATA) + "/reader"))
         names.push_back(f.path());
     for (const auto &name : names) {
         std::ifstream file(name, std::ios::binary);

@@ -254,11 +254,13 @@ TEST(ContentScan, WideAndPortableScannersAgreeWithAPlainReading)
         const unsigned char *begin = block.data() + from, *end = block.data() + to;
         const unsigned char *stop =
             std::find_if(begin, end, [](unsigned char c) { return c == '<' || c == '\r' || !c; });
-        const auto last = std::find(std::reverse_iterator(stop), std::reverse_iterator(begin), '\n');
+        const auto last =
+            std::find(std::reverse_iterator(stop), std::reverse_iterator(begin), '\n');
         for (auto scan : {xml_scan_content_portable, xml_scan_content_wide}) {
             const xml_content_scan s = scan(begin, end);
             ASSERT_EQ(std::tuple(s.stop, s.lines, s.line_end),
-                      std::tuple(std::size_t(stop - begin), std::size_t(std::count(begin, stop, '\n')),
+                      std::tuple(std::size_t(stop - begin),
+                                 std::size_t(std::count(begin, stop, '\n')),
                                  std::size_t(last.base() - begin)))
                 << i;
         }
