@@ -189,30 +189,24 @@ const xml_element *next_in_order(const xml_element *e, const xml_element *root, 
     return nullptr;
 }
 
-// Length of an attribute value as the writer puts it: inside its own quotation marks,
-// a kept pair dropped, every other quotation mark as "&quot;".
-std::size_t written_length(const char *value)
+// An attribute value without the kept pair of quotation marks it may have.
+std::string_view inner(const char *value)
 {
     std::string_view v{value ? value : ""};
-    if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
-    return 2 + v.size() + 5 * static_cast<std::size_t>(std::count(v.begin(), v.end(), '"'));
+    return v.size() >= 2 && v.front() == '"' && v.back() == '"' ? v.substr(1, v.size() - 2) : v;
 }
 
+// Whether every attribute value, as the writer puts it (inside its own quotation marks,
+// every other quotation mark as "&quot;"), fits the reader's word limit.
 bool written_values_fit(const xml_element *root)
 {
     long depth = 0;
     for (const xml_element *e = root; e; e = next_in_order(e, root, depth))
         for (const xml_atribut *a = e->firstatb; a; a = a->next)
-            if (written_length(a->value) > static_cast<std::size_t>(xml_max_token)) return false;
+            if (2 + inner(a->value).size() + 5 * std::ranges::count(inner(a->value), '"') >
+                static_cast<std::size_t>(xml_max_token))
+                return false;
     return true;
-}
-
-std::string quoted_again(const char *value)
-{
-    std::string inner = value ? value : "";
-    if (inner.size() >= 2 && inner.front() == '"' && inner.back() == '"')
-        inner = inner.substr(1, inner.size() - 2);
-    return '"' + inner + '"';
 }
 
 // Element text comes back with the line feed and indentation the writer puts before
@@ -233,7 +227,7 @@ std::string tree_differences(const xml_element *a, const xml_element *b)
         const xml_atribut *x = a->firstatb, *y = b->firstatb;
         for (; x && y; x = x->next, y = y->next)
             if (!x->name || !y->name || std::strcmp(x->name, y->name) != 0 || !y->value ||
-                quoted_again(x->value) != y->value)
+                '"' + std::string(inner(x->value)) + '"' != y->value)
                 return "attributes differ" + where;
         if (x || y) return "attribute counts differ" + where;
         if (depth != depth_b) return "shapes differ" + where;
