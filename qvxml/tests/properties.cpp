@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "qvxml/document.h"
@@ -28,6 +29,7 @@ struct run_setup {
     int stop_status = 0;
     bool echo = false;
     bool allow_eof = false;
+    bool runs = false; // content in runs: logged concatenated between the tag events
 };
 struct run_seen {
     std::string events; // each event with its text, and where standard output stood
@@ -36,6 +38,7 @@ struct run_seen {
     std::string out; // standard output
     int count = 0;
     std::size_t collected = 0; // collected text already logged
+    std::string pending;       // content since the last tag event, when in runs
 };
 
 // What run writes on standard output, which is an in-memory stream meanwhile, so that
@@ -60,8 +63,10 @@ std::string captured_stdout(const std::function<void()> &run)
 int record(const run_setup &setup, run_seen &seen, event e, std::string_view text,
            std::string_view collected)
 {
+    if (setup.runs && (e == event::white_space || e == event::token || e == event::punctuation))
+        return seen.pending.append(text), 0;
     std::string &log = seen.events;
-    log.append(1, '[').append(collected).append(1, ']');
+    log.append(1, '[').append(collected).append(1, ']').append(std::exchange(seen.pending, {}));
     if (setup.echo) log.append(1, '@').append(std::to_string(std::ftell(stdout)));
     log.append(1, static_cast<char>('0' + static_cast<unsigned>(e))).append(1, ':');
     log.append(std::to_string(text.size())).append(1, ':').append(text).append(1, '\n');
@@ -95,10 +100,11 @@ int on_close(xml_application *x)
     return on(x, event::close_tag, "");
 }
 int failure_lines = -1;
+// Answers apart from the status, so that a parse not returning the answer shows.
 int note_failure(const char *, int status, int lines)
 {
     failure_lines = lines;
-    return status;
+    return status + 1000;
 }
 
 run_seen run_library(const char *path, const run_setup &setup)
@@ -114,12 +120,17 @@ run_seen run_library(const char *path, const run_setup &setup)
     if (want(event::token)) r.token = on_text<event::token>;
     if (want(event::punctuation)) r.punctuation = on_char<event::punctuation>;
     if (want(event::close_tag)) r.close_tag = on_close;
+    if (setup.runs)
+        r.content_run = [](xml_application *x, const char *t, int n) {
+            return static_cast<library_run *>(x->payload[0])->seen->pending.append(t, n), 0;
+        };
     r.failure = note_failure;
     set_xml_echo(setup.echo);
     set_xml_eof(setup.allow_eof);
     failure_lines = -1;
     seen.out = captured_stdout([&] { seen.status = xml_parse(path, &r, &context); });
     seen.failure_lines = failure_lines;
+    if (failure_lines >= 0) seen.status -= 1000;
     set_xml_echo(0);
     set_xml_eof(0);
     return seen;
@@ -158,10 +169,12 @@ std::string differences(const run_setup &s, const run_seen &lib, const run_seen 
     differ("failure lines", std::to_string(lib.failure_lines), std::to_string(ref.failure_lines));
     differ("events", lib.events, ref.events);
     differ("output", lib.out, ref.out);
+    // before a word that is too long, a run may already hold its beginning
+    if (lib.status != 5) differ("content after the last tag", lib.pending, ref.pending);
     if (d.empty()) return d;
     return "mask " + std::to_string(s.mask) + " stop at " + std::to_string(s.stop_at) + " with " +
            std::to_string(s.stop_status) + (s.echo ? " echo" : "") + (s.allow_eof ? " eof" : "") +
-           d;
+           (s.runs ? " runs" : "") + d;
 }
 
 // ---------------------------------------------------------------------------
@@ -176,30 +189,24 @@ const xml_element *next_in_order(const xml_element *e, const xml_element *root, 
     return nullptr;
 }
 
-// Length of an attribute value as the writer puts it: inside its own quotation marks,
-// a kept pair dropped, every other quotation mark as "&quot;".
-std::size_t written_length(const char *value)
+// An attribute value without the kept pair of quotation marks it may have.
+std::string_view inner(const char *value)
 {
     std::string_view v{value ? value : ""};
-    if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
-    return 2 + v.size() + 5 * static_cast<std::size_t>(std::count(v.begin(), v.end(), '"'));
+    return v.size() >= 2 && v.front() == '"' && v.back() == '"' ? v.substr(1, v.size() - 2) : v;
 }
 
+// Whether every attribute value, as the writer puts it (inside its own quotation marks,
+// every other quotation mark as "&quot;"), fits the reader's word limit.
 bool written_values_fit(const xml_element *root)
 {
     long depth = 0;
     for (const xml_element *e = root; e; e = next_in_order(e, root, depth))
         for (const xml_atribut *a = e->firstatb; a; a = a->next)
-            if (written_length(a->value) > static_cast<std::size_t>(xml_max_token)) return false;
+            if (2 + inner(a->value).size() + 5 * std::ranges::count(inner(a->value), '"') >
+                static_cast<std::size_t>(xml_max_token))
+                return false;
     return true;
-}
-
-std::string quoted_again(const char *value)
-{
-    std::string inner = value ? value : "";
-    if (inner.size() >= 2 && inner.front() == '"' && inner.back() == '"')
-        inner = inner.substr(1, inner.size() - 2);
-    return '"' + inner + '"';
 }
 
 // Element text comes back with the line feed and indentation the writer puts before
@@ -220,7 +227,7 @@ std::string tree_differences(const xml_element *a, const xml_element *b)
         const xml_atribut *x = a->firstatb, *y = b->firstatb;
         for (; x && y; x = x->next, y = y->next)
             if (!x->name || !y->name || std::strcmp(x->name, y->name) != 0 || !y->value ||
-                quoted_again(x->value) != y->value)
+                '"' + std::string(inner(x->value)) + '"' != y->value)
                 return "attributes differ" + where;
         if (x || y) return "attribute counts differ" + where;
         if (depth != depth_b) return "shapes differ" + where;
@@ -244,13 +251,14 @@ std::string check_reader_agreement(std::string_view input)
                        .stop_status = std::array{2, 3, 7, 48}[(h >> 20) & 3],
                        .echo = false,
                        .allow_eof = ((h >> 22) & 1) != 0};
-    run_setup defaults_echoed{.mask = 0, .echo = true};
+    const run_setup defaults_echoed{.mask = 0, .echo = true},
+        first_stops{.stop_at = 1, .stop_status = 99};
+    run_setup runs = stopping;
+    runs.mask = 0x7f, runs.runs = true;
     std::string d = differences(full, first, run_reference(input, full));
-    for (run_setup s : {stopping, defaults_echoed}) {
-        if (d.empty()) d = differences(s, run_library(file.path(), s), run_reference(input, s));
-        s.echo = !s.echo;
-        if (d.empty()) d = differences(s, run_library(file.path(), s), run_reference(input, s));
-    }
+    for (run_setup s : {stopping, defaults_echoed, first_stops, runs})
+        for (int i = 0; i < 2 && d.empty(); ++i, s.echo = !s.echo)
+            d = differences(s, run_library(file.path(), s), run_reference(input, s));
     return d;
 }
 

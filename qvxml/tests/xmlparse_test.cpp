@@ -1,197 +1,55 @@
-// The reader, its application context and the element value readers and writers.
-// Reader inputs and the events they give are data: data/reader/<n>.xml and <n>.trace
-// (the status, the lines the failure hook saw or -1, then the events).
+// The reader's application context and the element value readers and writers. The
+// reader's events, statuses, line counts, collected text and echo are checked against
+// the reference reader (properties.cpp); here what a parse leaves to its caller.
 
 #include <climits>
-#include <optional>
+#include <random>
 #include <tuple>
 #include <vector>
 
+#include "qvxml/internal/content_scan.h"
 #include "test_support.h"
 
 namespace
 {
 
-// What a parse did, one event after another, e.g. "open(a) name(x) value("1") close";
-// reached through the first payload slot.
-struct recorder {
-    std::string events;
-    std::vector<std::string> texts; // collected text at each close_tag (snapshot table)
-    std::vector<int> buflens;       // buffer capacity at each close_tag (snapshot table)
-    int open_calls = 0, stop_at_open = 0, stop_status = 0;
-    xml_element *root = nullptr; // handed to the context as root on the first open_tag
-};
-
-int note(xml_application *x, const std::string &event)
-{
-    std::string &events = static_cast<recorder *>(x->payload[0])->events;
-    events += (events.empty() ? "" : " ") + event;
-    return 0;
-}
-
-std::string shown(int c)
-{
-    return c == '\n' ? "'\\n'" : c == '\t' ? "'\\t'" : "'" + std::string(1, char(c)) + "'";
-}
-
-int record_open(xml_application *x, const char *t)
-{
-    recorder &r = *static_cast<recorder *>(x->payload[0]);
-    note(x, "open(" + std::string(t) + ")");
-    if (++r.open_calls == 1 && r.root) x->root = r.root;
-    return r.open_calls == r.stop_at_open ? r.stop_status : 0;
-}
-
-// Replaces only close_tag, so the default relays go on collecting content text.
-int snapshot_close(xml_application *x)
-{
-    recorder &r = *static_cast<recorder *>(x->payload[0]);
-    note(x, "close");
-    r.texts.emplace_back(x->buffer, static_cast<std::size_t>(x->offset));
-    r.buflens.push_back(x->buflen);
-    if (x->buffer[x->offset] != '\0') ADD_FAILURE() << "collected text is not zero-terminated";
-    return 0;
-}
-
-// The failure hook has no context argument, so what it saw is kept here.
-struct failure_call {
-    int calls = 0;
-    std::string name;
-    int status = 0, lines = -1;
-    std::optional<int> answer; // what the hook returns; the status it was given by default
-};
-failure_call failure_seen;
-
-int record_failure(const char *name, int status, int lines)
-{
-    failure_seen = {failure_seen.calls + 1, name, status, lines, failure_seen.answer};
-    return failure_seen.answer.value_or(status);
-}
-
-constexpr xml_relay recording_relays{
-    .open_tag = record_open,
-    .atb_name = [](xml_application *x,
-                   const char *t) { return note(x, "name(" + std::string(t) + ")"); },
-    .atb_value = [](xml_application *x,
-                    const char *t) { return note(x, "value(" + std::string(t) + ")"); },
-    .white_space = [](xml_application *x, int c) { return note(x, "ws(" + shown(c) + ")"); },
-    .token = [](xml_application *x,
-                const char *t) { return note(x, "token(" + std::string(t) + ")"); },
-    .punctuation = [](xml_application *x,
-                      int c) { return note(x, "punct(" + std::string(1, char(c)) + ")"); },
-    .close_tag = [](xml_application *x) { return note(x, "close"); },
-    .failure = record_failure,
-    .result = nullptr};
-constexpr xml_relay snapshot_relays{.open_tag = nullptr,
-                                    .atb_name = nullptr,
-                                    .atb_value = nullptr,
-                                    .white_space = nullptr,
-                                    .token = nullptr,
-                                    .punctuation = nullptr,
-                                    .close_tag = snapshot_close,
-                                    .failure = record_failure,
-                                    .result = nullptr};
-
 // An opaque root for the relays to report; never dereferenced.
 int root_marker = 0;
 xml_element *const some_root = reinterpret_cast<xml_element *>(&root_marker);
+int opens = 0, stop_status = 0;
+std::vector<int> buflens; // buffer capacity at each close_tag
 
 class Reader : public InTempDir
 {
-  protected:
-    int parse(const std::string &text, const xml_relay &table = recording_relays,
-              const char *name = nullptr)
-    {
-        if (!name) write_file("in.xml", text);
-        xml_element *const root = rec_.root;
-        rec_ = recorder{};
-        rec_.root = root, rec_.stop_at_open = stop_at_, rec_.stop_status = stop_status_;
-        relays_ = table;
-        const std::optional<int> answer = failure_seen.answer;
-        failure_seen = failure_call{};
-        failure_seen.answer = answer;
-        return xml_parse(name ? name : "in.xml", &relays_, &rec_);
-    }
-    recorder rec_;
-    int stop_at_ = 0, stop_status_ = 0;
-    xml_relay relays_{};
 };
 
-TEST_F(Reader, DataCasesGiveTheirStatusEventsAndLineCount)
+TEST_F(Reader, ResultRootStatusesAndBuffer)
 {
-    for (const auto &input : data_files("reader", ".xml")) {
-        SCOPED_TRACE(input.filename());
-        const int status = parse("", recording_relays, input.c_str());
-        const int lines = failure_seen.calls ? failure_seen.lines : -1;
-        EXPECT_EQ(std::to_string(status) + " " + std::to_string(lines) + "\n" + rec_.events,
-                  read_file(std::filesystem::path(input).replace_extension(".trace")));
-        EXPECT_LE(failure_seen.calls, 1);
-        EXPECT_TRUE(!failure_seen.calls ||
-                    (failure_seen.status == status && failure_seen.name == input));
-        EXPECT_TRUE(status != 0 || !relays_.result);
+    xml_relay r{};
+    r.open_tag = [](xml_application *x, const char *) {
+        x->root = some_root;
+        return ++opens == 2 ? stop_status : 0;
+    };
+    r.close_tag = [](xml_application *x) { return buflens.push_back(x->buflen), 0; };
+    // a relay's status_no_element ends the parse as success, even with elements open; any
+    // other status is the result without a failure hook; the root the relays set is kept
+    write_file("in.xml", "<a><b><c/></b></a>");
+    for (const int st : {status_no_element, status_no_memory}) {
+        opens = 0, stop_status = st, r.result = nullptr;
+        EXPECT_EQ(xml_parse("in.xml", &r, nullptr), st == status_no_element ? 0 : st);
+        EXPECT_EQ(r.result, some_root);
     }
-}
-
-TEST_F(Reader, FailureHookAnswersAndRelayStatuses)
-{
-    failure_seen.answer = 77; // the hook's answer is the result
-    EXPECT_EQ(parse("<a>\n\n  <>\n\n"), 77);
-    EXPECT_EQ(failure_seen.lines, 2);
-    xml_relay no_hook = recording_relays;
-    no_hook.failure = nullptr;
-    EXPECT_EQ(parse("<a><>", no_hook), status_syntax);
-
-    // a relay's status_no_element (48) ends the parse as success, even with elements
-    // open, keeping the root the relays set; any other status is a failure
-    rec_.root = some_root;
-    stop_at_ = 2, stop_status_ = status_no_element;
-    EXPECT_EQ(parse("<a><b><c/></b></a>"), 0);
-    EXPECT_EQ(rec_.events, "open(a) open(b)");
-    EXPECT_EQ(relays_.result, some_root);
-    EXPECT_EQ(failure_seen.calls, 0);
-    stop_status_ = status_no_memory;
-    failure_seen.answer = 99;
-    EXPECT_EQ(parse("<a>\n<b>x</b></a>"), 99);
-    EXPECT_EQ(rec_.events, "open(a) ws('\\n') open(b)");
-    EXPECT_EQ(failure_seen.status, status_no_memory);
-    EXPECT_EQ(failure_seen.lines, 1);
-    stop_at_ = 1;
-    EXPECT_EQ(parse("<a><b/></a>", no_hook), status_no_memory);
-    EXPECT_EQ(relays_.result, some_root);
-
-    // a missing file touches nothing; open elements at the end pass when allowed
-    rec_.root = nullptr, stop_at_ = 0;
-    relays_.result = some_root;
-    EXPECT_EQ(xml_parse("missing.xml", &relays_, &rec_), status_cannot_open);
-    EXPECT_EQ(relays_.result, some_root);
-    set_xml_eof(1);
-    const int open_end = parse("<a><b>t");
-    set_xml_eof(0);
-    EXPECT_EQ(open_end, 0);
-    EXPECT_EQ(rec_.events, "open(a) open(b) token(t)");
-}
-
-TEST_F(Reader, DefaultRelaysCollectContentTextAndEcho)
-{
-    EXPECT_EQ(parse("<r>one, <b x=\"y\">two</b>\n  three&amp;<!-- c --></r>", snapshot_relays), 0);
-    EXPECT_EQ(rec_.texts, (std::vector<std::string>{"one, two", "one, two\n  three&amp;"}));
+    EXPECT_EQ(xml_parse("missing.xml", &r, nullptr), status_cannot_open);
+    EXPECT_EQ(r.result, some_root); // untouched
     // the longest token fills the first buffer without growth; more text grows it
-    EXPECT_EQ(parse("<r>" + std::string(8191, 'x') + "</r>", snapshot_relays), 0);
-    EXPECT_EQ(rec_.buflens, std::vector<int>{8192});
-    const std::string word(5000, 'w'), text = word + " " + word + "\n" + word;
-    EXPECT_EQ(parse("<r>" + text + "</r>", snapshot_relays), 0);
-    EXPECT_EQ(rec_.texts, std::vector<std::string>{text});
-    EXPECT_EQ(rec_.buflens, std::vector<int>{16384});
-
-    // echo: every character once (carriage return removed), each event as its relay
-    // runs; a table of null relays leaves every default in force; echo off prints nothing
-    stdout_capture capture;
-    set_xml_echo(1);
-    const int echoed = parse("<a x=\"1\">b\r\n</a>", xml_relay{});
-    set_xml_echo(0);
-    EXPECT_EQ(parse("<a><>", xml_relay{}), status_syntax);
-    EXPECT_EQ(echoed, 0);
-    EXPECT_EQ(capture.take(), "<a <a>x= x\"1\"=\"1\">b\nb\n</a></end>");
+    const std::string word(5000, 'w');
+    for (const auto &[text, buflen] :
+         {std::pair{std::string(8191, 'x'), 8192}, {word + " " + word + "\n" + word, 16384}}) {
+        write_file("in.xml", "<r>" + text + "</r>");
+        buflens.clear();
+        EXPECT_EQ(xml_parse("in.xml", &r, nullptr), 0);
+        EXPECT_EQ(buflens, std::vector<int>{buflen});
+    }
 }
 
 struct context_owner {
@@ -300,6 +158,14 @@ int read_element(xml_application *x)
                   std::to_string(c) + " | " + bracketed(rec->kept) + " " + bracketed(f) + " " +
                   bracketed(t) + " | " + std::to_string(MaxMacMan) + " | " + bracketed(x->buffer) +
                   "\n";
+    // and written back: at their margins, a word one less (unsigned), cdata at the XML extent
+    rec->lines += written([&](FILE *h) {
+                      xml_put_word(h, "w", w - 1, 1), xml_put_string(h, "s", rec->kept, 2);
+                      xml_put_filename_string(h, "f", f, 0), xml_put_filename(h, f),
+                          xml_linefeed(h);
+                      use_xml_macros(), xml_put_cdata(h, t), indent(h, 2), indent(h, -1);
+                  }) +
+                  " " + std::to_string(MaxMacMan) + "\n";
     rec->open.pop_back();
     x->buffer[x->offset = 0] = '\0';
     return 0;
@@ -357,28 +223,32 @@ TEST_F(Values, NumbersWrapAndTextOverwritesItsTargetWithoutReleasingIt)
     EXPECT_EQ(xml_mnemonic("el", "elem") + xml_mnemonic("elex", "elem"), 0);
 }
 
-TEST_F(Values, WritersPutElementsOnALineAtTheirMargin)
+// The block scanners against a plain reading of what they promise, on random blocks
+// at every alignment and length up to a few vectors.
+TEST(ContentScan, WideAndPortableScannersAgreeWithAPlainReading)
 {
-    const std::pair<std::function<void(FILE *)>, const char *> cases[] = {
-        {[](FILE *h) { xml_put_string(h, "name", "a<b>&c", 2); }, "\t\t<name>a<b>&c</name>\n"},
-        {[](FILE *h) { xml_put_word(h, "n", 42, 1); }, "\t<n>42</n>\n"},
-        {[](FILE *h) { xml_put_word(h, "n", -1, 0); }, "<n>4294967295</n>\n"},
-        {[](FILE *h) { xml_put_filename_string(h, "file", "C:\\a b\\c", 1); },
-         "\t<file>C:\\a b\\c</file>\n"},
-        {[](FILE *h) { xml_put_filename(h, "C:\\a b"); }, "C:\\a b"},
-        {[](FILE *h) { xml_linefeed(h); }, "\n"},
-        {[](FILE *h) { indent(h, 3), indent(h, -2); }, "\t\t\t"},
-        {[](FILE *h) { xml_put_string(h, "name", nullptr, 3), xml_put_string(h, nullptr, "v", 3); },
-         ""},
-        // cdata converts at the XML extent and leaves the HTML extent in force
-        {[](FILE *h) {
-             use_xml_macros(), xml_put_cdata(h, "caf\x82 <b>&amp;\"x\"\n"), xml_put_cdata(h, "p");
-         },
-         "caf&eacute; &lt;b&gt;&amp;amp;&quot;x&quot;\np"},
-    };
-    for (const auto &[write, text] : cases)
-        EXPECT_EQ(written(write), text);
-    EXPECT_EQ(MaxMacMan, html_macro_rows);
+    std::mt19937 rng(7);
+    const unsigned char alphabet[] = {'<', '\r', '\n', '\0', 'a', ' ', 0xff, '>'};
+    std::vector<unsigned char> block(80);
+    for (int i = 0; i < 20000; ++i) {
+        const unsigned rare = 5 + rng() % 61; // sparse stops and feeds
+        for (auto &b : block)
+            b = alphabet[rng() % rare < 4 ? rng() % 4 : 4 + rng() % 4];
+        const std::size_t from = rng() % 17, to = from + rng() % (block.size() - from + 1);
+        const unsigned char *begin = block.data() + from, *end = block.data() + to;
+        const unsigned char *stop =
+            std::find_if(begin, end, [](unsigned char c) { return c == '<' || c == '\r' || !c; });
+        const auto last =
+            std::find(std::reverse_iterator(stop), std::reverse_iterator(begin), '\n');
+        for (auto scan : {xml_scan_content_portable, xml_scan_content_wide}) {
+            const xml_content_scan s = scan(begin, end);
+            ASSERT_EQ(std::tuple(s.stop, s.lines, s.line_end),
+                      std::tuple(std::size_t(stop - begin),
+                                 std::size_t(std::count(begin, stop, '\n')),
+                                 std::size_t(last.base() - begin)))
+                << i;
+        }
+    }
 }
 
 } // namespace
