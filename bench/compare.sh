@@ -18,11 +18,8 @@ EOF
 }
 
 here=$(cd "$(dirname "$0")" && pwd)
-root=$(dirname "$here")
-runs=${RUNS:-3}
-seed=${SEED:-1}
+source "$here/common.sh"
 size=${1:-50}
-bench_dir=${BENCH_DIR:-${TMPDIR:-/tmp}/veltran-bench-own}
 [[ $runs =~ ^[0-9]+$ ]] && [ "$runs" -ge 1 ] || usage
 [[ $size =~ ^[0-9]+([.][0-9]+)?$ ]] && [ $# -le 1 ] || usage
 command -v python3 >/dev/null || { echo "python3 is needed to generate the exports" >&2; exit 1; }
@@ -65,18 +62,6 @@ for peer in "${peers[@]}"; do
     fi
 done
 
-# Generated files are kept, keyed by kind, size, seed and the generator's contents.
-gen_key=$(sha1sum "$here/gen_export.py" | cut -c1-10)
-export_file() { # kind -> path of the cached file
-    local f="$bench_dir/data/$1-$size-s$seed-$gen_key.xml"
-    if [ ! -s "$f" ]; then
-        echo "generating $1 $size..." >&2
-        python3 "$here/gen_export.py" "$1" "$size" "$seed" >"$f.part"
-        mv "$f.part" "$f"
-    fi
-    printf '%s\n' "$f"
-}
-
 # Every converter's output must be veltran's, byte for byte.
 mismatch=0
 check() { # file [option]
@@ -116,11 +101,11 @@ ratio='function ratio(a, b) { return a > 0 && b > 0 ? sprintf("%.2f", a / b) : "
 median() { tr ' ' '\n' | grep . | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 summary=()
-for kind in artists locations events; do export_file "$kind" >/dev/null; done
+for kind in artists locations events; do export_file "$kind" "$size" >/dev/null; done
 echo "veltran and its peers on generated exports of $size MB, median of $runs runs"
 echo "$(uptime | sed 's/.*load average: /load average before: /')"
 for kind in artists locations events; do
-    file=$(export_file "$kind")
+    file=$(export_file "$kind" "$size")
     check "$file"
     [ "$kind" = events ] && check "$file" --concert
     time_all "$file"

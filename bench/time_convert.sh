@@ -19,10 +19,7 @@ EOF
 }
 
 here=$(cd "$(dirname "$0")" && pwd)
-root=$(dirname "$here")
-runs=${RUNS:-3}
-seed=${SEED:-1}
-bench_dir=${BENCH_DIR:-${TMPDIR:-/tmp}/veltran-bench-own}
+source "$here/common.sh"
 is_number() { [[ $1 =~ ^[0-9]+([.][0-9]+)?$ ]]; }
 is_number "$runs" && [ "$runs" -ge 1 ] || usage
 
@@ -58,18 +55,6 @@ fi
 [ -x "$veltran" ] || { echo "no converter at $veltran" >&2; exit 1; }
 # the runs start in the scratch folder, so a relative path is made absolute here
 veltran=$(cd "$(dirname "$veltran")" && pwd)/$(basename "$veltran")
-
-# Generated files are kept, keyed by kind, amount, seed and the generator's contents.
-gen_key=$(sha1sum "$here/gen_export.py" | cut -c1-10)
-export_file() { # kind amount -> path of the cached file
-    local f="$bench_dir/data/$1-$2-s$seed-$gen_key.xml"
-    if [ ! -s "$f" ]; then
-        echo "generating $1 $2..." >&2
-        python3 "$here/gen_export.py" "$1" "$2" "$seed" >"$f.part"
-        mv "$f.part" "$f"
-    fi
-    printf '%s\n' "$f"
-}
 
 # Runs the converter COUNT times on a file (options after it) with its output thrown
 # away. Prints: size in MB, median wall seconds, median CPU seconds (user + system),

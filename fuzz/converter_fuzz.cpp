@@ -19,23 +19,6 @@ namespace
 constexpr std::string_view roots[] = {"artists", "locations", "scheduledEvents", "events"};
 constexpr std::string_view headings[] = {"Artists\n", "Locations\n", "Events\n"};
 
-// What write puts on standard output, caught in a memory stream.
-template <typename F> std::string output_of(F write)
-{
-    char *text = nullptr;
-    std::size_t size = 0;
-    std::fflush(stdout);
-    FILE *const saved = stdout;
-    stdout = open_memstream(&text, &size);
-    FUZZ_CHECK(stdout);
-    write();
-    std::fclose(stdout);
-    stdout = saved;
-    std::string s(text, size);
-    std::free(text);
-    return s;
-}
-
 bool is_record(std::string_view line, std::size_t root)
 {
     if (!line.starts_with("VELTRAN|") || line.size() < 9 || line.back() != '|') return false;
@@ -61,12 +44,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const memory_file file(xml);
         xml_element *tree = document_parse_file(file.path());
         const std::string expected =
-            tree && echo ? output_of([&] { document_serialise_element(stdout, tree, 0); }) : "";
+            tree && echo ? captured_stdout([&] { document_serialise_element(stdout, tree, 0); }) : "";
         const std::size_t kind = tree ? std::find(roots, roots + 3, tree->name) - roots : 3;
         document_drop(tree);
         const settings options{.type = concert ? 1 : 0, .echo = echo, .verbose = heading};
         conversion found;
-        const std::string out = output_of([&] {
+        const std::string out = captured_stdout([&] {
             if (echo) {
                 found.loaded = show_file(file.path());
             } else {

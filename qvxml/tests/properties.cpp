@@ -14,6 +14,24 @@
 #include "qvxml/xmlparse.h"
 #include "reference_reader.h"
 
+// Standard output is an in-memory stream meanwhile, so that its position costs no
+// system call.
+std::string captured_stdout(const std::function<void()> &run)
+{
+    char *data = nullptr;
+    std::size_t size = 0;
+    std::fflush(stdout);
+    FILE *const saved = stdout;
+    stdout = open_memstream(&data, &size);
+    if (!stdout) std::abort();
+    run();
+    std::fclose(stdout);
+    stdout = saved;
+    std::string out(data, size);
+    std::free(data);
+    return out;
+}
+
 namespace
 {
 
@@ -40,23 +58,6 @@ struct run_seen {
     std::size_t collected = 0; // collected text already logged
     std::string pending;       // content since the last tag event, when in runs
 };
-
-// What run writes on standard output, which is an in-memory stream meanwhile, so that
-// its position costs no system call.
-std::string captured_stdout(const std::function<void()> &run)
-{
-    char *data = nullptr;
-    std::size_t size = 0;
-    FILE *const saved = stdout;
-    stdout = open_memstream(&data, &size);
-    if (!stdout) std::abort();
-    run();
-    std::fclose(stdout);
-    stdout = saved;
-    std::string out(data, size);
-    std::free(data);
-    return out;
-}
 
 // Logs an event with the text the default relays collected since the last one, and
 // where standard output stood when echo is on.

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,8 @@
 // The streaming reader and the plain reference reader agree on input: same relay
 // calls with the same texts in the same order, same status, same line count for the
 // failure hook and same echoed output, with relays that stop at a point set by input.
+// What run puts on standard output, caught in a memory stream.
+std::string captured_stdout(const std::function<void()> &run);
 std::string check_reader_agreement(std::string_view input);
 // The bounded quote substitution, its buffer size and texts taken from data: it never
 // writes beyond the buffer, and growing to its result always completes the text.
