@@ -105,7 +105,8 @@ if(QVXML_BUILD_TESTS)
                    "${QVXML_CONSUMER_FLAGS}")
   add_test(NAME debian_package_holds_the_install
            COMMAND sh "${PROJECT_SOURCE_DIR}/tests/package_test.sh" "${PROJECT_BINARY_DIR}"
-                   "${PROJECT_SOURCE_DIR}" "${CMAKE_CPACK_COMMAND}")
+                   "${PROJECT_SOURCE_DIR}" "${CMAKE_CPACK_COMMAND}" static
+                   "${PROJECT_SOURCE_DIR}/tests/debian_packages.txt")
   set(QVXML_INSTALL_TESTS man_pages_render_without_warnings installed_package_builds_a_consumer
       debian_package_holds_the_install)
 

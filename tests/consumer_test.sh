@@ -2,7 +2,8 @@
 # Installs a built tree into a temporary prefix, then builds the consumer program
 # against that prefix twice, once through find_package and once through
 # pkg-config, and runs each build on a small file. When the tree built the shared
-# library, both programs must need libqvxml.so.1 and load it from the prefix.
+# library, both programs must need libqvxml.so.1 and load it from the prefix, and
+# no static archive may be installed.
 #     consumer_test.sh BUILD_DIR CONSUMER_SOURCE_DIR CMAKE CXX [EXTRA_FLAGS]
 # EXTRA_FLAGS go to both compilations (the sanitizer runtime, for a library
 # built with the sanitizers).
@@ -14,28 +15,23 @@ prefix=$work/prefix
 fail() { echo "FAIL: $*" >&2; exit 1; }
 # runs a step with its output kept, shown only when it fails
 quiet() { what=$1; shift; "$@" >"$work/log" 2>&1 || { cat "$work/log"; fail "$what"; }; }
-
+for tool in pkg-config readelf; do
+    command -v $tool >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
 quiet "cmake --install into $prefix" "$cmake" --install "$build" --prefix "$prefix"
-printf '<?xml version="1.0"?>\n<!-- two children, the second one looked up -->
-<catalogue kind="demo">\n  <count>2</count>\n  <title>Night Market</title>\n</catalogue>\n' \
-    >"$work/sample.xml"
+printf '<?xml version="1.0"?>\n<catalogue kind="demo">\n  <count>2</count>\n  <title>%s</title>
+</catalogue>\n' "Night Market" >"$work/sample.xml"
 shared=$(find "$prefix" -name libqvxml.so.1)
-if [ -n "$shared" ]; then
-    command -v readelf >/dev/null || { echo "SKIP: readelf (binutils) is not installed"; exit 77; }
-    [ -z "$(find "$prefix" -name libqvxml.a)" ] ||
-        fail "a shared build installed the static archive"
-fi
+[ -z "$shared" ] || [ -z "$(find "$prefix" -name libqvxml.a)" ] || fail "a shared build installed libqvxml.a"
 
-# The program must print the root and the child, and report a missing file.
+# The program must print the root and the child, and report a missing file; a time
+# limit keeps a consumer that never returns from holding CTest.
 check_program() {
     if [ -n "$shared" ]; then
-        readelf -d "$1" | grep -q 'NEEDED.*\[libqvxml\.so\.1\]' ||
-            fail "$2: libqvxml.so.1 is not NEEDED"
+        readelf -d "$1" | grep -q 'NEEDED.*\[libqvxml\.so\.1\]' || fail "$2: libqvxml.so.1 not NEEDED"
         loaded=$(ldd "$1" | awk '$1 == "libqvxml.so.1" {print $3}')
-        [ "$(realpath "$loaded")" = "$(realpath "$shared")" ] ||
-            fail "$2: loads libqvxml.so.1 from '$loaded', not from $prefix"
+        [ "$(realpath "$loaded")" = "$(realpath "$shared")" ] || fail "$2: loads '$loaded'"
     fi
-    # a time limit, so a consumer that never returns fails instead of holding CTest
     timeout 60 "$1" "$work/sample.xml" title >"$work/got" || fail "$2: exit status $? on sample.xml"
     printf 'root: catalogue\ntitle: Night Market\n' | cmp -s - "$work/got" ||
         fail "$2: unexpected output: $(cat "$work/got")"
@@ -45,24 +41,19 @@ check_program() {
     echo "ok: $2"
 }
 
-# Through the CMake package.
 quiet "configuring the consumer with find_package" "$cmake" -S "$consumer" -B "$work/cmake-build" \
     -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$flags"
 grep -q "^qvxml_DIR:PATH=$prefix/" "$work/cmake-build/CMakeCache.txt" ||
-    fail "find_package took qvxml from outside $prefix: $(grep '^qvxml_DIR' "$work/cmake-build/CMakeCache.txt")"
+    fail "find_package took qvxml from outside $prefix"
 quiet "building the consumer with find_package" "$cmake" --build "$work/cmake-build"
 check_program "$work/cmake-build/show_root" "find_package build"
 
-# Through pkg-config, with only the installed .pc in its search path.
-command -v pkg-config >/dev/null || { echo "SKIP: pkg-config is not installed"; exit 77; }
-pc=$(find "$prefix" -name qvxml.pc)
-[ -n "$pc" ] || fail "no qvxml.pc under $prefix"
-pcdir=$(dirname "$pc")
+# Through pkg-config, with only the installed .pc in its search path; the installed
+# library folder as the run path, as the find_package build has it.
+pcdir=$(dirname "$(find "$prefix" -name qvxml.pc)")
 pkgconf() { PKG_CONFIG_PATH=$pcdir PKG_CONFIG_LIBDIR=$pcdir pkg-config "$@" qvxml; }
-cflags=$(pkgconf --cflags) libs=$(pkgconf --libs)
-# the installed library folder as the run path, as the find_package build has it
-[ -z "$shared" ] || libs="$libs -Wl,-rpath,$(pkgconf --variable=libdir)"
-case "$cflags" in *"$prefix"*) ;; *) fail "pkg-config --cflags gives '$cflags', not a folder under $prefix" ;; esac
+cflags=$(pkgconf --cflags) libs="$(pkgconf --libs) -Wl,-rpath,$(pkgconf --variable=libdir)"
+case "$cflags" in *"$prefix"*) ;; *) fail "pkg-config --cflags gives '$cflags'" ;; esac
 # shellcheck disable=SC2086 # the flags are lists of words
 "$cxx" -std=c++20 $flags $cflags "$consumer/show_root.cpp" -o "$work/show_root_pc" $libs ||
     fail "building the consumer with pkg-config ($cflags $libs)"
