@@ -1,10 +1,12 @@
-// The tracked allocator, the document tree, entity and quote conversion, and what a
-// parse leaves to its caller (the application context, the value readers and writers).
-// Most cases are data under data/, one per line with tab-separated fields, "(none)"
-// standing for an absent text. The reader's events, statuses, line counts, collected
-// text and echo are checked against the reference reader (properties.cpp).
+// The tracked allocator, the document tree, entity conversion, and what a parse leaves
+// to its caller (the application context, the value readers and writers). Most cases
+// are data under data/, one per line with tab-separated fields, "(none)" standing for
+// an absent text. The reader's events, statuses, line counts, collected text and echo
+// are checked against the reference reader, and the quote substitution, the entity
+// round trip and the writers' round trip are properties (properties.cpp).
 
 #include <random>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -31,51 +33,23 @@ std::vector<std::vector<std::string>> rows(const std::string &name, std::size_t 
 }
 const auto given = [](const std::string &f) { return f == "(none)" ? nullptr : f.c_str(); };
 const auto shown = [](const char *s) { return std::string(s ? s : "(none)"); };
-const auto compact = [](const xml_element *e) { return captured_stdout([&] { show_element(e); }); };
 const auto exact = [](const char *s) { return !s || header_of(s)->size == std::strlen(s) + 1; };
-
+const auto compact = [](const xml_element *e) { return captured_stdout([&] { show_element(e); }); };
+const auto load = [](const std::string &xml) {
+    return write_file("in.xml", xml), owned_tree{document_parse_file("in.xml")};
+};
 // The indented text of the chain from e; both writers must produce the same bytes.
-std::string indented(const xml_element *e, int level = 0)
-{
+const auto indented = [](const xml_element *e, int level) {
     std::string text = captured_stdout([&] { document_show_element(e, level); });
     EXPECT_EQ(text, written([&](FILE *h) { document_serialise_element(h, e, level); }));
     return text;
-}
-
-class Library : public InTempDir
-{
-  protected:
-    owned_tree load(const std::string &xml)
-    {
-        return write_file("in.xml", xml), owned_tree{document_parse_file("in.xml")};
-    }
 };
-using Allocator = Library;
+
+using Library = InTempDir;
+using Allocator = InTempDir;
 
 // ---------------------------------------------------------------------------
 // The allocator
-
-// From reset counters: both kinds come zero-filled, aligned, marked and counted in
-// requested bytes; a negative size gives null uncounted; either release takes either kind.
-TEST(AllocatorBlocks, BothKindsComeZeroFilledAlignedAndCounted)
-{
-    reset_allocate_statistics();
-    std::vector<unsigned char *> blocks;
-    for (int i = 0; i < 12; ++i) {
-        auto *p = static_cast<unsigned char *>(i % 2 ? allocate_secure(i * i) : allocate(i * i));
-        EXPECT_EQ(std::tuple(std::uintptr_t(p) % alignof(std::max_align_t),
-                             std::count(p, p + i * i, 0), header_of(p)->secure),
-                  std::tuple(0u, i * i, i % 2));
-        blocks.push_back(p);
-    }
-    EXPECT_EQ(allocate(-1), allocate_secure(-8));
-    const alloc_counts held = counts_now();
-    for (std::size_t i = 0; i < blocks.size(); ++i)
-        EXPECT_EQ(i % 2 ? liberate(blocks[i]) : liberate_secure(blocks[i]), nullptr);
-    const alloc_counts end = counts_now();
-    EXPECT_EQ(std::tuple(held.a, held.l, held.t, end.a, end.l, end.t),
-              std::tuple(12ul, 0ul, 506ull, 12ul, 12ul, 0ull));
-}
 
 // The report on standard output shows ordinary allocations only. The trace log
 // "qv-mem-log" is appended to, a line "time:pid:pid:memory:allocate|liberate:count:
@@ -90,18 +64,16 @@ TEST_F(Allocator, ReportAndTraceLogInReleaseOrder)
         liberate(allocate_secure(24)), liberate(p = allocate(24)), allocation_trace(0);
     });
     EXPECT_EQ(report, std::to_string(counts_now().a) + " allocate 24 " + address_of(p) + "\n");
-    const int was = set_memory_trace(7);
-    EXPECT_EQ(std::tuple(was, set_memory_trace(0), std::filesystem::exists("qv-mem-log")),
-              std::tuple(0, 7, false));
+    EXPECT_EQ(set_memory_trace(7), 0);
+    EXPECT_EQ(set_memory_trace(0), 7); // and then nothing is logged
     write_file("qv-mem-log", "earlier run\n");
-    xml_element *root =
-        load("<r rk='1'>rv<c1 c1k='1'>c1v<c1g/></c1><c2 c2k='2'>v<c2g/></c2></r>").release();
+    xml_element *root = load("<r rk='1'>r<c c1='1'>c1<g/></c><d c2='2'>d<h/></d></r>").release();
     const std::string pid = std::to_string(getpid());
-    std::vector<std::string> expected = {"earlier run"};
+    std::string expected = "earlier run\n";
     unsigned long a = counts_now().a, l = counts_now().l;
     const auto line = [&](const char *what, unsigned long n, const void *q) {
-        expected.push_back(pid + ":" + pid + ":memory:" + what + ":" + std::to_string(n) + ":" +
-                           address_of(q) + ":" + std::to_string(header_of(q)->size));
+        expected += pid + ":" + pid + ":memory:" + what + ":" + std::to_string(n) + ":" +
+                    address_of(q) + ":" + std::to_string(header_of(q)->size) + "\n";
     };
     const auto freed = [&](const void *q) { q ? line("liberate", ++l, q) : void(); };
     std::function<void(const xml_element *)> walk = [&](const xml_element *e) {
@@ -111,43 +83,40 @@ TEST_F(Allocator, ReportAndTraceLogInReleaseOrder)
             freed(t->name), freed(t->value), freed(t);
         freed(e->name), freed(e->value), freed(e);
     };
-    set_memory_trace(1);
-    void *secure = allocate_secure(40);
+    void *secure = (set_memory_trace(1), allocate_secure(40));
     line("allocate", ++a, secure), line("liberate", ++l, secure), walk(root);
-    liberate(secure), liberate(nullptr); // null writes no line
-    EXPECT_EQ(liberate_element(root), nullptr);
-    set_memory_trace(0);
-    std::istringstream log(read_file("qv-mem-log"));
-    std::vector<std::string> lines;
-    for (std::string text; std::getline(log, text);
-         lines.push_back(lines.empty() ? text : text.substr(text.find(':') + 1)))
-        EXPECT_TRUE(lines.empty() || std::abs(std::stoll(text) - std::time(nullptr)) <= 2) << text;
-    EXPECT_EQ(lines, expected);
+    liberate(secure), liberate(nullptr), liberate_element(root), set_memory_trace(0);
+    const std::regex time("^[0-9]+:", std::regex::multiline); // null wrote no line
+    EXPECT_EQ(std::regex_replace(read_file("qv-mem-log"), time, ""), expected);
 }
 
-// Run by the ThreadSanitizer preset: the counters balance after concurrent use and each
-// block is zero and its thread's alone.
-TEST_F(Allocator, ThreadsCountersBalanceAfterConcurrentUse)
+// From reset counters, blocks of both kinds come zero-filled, aligned and marked, counted
+// in requested bytes; a negative size gives null. Run by the ThreadSanitizer preset: the
+// counters balance after concurrent use and each block is its thread's alone.
+TEST_F(Allocator, BlocksAndCountersUnderConcurrentUse)
 {
-    const alloc_counts before = counts_now();
-    std::vector<std::thread> threads;
-    for (int t = 1; t <= 4; ++t)
-        threads.emplace_back([t] {
+    reset_allocate_statistics();
+    void *const one = allocate_secure(100);
+    EXPECT_EQ(std::tuple(allocate(-1), allocate_secure(-8), counts_now().a, counts_now().t),
+              std::tuple(nullptr, nullptr, 1ul, 100ull));
+    liberate_secure(one);
+    for (std::vector<std::jthread> threads; threads.size() < 4;) // joined as the loop ends
+        threads.emplace_back([t = int(threads.size()) + 1] {
             std::vector<unsigned char *> held(16, nullptr);
             for (int i = 0; i < 2000; ++i) {
-                const int n = 1 + (i * 7 + t) % 200;
+                const int n = i % 200, secure = i % 50 == 0;
                 liberate(held[i % 16]);
                 auto *p = held[i % 16] =
-                    static_cast<unsigned char *>(i % 50 ? allocate(n) : allocate_secure(n));
-                if (std::count(p, p + n, 0) != n) ADD_FAILURE() << "block not zero-filled";
+                    static_cast<unsigned char *>(secure ? allocate_secure(n) : allocate(n));
+                if (std::count(p, p + n, 0) != n || header_of(p)->secure != secure ||
+                    std::uintptr_t(p) % alignof(std::max_align_t))
+                    ADD_FAILURE() << "block not zero-filled, marked and aligned";
                 std::memset(p, t, std::size_t(n));
             }
             std::for_each(held.begin(), held.end(), liberate);
         });
-    for (std::thread &th : threads)
-        th.join();
     const alloc_counts after = counts_now();
-    EXPECT_EQ(std::tuple(after.a - before.a, after.l - before.l), std::tuple(8000ul, 8000ul));
+    EXPECT_EQ(std::tuple(after.a, after.l, after.t), std::tuple(8001ul, 8001ul, 0ull));
 }
 
 // ---------------------------------------------------------------------------
@@ -157,11 +126,8 @@ TEST_F(Allocator, ThreadsCountersBalanceAfterConcurrentUse)
 // entity: mode, extent (xml or html), text, converted text. Mode 1 shrinks the text in
 //   its own block; mode 2 writes a new ordinary block of the exact size and releases
 //   the old one, or obtains nothing when nothing converts (data/entities.tsv).
-// substitute: buffer size, replace, with, result value, buffer text, input. The result
-//   is below the size when the whole text fits, else a size to grow to.
 // number, string: a stored attribute value read as a number, or as copies, ordinary
-//   and secure, without quotation marks; unquote: "&quot;" turned into quotation marks,
-//   in a new secure block when there is one.
+//   and secure, without quotation marks (data/atribut-values.txt).
 // join, joins, join-sep: separator, r, s, result, whether the caller still owns s,
 //   whether the result is r itself. Each join gets tracked copies of its arguments: a
 //   join that releases too little leaks, one that releases too much releases twice.
@@ -171,14 +137,11 @@ TEST_F(Allocator, ThreadsCountersBalanceAfterConcurrentUse)
 TEST_F(Library, DataCases)
 {
     owned_tree e{document_add_element(nullptr, "e")};
-    for (const char *file : {"entities.tsv", "substitutions.tsv", "atribut-values.txt",
-                             "allocations.tsv", "queries.tsv"})
-        for (const auto &c : rows(file, 7)) {
-            SCOPED_TRACE(c[0] + " " + c[1].substr(0, 40) + " " + c[2].substr(0, 30) + " " +
-                         c[3].substr(0, 30));
-            const std::string &kind = c[0];
+    for (const char *f : {"entities.tsv", "atribut-values.txt", "allocations.tsv", "queries.tsv"})
+        for (const auto &c : rows(f, 7)) {
+            SCOPED_TRACE(c[0] + " " + c[1].substr(0, 40) + " " + c[2] + " " + c[3].substr(0, 40));
             const xml_atribut *a = document_add_atribut(e.get(), "k", c[1].c_str());
-            if (kind == "entity") {
+            if (c[0] == "entity") {
                 if (c[2] == "xml") use_xml_macros();
                 char *block = allocate_string(c[3].c_str()), *const old = block;
                 convert_html_accents(&block, std::stoi(c[1]));
@@ -188,35 +151,23 @@ TEST_F(Library, DataCases)
                                      header_of(block)->secure),
                           std::tuple(c[4], fresh, (fresh ? c[4] : c[3]).size() + 1, 0));
                 liberate(block);
-            } else if (kind == "substitute") {
-                std::vector<char> buf(std::stoul(c[1]));
-                EXPECT_EQ(translate_string_with_string(c[6].c_str(), buf.data(), std::stoi(c[1]),
-                                                       given(c[2]), given(c[3])),
-                          std::stoul(c[4]));
-                EXPECT_TRUE(!given(c[5]) || c[5] == buf.data());
-            } else if (kind == "number") {
+            } else if (c[0] == "number") {
                 EXPECT_EQ(document_atribut_value(a), std::stoi(c[2]));
-            } else if (kind == "string") {
+            } else if (c[0] == "string") {
                 owned_text plain{document_atribut_string(a)}, secret{document_atribut_password(a)};
-                EXPECT_EQ(std::tuple(std::string(plain.get()), std::string(secret.get()),
-                                     header_of(secret.get())->secure,
+                EXPECT_EQ(std::tuple(plain.get(), secret.get(), header_of(secret.get())->secure,
                                      header_of(plain.get())->secure, plain.get() != a->value),
                           std::tuple(c[2], c[2], 1, 0, true));
-            } else if (kind == "unquote") {
-                owned_text got{
-                    unserialize_xml_string_attribute_value(allocate_string(c[1].c_str()))};
-                EXPECT_EQ(std::tuple(shown(got.get()), header_of(got.get())->secure),
-                          std::tuple(c[2], int(c[1] != c[2])));
-            } else if (kind.starts_with("join")) {
+            } else if (c[0].starts_with("join")) {
                 char *r = allocate_string(given(c[2])), *s = allocate_string(given(c[3]));
                 const unsigned long before = counts_now().a;
-                owned_text got{kind == "join"    ? join_string(r, s)
-                               : kind == "joins" ? join_strings(r, s)
+                owned_text got{c[0] == "join"    ? join_string(r, s)
+                               : c[0] == "joins" ? join_strings(r, s)
                                                  : join_string_sep(r, s, given(c[1]))};
                 EXPECT_EQ(std::tuple(shown(got.get()), counts_now().a == before),
                           std::tuple(c[4], c[4] == "(none)" || c[6] == "1"));
                 if (c[5] == "1") liberate(s);
-            } else if (kind == "extend") {
+            } else if (c[0] == "extend") {
                 char *value = allocate_string(given(c[1])), *const old = value;
                 EXPECT_EQ(extend_value(&value, given(c[2]), std::stoi(c[3])), std::stoi(c[4]));
                 EXPECT_EQ(std::tuple(shown(value), value != old, exact(value)),
@@ -224,13 +175,11 @@ TEST_F(Library, DataCases)
                 liberate(value);
             } else {
                 owned_tree root = load(c[1]);
-                const xml_element *found =
-                    (kind == "nested" ? nested_document_element : document_element)(root.get(),
-                                                                                    c[2].c_str());
+                const auto query = c[0] == "nested" ? nested_document_element : document_element;
+                const xml_element *found = query(root.get(), c[2].c_str());
                 const xml_atribut *t = document_atribut(root.get(), c[2].c_str());
-                EXPECT_EQ(shown(kind == "atribut" ? t ? t->value : nullptr
-                                : found           ? found->value
-                                                  : nullptr),
+                EXPECT_EQ(c[0] == "atribut" ? shown(t ? t->value : nullptr)
+                                            : shown(found ? found->value : nullptr),
                           c[3]);
             }
         }
@@ -245,8 +194,8 @@ TEST_F(Library, DataCases)
 // released, as the fixture's balance check shows.
 TEST_F(Library, DataLoads)
 {
-    for (const auto &input : data_files("load", ".xml")) {
-        owned_tree root{document_parse_file(input.c_str())};
+    for (const auto &in : data_files("load", ".xml")) {
+        owned_tree root{document_parse_file(in.c_str())};
         std::string dump = "(nothing loaded)\n";
         if (root) {
             dump = compact(root.get()) + indented(root.get(), 1);
@@ -256,8 +205,7 @@ TEST_F(Library, DataLoads)
             for (const xml_atribut *a = root->firstatb; a; a = a->next) // values in secure blocks
                 EXPECT_EQ(header_of(a->value)->secure - header_of(a->name)->secure, 1) << a->name;
         }
-        EXPECT_EQ(dump, read_file(std::filesystem::path(input).replace_extension(".tree")))
-            << input;
+        EXPECT_EQ(dump, read_file(std::filesystem::path(in).replace_extension(".tree"))) << in;
     }
     EXPECT_EQ(document_parse_file("no-such-file.xml"), nullptr);
 }
@@ -273,20 +221,18 @@ TEST_F(Library, ListsStayWholeAfterEachEdit)
     EXPECT_EQ(child_names(p.get()), "ambcz");
     // a chain of two still pointing at another parent, after the last child; a loose
     // chain in the middle, the elements that followed coming after it
-    owned_tree other{document_add_element(nullptr, "o")};
-    document_add_element(other.get(), "x"), document_add_element(other.get(), "y");
-    EXPECT_EQ(document_append_elements(p->last, std::exchange(other->first, other->last = nullptr)),
-              0);
+    owned_tree o{document_add_element(nullptr, "o")};
+    document_add_element(o.get(), "x"), document_add_element(o.get(), "y");
+    EXPECT_EQ(document_append_elements(p->last, std::exchange(o->first, o->last = nullptr)), 0);
     xml_element *c1 = document_add_element(nullptr, "1"), *c2 = document_add_element(nullptr, "2");
     c1->next = c2, c2->previous = c1, document_append_elements(p->first, c1);
     EXPECT_EQ(child_names(p.get()), "a12mbczxy");
     EXPECT_EQ(document_remove_element(p->first), 0);
     document_remove_element(p->first->next), document_remove_element(p->last);
     EXPECT_EQ(child_names(p.get()), "1mbczx");
+    document_add_element(p->first, "sub"); // its subtree goes with it
     while (p->first)
         document_remove_element(p->first);
-    document_add_element(document_add_element(p.get(), "a"), "sub"); // its subtree goes with it
-    document_remove_element(p->first);
     EXPECT_EQ(child_names(p.get()), "");
     // attributes are stored exactly as given, in ordinary blocks, linked both ways
     xml_atribut *a = document_add_atribut(p.get(), "k", "\"v&quot;\""),
@@ -296,28 +242,24 @@ TEST_F(Library, ListsStayWholeAfterEachEdit)
               std::tuple("\"v&quot;\"", 0, a, b, b, a, nullptr));
 }
 
-// The writers quote values; a file holds the declaration and the chain from the given
-// element; the compact print shows one element with its subtree, an attribute without a
-// value as '' and an empty text as an open and a close tag.
-TEST_F(Library, WritersQuoteValuesAndWriteTheChainFromTheGivenElement)
+// A file holds the declaration and the chain from the given element; the compact print
+// shows one element with its subtree, an attribute without a value as '' and an empty
+// text as an open and a close tag.
+TEST_F(Library, WritersWriteTheChainFromTheGivenElement)
 {
     owned_tree a = load("<a d=\"1\" q=\"say &quot;hi&quot;\"><b/></a>");
     document_add_atribut(a.get(), "odd", "x\"y");
     add_atribut(a.get(), allocate_atribut()), a->lastatb->name = allocate_string("k");
-    document_add_element(a->first, "d"),
-        document_add_element(a.get(), "c")->value = allocate_string("");
+    document_add_element(a->first, "d");
+    document_add_element(a.get(), "c")->value = allocate_string("");
     EXPECT_EQ(compact(a.get()) + compact(a->first) + indented(a->first, 1),
               "<a d='\"1\"' q='\"say \"hi\"\"' odd='x\"y' k=''><b><d/>\n</b>\n<c></c>\n</a>\n"
               "<b><d/>\n</b>\n\t<b>\n\t\t<d/>\n\t</b>\n\t<c>\n\t\n\t</c>\n");
-    EXPECT_EQ(indented(a.get()),
-              "<a\n\td=\"1\"\n\tq=\"say &quot;hi&quot;\"\n\todd=\"x&quot;y\"\n\tk=\"\">\n"
-              "\t<b>\n\t\t<d/>\n\t</b>\n\t<c>\n\t\n\t</c>\n</a>\n");
     const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF8\"?>\n";
-    EXPECT_EQ(document_serialise_file(a->first, "old.xml") +
-                  document_serialise_file(a.get(), "no-dir/out.xml"),
-              status_cannot_create);
+    const int status = document_serialise_file(a->first, "old.xml");
+    EXPECT_EQ(status + document_serialise_file(a.get(), "-/x.xml"), status_cannot_create);
     EXPECT_EQ(read_file("old.xml"), declaration + "<b>\n\t<d/>\n</b>\n<c>\n\n</c>\n");
-    ASSERT_EQ(document_serialise_file(nullptr, "old.xml"), 0); // replaced, not appended to
+    document_serialise_file(nullptr, "old.xml"); // replaced, not appended to
     EXPECT_EQ(read_file("old.xml"), declaration);
 }
 
@@ -332,13 +274,11 @@ TEST_F(Library, MillionDeepFileLoadsSearchesAndPrintsWithoutRecursion)
     for (std::size_t i = 1; i < depth; ++i)
         open += "<e>", close += "</e>";
     owned_tree root = load(open + "<t>x</t>" + close);
-    std::size_t levels = 0;
-    for (const xml_element *e = nested_document_element(root.get(), "t"); e && e->parent;
-         e = e->parent)
-        ++levels;
+    const xml_element *t = nested_document_element(root.get(), "t");
     const std::string text = compact(root.get()); // "<e>" and "</e>\n" per outer element
-    EXPECT_EQ(std::tuple(levels, text.size(), text.substr(3 * (depth - 2), 17)),
-              std::tuple(depth - 1, 8 * (depth - 1) + 9, "<e><t>x</t>\n</e>\n"));
+    EXPECT_EQ(std::tuple(t && t->value == std::string("x"), text.size(),
+                         text.substr(3 * (depth - 2), 17)),
+              std::tuple(true, 8 * (depth - 1) + 9, "<e><t>x</t>\n</e>\n"));
 }
 
 // ---------------------------------------------------------------------------
@@ -356,14 +296,12 @@ TEST_F(Library, CheckBufferDataCasesAndReset)
         const std::string text(std::stoul(c[0]), 't');
         ASSERT_EQ(xml_reset(x, 0, nullptr) + xml_check_buffer(x, std::stoi(c[0])), 0);
         std::memcpy(x->buffer, text.c_str(), text.size() + 1), x->offset = std::stoi(c[0]);
-        char *const first = x->buffer;
         const int status = xml_check_buffer(x, std::stoi(c[1]));
-        EXPECT_EQ(std::tuple(status, x->buflen, x->buflen != 8192 || x->buffer == first,
-                             std::string(x->buffer)),
-                  std::tuple(std::stoi(c[2]), std::stoi(c[3]), true, text))
-            << c[0] << " + " << c[1];
-        std::fill(std::begin(x->payload), std::end(x->payload), first);
-        x->nested = 3, x->parent = reinterpret_cast<xml_parser *>(first);
+        EXPECT_EQ(std::tuple(status, x->buflen, std::string(x->buffer)),
+                  std::tuple(std::stoi(c[2]), std::stoi(c[3]), text))
+            << c[1];
+        std::fill(std::begin(x->payload), std::end(x->payload), x);
+        x->nested = 3, x->parent = reinterpret_cast<xml_parser *>(x);
         const std::tuple kept(x->buffer, x->buflen);
         ASSERT_EQ(xml_reset(x, 1, &x), 0);
         EXPECT_EQ(std::tuple(x->offset, x->nested, x->parent, x->echo, x->buffer[0], x->payload[0],
@@ -383,12 +321,12 @@ TEST_F(Library, ParseResultRootAndCannotOpen)
     r.open_tag = [](xml_application *x, const char *) {
         return x->root = static_cast<xml_element *>(x->payload[0]), 27;
     };
-    write_file("in.xml", "<a><b/></a>");
     xml_element mark{};
-    EXPECT_EQ(std::tuple(xml_parse("in.xml", &r, &mark), r.result),
-              std::tuple(status_no_memory, &mark));
-    EXPECT_EQ(std::tuple(xml_parse("missing.xml", &r, nullptr), r.result),
-              std::tuple(status_cannot_open, &mark));
+    write_file("in.xml", "<a><b/></a>");
+    EXPECT_EQ(xml_parse("in.xml", &r, &mark), status_no_memory);
+    EXPECT_EQ(r.result, &mark);
+    EXPECT_EQ(xml_parse("none.xml", &r, &r), status_cannot_open);
+    EXPECT_EQ(r.result, &mark);
 }
 
 // Each element's text read by every value reader at its end, with the buffer's capacity
@@ -430,8 +368,8 @@ TEST_F(Library, ValueReadersAndWritersDuringAParse)
     value_lines rec;
     xml_relay relays{};
     relays.open_tag = [](xml_application *x, const char *name) { // each element's text on its own
-        return static_cast<value_lines *>(x->payload[0])->open.emplace_back(name),
-               x->buffer[x->offset = 0] = '\0', 0;
+        static_cast<value_lines *>(x->payload[0])->open.emplace_back(name);
+        return x->buffer[x->offset = 0] = '\0', 0;
     };
     relays.close_tag = read_element;
     const std::string data = std::string(QVXML_TEST_DATA) + "/values";
@@ -451,17 +389,15 @@ TEST(ContentScan, WideAndPortableScannersAgreeWithAPlainReading)
         const unsigned rare = 5 + rng() % 61; // sparse stops and feeds
         for (auto &c : block)
             c = alphabet[rng() % rare < 4 ? rng() % 4 : 4 + rng() % 4];
-        const std::size_t from = rng() % 17, to = from + rng() % (block.size() - from + 1);
-        const unsigned char *begin = block.data() + from, *end = block.data() + to;
-        const unsigned char *stop =
-            std::find_if(begin, end, [](unsigned char c) { return c == '<' || c == '\r' || !c; });
-        const auto last =
-            std::find(std::reverse_iterator(stop), std::reverse_iterator(begin), '\n');
+        const unsigned char *begin = block.data() + rng() % 17;
+        const unsigned char *end = begin + rng() % (block.data() + block.size() - begin + 1);
+        const auto *stop =
+            std::find_if(begin, end, [](auto c) { return c == '<' || c == '\r' || !c; });
+        const auto lf = std::find(std::reverse_iterator(stop), std::reverse_iterator(begin), '\n');
         for (auto scan : {xml_scan_content_portable, xml_scan_content_wide}) {
             const xml_content_scan s = scan(begin, end);
             ASSERT_EQ(std::tuple(s.stop, s.lines, s.line_end),
-                      std::tuple(stop - begin, std::count(begin, stop, '\n'), last.base() - begin))
-                << i;
+                      std::tuple(stop - begin, std::count(begin, stop, '\n'), lf.base() - begin));
         }
     }
 }
