@@ -31,6 +31,8 @@ std::vector<std::vector<std::string>> rows(const std::string &name, std::size_t 
     EXPECT_FALSE(out.empty()) << name;
     return out;
 }
+// A field as an argument, a text as a field; whether a text's block is exactly its size;
+// the compact print of an element; the tree loaded from xml.
 const auto given = [](const std::string &f) { return f == "(none)" ? nullptr : f.c_str(); };
 const auto shown = [](const char *s) { return std::string(s ? s : "(none)"); };
 const auto exact = [](const char *s) { return !s || header_of(s)->size == std::strlen(s) + 1; };
