@@ -337,7 +337,7 @@ int read_element(xml_application *x)
                  })
               << " " << MaxMacMan << "\n";
     rec.open.pop_back(), x->root = reinterpret_cast<xml_element *>(&rec);
-    return x->buffer[x->offset = 0] = '\0', 0;
+    return x->buffer[x->offset = 0] = '\0', rec.open.empty() ? status_no_memory : 0;
 }
 
 TEST_F(Library, ValueReadersAndWritersDuringAParse)
@@ -349,7 +349,7 @@ TEST_F(Library, ValueReadersAndWritersDuringAParse)
         return x->buffer[x->offset = 0] = '\0', 0;
     };
     relays.close_tag = read_element;
-    EXPECT_EQ(xml_parse(QVXML_TEST_DATA "/values.xml", &relays, &rec), status_ok);
+    EXPECT_EQ(xml_parse(QVXML_TEST_DATA "/values.xml", &relays, &rec), status_no_memory);
     liberate(rec.kept);
     EXPECT_EQ(rec.lines.str(), read_file(QVXML_TEST_DATA "/values.expected"));
     EXPECT_EQ(xml_parse("none.xml", &relays, nullptr), status_cannot_open);
