@@ -1,8 +1,8 @@
 #include "properties.h"
 
 #include <array>
+#include <cstdint>
 #include <cstring>
-#include <vector>
 
 #include "qvxml/element.h"
 #include "qvxml/xmlparse.h"
@@ -10,6 +10,8 @@
 
 namespace
 {
+
+using text = const char *;
 
 // Every element of the tree in document order: depth, name, text and attributes. With
 // as_written, each text as the writer puts it and the reader takes it back: element text
@@ -19,9 +21,7 @@ namespace
 std::string dump(const xml_element *root, bool as_written, bool &fits)
 {
     std::string s;
-    const auto put = [&s](const char *t) {
-        s += t ? std::to_string(std::strlen(t)) + ':' + t : "-";
-    };
+    const auto put = [&s](text t) { s += t ? std::to_string(std::strlen(t)) + ':' + t : "-"; };
     long depth = 0;
     for (const xml_element *e = root; e;) {
         s += '\n' + std::to_string(depth), put(e->name);
@@ -68,10 +68,8 @@ std::string check_quote_substitution(std::string_view data)
     // to a zero byte; a length of 8 stands for an absent argument. Texts past 1 KiB take
     // no other path, only time: a pass may grow the buffer by little.
     if (data.size() < 3) return {};
-    const std::size_t rlen = static_cast<unsigned char>(data[1]) % 9,
-                      wlen = static_cast<unsigned char>(data[2]) % 9;
-    std::string in(data.substr(3, 1024)), want;
-    in.resize(std::min(in.find('\0'), in.size()));
+    const std::size_t rlen = std::uint8_t(data[1]) % 9, wlen = std::uint8_t(data[2]) % 9;
+    std::string in = std::string(data.substr(3, 1024)).c_str(), want;
     if (in.size() < rlen % 8 + wlen % 8 || (rlen == 8 && wlen == 8)) return {};
     const std::string rep = in.substr(0, rlen % 8), with = in.substr(rlen % 8, wlen % 8);
     in.erase(0, rlen % 8 + wlen % 8);
@@ -82,15 +80,14 @@ std::string check_quote_substitution(std::string_view data)
          pos = q + std::max<std::size_t>(rep.size(), 1))
         want.append(in, pos, q - pos).append(with).append(in, q, rep.empty());
     want.append(in, std::min(pos, in.size()));
-    for (std::size_t size = 1 + static_cast<unsigned char>(data[0]), rounds = 0;; ++rounds) {
+    for (std::size_t size = 1 + std::uint8_t(data[0]), rounds = 0;; ++rounds) {
         if (rounds > 100000) return "growing to the result does not complete";
-        std::vector<char> buf(size + 16, '\x5a'); // 16 bytes of canary after the buffer
+        std::string buf(size + 16, '\x5a'); // 16 bytes of canary after the buffer
         const std::size_t r = translate_string_with_string(
             in.c_str(), buf.data(), static_cast<int>(size), rlen == 8 ? nullptr : rep.c_str(),
             wlen == 8 ? nullptr : with.c_str());
-        if (std::count(buf.begin() + static_cast<long>(size), buf.end(), '\x5a') != 16)
-            return "written beyond the buffer";
-        if (!std::memchr(buf.data(), 0, size)) return "buffer not terminated";
+        if (buf.find('\0') >= size || buf.substr(size) != std::string(16, '\x5a'))
+            return "written beyond the buffer, or not terminated";
         // a pass looks no further into the input than the buffer could hold
         if ((r < size) != (want.size() < size && in.size() <= size))
             return "complete when the result does not fit, or the reverse";
@@ -103,7 +100,7 @@ std::string check_quote_substitution(std::string_view data)
 std::string check_entity_round_trip(std::string_view data)
 {
     const allocation_balance balance;
-    const std::string text(data.substr(0, data.find('\0')));
+    const std::string text = std::string(data).c_str();
     use_xml_macros();
     char *back = allocate_string(text.c_str()), *once = allocate_string(text.c_str());
     if (!back || !once) return "no memory";
@@ -118,27 +115,23 @@ std::string check_entity_round_trip(std::string_view data)
 
 std::string check_record_shape(std::string_view data)
 {
-    if (data.empty()) return {};
     constexpr std::string_view roots[] = {"artists", "locations", "scheduledEvents", "events"};
     constexpr std::string_view headings[] = {"Artists\n", "Locations\n", "Events\n"};
-    const bool whole = data[0] == '<';
-    const unsigned o = whole ? 16 : static_cast<unsigned char>(data[0]);
+    const bool whole = data.starts_with('<');
+    const unsigned o = whole || data.empty() ? 16 : static_cast<unsigned char>(data[0]);
+    const std::string root(roots[o & 3]), body(data.substr(!whole && !data.empty()));
+    const memory_file file(whole ? body : '<' + root + '>' + body + "</" + root + '>');
     const bool echo = o & 4, heading = o & 16;
-    const std::string root(roots[o & 3]);
-    const std::string xml =
-        whole ? std::string(data)
-              : '<' + root + '>' + std::string(data.substr(1)) + "</" + root + '>';
     const allocation_balance balance;
     std::string d;
     {
-        const memory_file file(xml);
         xml_element *tree = document_parse_file(file.path());
         const std::string printed =
             tree && echo ? captured_stdout([&] { document_serialise_element(stdout, tree, 0); })
                          : "";
         // a root of another name (kind 3) writes nothing
         const std::size_t kind = tree ? std::find(roots, roots + 3, tree->name) - roots : 3;
-        const bool loaded = tree != nullptr;
+        const bool loaded = tree != nullptr, records = !echo && kind < 3;
         document_drop(tree);
         conversion found;
         const std::string out = captured_stdout([&] {
@@ -146,7 +139,6 @@ std::string check_record_shape(std::string_view data)
             convert_file(file.path(), {.type = (o & 8) ? 1 : 0, .verbose = heading}, found);
             if (found.loaded) found.records.emit(found.from, found.to);
         });
-        const bool records = !echo && kind < 3;
         std::string_view rest = out;
         if (found.loaded != loaded) d = "converted, yet no tree loads, or the reverse";
         if (!records && out != printed) d = "not the tree written: " + out;
@@ -157,10 +149,9 @@ std::string check_record_shape(std::string_view data)
             const std::string_view line = rest.substr(0, end);
             const auto fields = std::ranges::count(line, '|');
             // a location without contact ends in eight empty fields after field 11
-            const bool shaped = fields == std::array{13, 21, 16}[kind] ||
-                                (kind == 1 && fields == 19 && line.ends_with("|||||||||"));
-            if (end == rest.npos || !shaped || !line.starts_with("VELTRAN|") || line.size() < 9 ||
-                line.back() != '|')
+            if (end == rest.npos || !line.starts_with("VELTRAN|") || line.back() != '|' ||
+                (fields != std::array{13, 21, 16}[kind] &&
+                 (kind != 1 || fields != 19 || !line.ends_with("|||||||||"))))
                 d = "not a record line: " + std::string(line);
             rest.remove_prefix(end + 1); // nothing when the line has no end, and d says so
         }

@@ -1,7 +1,7 @@
 #pragma once
 // Properties of the library and the converter that hold for any input, each written once
-// and checked both by a seeded test in the suite and by a fuzz target. A check returns an
-// empty string when the property holds, else what went wrong.
+// and checked both by a seeded test in the suite and by a fuzz target (FUZZ_PROPERTY).
+// A check returns an empty string when the property holds, else what went wrong.
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -35,49 +35,50 @@ std::string check_serialise_round_trip(std::string_view input);
 // asked for; another root writes nothing; every tracked block is released.
 std::string check_record_shape(std::string_view data);
 
+// A fuzz target that checks one property on each input: a property that fails is a finding.
+#define FUZZ_PROPERTY(check)                                                                       \
+    extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, std::size_t size)             \
+    {                                                                                              \
+        const std::string failure = check({reinterpret_cast<const char *>(data), size});           \
+        if (!failure.empty())                                                                      \
+            std::fprintf(stderr, "property failed: %s\n", failure.c_str()), std::abort();          \
+        return 0;                                                                                  \
+    }
+
 // What run puts on standard output, caught in a memory stream (so that its position
 // costs no system call).
 inline std::string captured_stdout(const std::function<void()> &run)
 {
     char *data = nullptr;
     std::size_t size = 0;
-    std::fflush(stdout);
     FILE *const saved = std::exchange(stdout, open_memstream(&data, &size));
-    if (!stdout) std::abort();
     run();
     std::fclose(std::exchange(stdout, saved));
-    std::string out(data, size);
-    std::free(data);
-    return out;
+    const std::string out(data, size);
+    return std::free(data), out;
 }
 
 // Empty when a and b are equal, else both around their first difference.
 inline std::string first_difference(const std::string &a, const std::string &b)
 {
     const std::size_t at = std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin();
-    if (at == a.size() && at == b.size()) return {};
     const std::size_t from = at < 60 ? 0 : at - 60;
-    return a.substr(from, 120) + "\n  instead of\n" + b.substr(from, 120);
+    return a == b ? "" : a.substr(from, 120) + "\n  instead of\n" + b.substr(from, 120);
 }
 
 // A memory file holding the given bytes, named through /proc/self/fd, for the library
 // reads files by name.
-class memory_file
-{
-  public:
-    explicit memory_file(std::string_view data) : fd_(memfd_create("property-input", 0))
+struct memory_file {
+    int fd;
+    std::string name = "/proc/self/fd/" + std::to_string(fd);
+    explicit memory_file(std::string_view data) : fd(memfd_create("property-input", 0))
     {
-        if (fd_ < 0 || write(fd_, data.data(), data.size()) != static_cast<ssize_t>(data.size()))
+        if (fd < 0 || write(fd, data.data(), data.size()) != static_cast<ssize_t>(data.size()))
             std::abort();
     }
-    ~memory_file() { close(fd_); }
-    memory_file(const memory_file &) = delete;
-    memory_file &operator=(const memory_file &) = delete;
-    const char *path() const { return path_.c_str(); }
-
-  private:
-    int fd_;
-    std::string path_ = "/proc/self/fd/" + std::to_string(fd_);
+    ~memory_file() { close(fd); }
+    memory_file &operator=(memory_file &&) = delete; // neither copied nor moved
+    const char *path() const { return name.c_str(); }
 };
 
 // Notes the tracked allocator's counters; unbalanced() tells what a run left behind.

@@ -1,6 +1,7 @@
 // The streaming reader against a plain reference reader, on the same input under the
 // same relays: every relay call logged the same way by both, then compared.
 #include <array>
+#include <cstring>
 
 #include "properties.h"
 #include "qvxml/xmlparse.h"
@@ -10,6 +11,9 @@ namespace
 
 enum event { open_tag, atb_name, atb_value, white_space, token, punctuation, close_tag };
 using text = const char *;
+// The reference reader's states: in a start tag, after an attribute name, waiting for a
+// value or an end tag's name; in an instruction, after its '?'; in a declaration.
+enum state { outside, opened, closing, content, in_tag, named, valuing, end_tag, pi, pi_end, decl };
 
 // What one parse is asked to do, and what it is seen to do: the log holds each relay
 // call (event, length and text) after the text the default relays collected since the
@@ -26,9 +30,8 @@ struct trace {
     int note(int e, std::string_view s, std::string_view collected)
     {
         if (runs && e >= white_space && e <= punctuation) return pending.append(s), 0;
-        log += '[' + std::string(collected.substr(logged)) + ']' + std::exchange(pending, {});
-        logged = collected.size();
-        if (echo) log += '@' + std::to_string(std::ftell(stdout));
+        log += '[' + std::string(collected.substr(std::exchange(logged, collected.size()))) + ']';
+        log += std::exchange(pending, {}) + (echo ? '@' + std::to_string(std::ftell(stdout)) : "");
         log += std::to_string(e) + ':' + std::to_string(s.size()) + ':' + std::string(s) + '\n';
         return ++count == stop_at ? stop_status : 0;
     }
@@ -60,14 +63,13 @@ struct trace {
                     set(6, on<6>),          on_failure,          nullptr,
                     runs ? on_run : nullptr};
         set_xml_echo(echo), set_xml_eof(eof), failure_lines = -1;
-        int status = 0;
-        const std::string out = captured_stdout([&] { status = xml_parse(path, &r, this); });
-        set_xml_echo(0), set_xml_eof(0);
-        return finish(failure_lines < 0 ? status : status - 1000, failure_lines, out);
+        int st = 0;
+        const std::string out = captured_stdout(
+            [&] { st = xml_parse(path, &r, this), set_xml_echo(0), set_xml_eof(0); });
+        return finish(failure_lines < 0 ? st : st - 1000, failure_lines, out);
     }
 };
 
-constexpr auto is_space = [](int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
 constexpr auto is_quote = [](int c) { return c == '"' || c == '\''; };
 constexpr auto is_word = [](int c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
@@ -79,8 +81,6 @@ constexpr auto is_word = [](int c) {
 // take the default relays' behaviour: content is collected, and with echo on they print,
 // as does every byte read.
 struct reference_reader : trace {
-    enum state { outside, tag_open, close_wait, content, start_tag, name_read, value_wait };
-    enum more_state { end_name = value_wait + 1, instruction, instruction_end, declaration };
     std::string_view in;
     std::string collected{}, word{};
     std::size_t pos = 0;
@@ -90,12 +90,10 @@ struct reference_reader : trace {
     int getch()
     {
         if (pushed) return std::exchange(pushed, 0);
-        int c = '\r';
-        while (c == '\r')
-            c = pos < in.size() ? static_cast<unsigned char>(in[pos++]) : 0;
-        if (c == 0) pos = in.size();
-        if (echo && c) std::putchar(c);
-        return lines += c == '\n', c;
+        for (int c; pos < in.size();)
+            if ((c = static_cast<unsigned char>(in[pos++])) != '\r')
+                return c ? (lines += c == '\n', echo && std::putchar(c), c) : (pos = in.size(), 0);
+        return 0;
     }
 
     int call(int e, std::string_view s)
@@ -125,25 +123,24 @@ struct reference_reader : trace {
     int step(int c)
     {
         const auto to = [this](int s) { return at = s, 0; };
-        const auto back = [this]() -> int { return nesting ? content : outside; };
-        if (!c && at == tag_open) return to(start_tag), call(open_tag, word);
+        const int back = nesting > (at == closing) ? content : outside; // after an element or tag
+        if (!c && at == opened) return to(in_tag), call(open_tag, word);
         if (!c && at == content) return call(token, word), 0;
-        if (!c && (at == start_tag || at == name_read)) return to(name_read), call(atb_name, word);
-        if (!c && at == value_wait) return to(start_tag), call(atb_value, word);
-        if (!c) return to(at == end_name ? close_wait : at == instruction_end ? instruction : at);
-        if (at == outside) return c == '<' ? to(tag_open) : 0;
-        if (at == tag_open && (c == '/' || c == '?' || c == '!'))
-            return to(c == '/' ? end_name : c == '?' ? instruction : declaration);
-        if (at == close_wait && c == '>' && nesting > 0)
-            return --nesting, to(back()), call(close_tag, "");
-        if (at == content)
-            return c == '<' ? to(tag_open) : (call(punctuation, std::string(1, char(c))), 0);
-        if (at == start_tag && (c == '>' || c == '/'))
-            return ++nesting, to(c == '>' ? content : close_wait);
-        if (at == name_read && c == '=') return to(value_wait);
-        if (at == instruction) return c == '?' ? to(instruction_end) : 0;
-        if (at == instruction_end) return to(c == '>' ? back() : instruction);
-        if (at == declaration) return c == '>' ? to(back()) : 0;
+        if (!c && (at == in_tag || at == named)) return to(named), call(atb_name, word);
+        if (!c && at == valuing) return to(in_tag), call(atb_value, word);
+        if (!c) return to(at == end_tag ? closing : at == pi_end ? pi : at);
+        if (at == outside) return c == '<' ? to(opened) : 0;
+        if (at == opened && std::strchr("/?!", c))
+            return to(c == '/' ? end_tag : c == '?' ? pi : decl);
+        if (at == closing && c == '>' && nesting) return --nesting, to(back), call(close_tag, "");
+        if (at == content && c == '<') return to(opened);
+        if (at == content) return call(punctuation, std::string(1, char(c))), 0;
+        if (at == in_tag && std::strchr("/>", c))
+            return ++nesting, to(c == '>' ? content : closing);
+        if (at == named && c == '=') return to(valuing);
+        if (at == pi) return c == '?' ? to(pi_end) : 0;
+        if (at == pi_end) return to(c == '>' ? back : pi);
+        if (at == decl) return c == '>' ? to(back) : 0;
         return 2; // anything else in a tag
     }
 
@@ -153,7 +150,7 @@ struct reference_reader : trace {
         int st = 0;
         const std::string out = captured_stdout([&] {
             for (int c; st == 0 && (c = getch()) != 0;)
-                if (!is_space(c))
+                if (!std::strchr(" \t\n\r", c))
                     st = is_word(c) || is_quote(c) ? (pushed = c, read_word()) : step(c);
                 else if (at == content) // white space is handed over in content only
                     call(white_space, std::string(1, char(c)));
