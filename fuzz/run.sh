@@ -11,12 +11,10 @@
 # non-zero when a target reports a finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds=${1:-30}
-targets=("${@:2}")
+seconds=${1:-30} status=0 targets=("${@:2}")
 [ ${#targets[@]} -gt 0 ] || targets=({reader_diff,builder,converter,quote,entity}_fuzz)
 cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j2 >/dev/null
 mkdir -p build/fuzz/findings
-status=0
 for t in "${targets[@]}"; do
     corpus=build/fuzz/corpus/$t log=build/fuzz/$t.log
     mkdir -p "$corpus"

@@ -1,27 +1,23 @@
 #include "properties.h"
 
+#include <string.h>
+
 #include <array>
 #include <cstdint>
-#include <cstring>
 
 #include "qvxml/element.h"
 #include "qvxml/xmlparse.h"
 #include "veltran/convert.h"
-
-namespace
-{
-
-using text = const char *;
 
 // Every element of the tree in document order: depth, name, text and attributes. With
 // as_written, each text as the writer puts it and the reader takes it back: element text
 // followed by the line feed and indentation before the closing tag, attribute values
 // inside one pair of quotation marks. fits turns false when such a value, every other
 // quotation mark written as "&quot;", is longer than the reader's word limit.
-std::string dump(const xml_element *root, bool as_written, bool &fits)
+static std::string dump(const xml_element *root, bool as_written, bool &fits)
 {
     std::string s;
-    const auto put = [&s](text t) { s += t ? std::to_string(std::strlen(t)) + ':' + t : "-"; };
+    const auto put = [&](const char *t) { s += t ? std::to_string(strlen(t)) + ':' + t : "-"; };
     long depth = 0;
     for (const xml_element *e = root; e;) {
         s += '\n' + std::to_string(depth), put(e->name);
@@ -41,8 +37,6 @@ std::string dump(const xml_element *root, bool as_written, bool &fits)
     }
     return s;
 }
-
-} // namespace
 
 std::string check_serialise_round_trip(std::string_view input)
 {
@@ -103,12 +97,10 @@ std::string check_entity_round_trip(std::string_view data)
     const std::string text = std::string(data).c_str();
     use_xml_macros();
     char *back = allocate_string(text.c_str()), *once = allocate_string(text.c_str());
-    if (!back || !once) return "no memory";
     convert_html_accents(&back, 2), convert_html_accents(&back, 1), convert_html_accents(&once, 1);
     use_html_macros();
-    const std::string d = text != back                      ? "mode 1 does not undo mode 2: " + text
-                          : std::strlen(once) > text.size() ? "mode 1 alone grew " + text
-                                                            : "";
+    std::string d = back && text == back ? "" : "mode 1 does not undo mode 2: " + text;
+    if (!once || strlen(once) > text.size()) d = "mode 1 alone grew " + text;
     liberate(back), liberate(once);
     return d.empty() ? balance.unbalanced() : d;
 }
@@ -144,16 +136,15 @@ std::string check_record_shape(std::string_view data)
         if (!records && out != printed) d = "not the tree written: " + out;
         if (records && heading && !rest.starts_with(headings[kind])) d = "no heading";
         if (records && heading && d.empty()) rest.remove_prefix(headings[kind].size());
-        while (d.empty() && records && !rest.empty()) {
-            const std::size_t end = rest.find('\n');
-            const std::string_view line = rest.substr(0, end);
+        for (std::size_t end; d.empty() && records && !rest.empty(); rest.remove_prefix(end + 1)) {
+            const std::string_view line = rest.substr(0, end = rest.find('\n'));
             const auto fields = std::ranges::count(line, '|');
-            // a location without contact ends in eight empty fields after field 11
+            // a location without contact ends in eight empty fields after field 11; a line
+            // without an end is no record (end + 1 is then 0)
             if (end == rest.npos || !line.starts_with("VELTRAN|") || line.back() != '|' ||
                 (fields != std::array{13, 21, 16}[kind] &&
                  (kind != 1 || fields != 19 || !line.ends_with("|||||||||"))))
                 d = "not a record line: " + std::string(line);
-            rest.remove_prefix(end + 1); // nothing when the line has no end, and d says so
         }
     }
     return d.empty() ? balance.unbalanced() : d;

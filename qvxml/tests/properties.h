@@ -35,14 +35,16 @@ std::string check_serialise_round_trip(std::string_view input);
 // asked for; another root writes nothing; every tracked block is released.
 std::string check_record_shape(std::string_view data);
 
-// A fuzz target that checks one property on each input: a property that fails is a finding.
+// Aborts, a finding for a fuzz target, when failure says what went wrong.
+inline void abort_on(const std::string &failure)
+{
+    if (!failure.empty()) std::fprintf(stderr, "%s\n", failure.c_str()), std::abort();
+}
+// A fuzz target that checks one property on each input.
 #define FUZZ_PROPERTY(check)                                                                       \
     extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, std::size_t size)             \
     {                                                                                              \
-        const std::string failure = check({reinterpret_cast<const char *>(data), size});           \
-        if (!failure.empty())                                                                      \
-            std::fprintf(stderr, "property failed: %s\n", failure.c_str()), std::abort();          \
-        return 0;                                                                                  \
+        return abort_on(check({reinterpret_cast<const char *>(data), size})), 0;                   \
     }
 
 // What run puts on standard output, caught in a memory stream (so that its position
@@ -94,9 +96,5 @@ struct allocation_balance {
                " blocks, " + std::to_string(static_cast<long long>(now.t - t)) + " bytes";
     }
     // For the fuzz targets: aborts, a finding, when the run left anything behind.
-    void check() const
-    {
-        if (const std::string left = unbalanced(); !left.empty())
-            std::fprintf(stderr, "%s\n", left.c_str()), std::abort();
-    }
+    void check() const { abort_on(unbalanced()); }
 };

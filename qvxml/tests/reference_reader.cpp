@@ -1,6 +1,5 @@
 // The streaming reader against a plain reference reader, on the same input under the
 // same relays: every relay call logged the same way by both, then compared.
-#include <array>
 #include <cstring>
 
 #include "properties.h"
@@ -166,32 +165,27 @@ std::string check_reader_agreement(std::string_view input)
 {
     const memory_file file(input);
     int count = 0;
-    const auto agree = [&](trace lib, bool echo) {
-        lib.echo = echo;
-        const std::string d =
-            first_difference(lib.library(file.path()), reference_reader{lib, input}.parse());
-        count = lib.count;
-        char setup[96];
-        std::snprintf(setup, sizeof setup,
-                      "mask %u, call %d stops with %d, echo %d eof %d runs %d:\n", lib.mask,
-                      lib.stop_at, lib.stop_status, echo, lib.eof, lib.runs);
-        return d.empty() ? d : setup + d;
+    // The log shows what differs and under what: which relays are set (the events logged),
+    // echo (positions logged), runs (content logged between tags) and the stop (the status).
+    const auto agree = [&](trace lib) {
+        const std::string want = reference_reader{lib, input}.parse();
+        const std::string d = first_difference(lib.library(file.path()), want);
+        return count = lib.count, d;
     };
     unsigned h = 2166136261u; // FNV-1a
     for (const char c : input)
         h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
-    std::string d = agree({}, false);
+    std::string d = agree({});
     // relays set by input, one stopping at a call set by input; the default relays; the
     // first call stopping; content in runs; each with echo off and on
     const trace stopping{.mask = h & 0x7f,
                          .stop_at = 1 + static_cast<int>((h >> 7) % (count + 1u)),
-                         .stop_status = std::array{2, 3, 7, 48}[(h >> 20) & 3],
+                         .stop_status = "\2\3\7\60"[(h >> 20) & 3], // 2, 3, 7 or 48
                          .eof = ((h >> 22) & 1) != 0};
     trace runs = stopping;
     runs.mask = 0x7f, runs.runs = true;
-    for (const trace &s :
-         {stopping, trace{.mask = 0}, trace{.stop_at = 1, .stop_status = 99}, runs})
+    for (trace s : {stopping, trace{.mask = 0}, trace{.stop_at = 1, .stop_status = 99}, runs})
         for (const bool echo : {false, true})
-            if (d.empty()) d = agree(s, echo);
+            if (d.empty()) s.echo = echo, d = agree(s);
     return d;
 }
