@@ -2,7 +2,6 @@
 
 #include <string.h>
 
-#include <array>
 #include <cstdint>
 
 #include "qvxml/element.h"
@@ -10,24 +9,24 @@
 #include "veltran/convert.h"
 
 // Every element of the tree in document order: depth, name, text and attributes. With
-// as_written, each text as the writer puts it and the reader takes it back: element text
+// written, each text as the writer puts it and the reader takes it back: element text
 // followed by the line feed and indentation before the closing tag, attribute values
 // inside one pair of quotation marks. fits turns false when such a value, every other
 // quotation mark written as "&quot;", is longer than the reader's word limit.
-static std::string dump(const xml_element *root, bool as_written, bool &fits)
+static std::string dump(const xml_element *root, bool written, bool &fits)
 {
     std::string s;
     const auto put = [&](const char *t) { s += t ? std::to_string(strlen(t)) + ':' + t : "-"; };
     long depth = 0;
     for (const xml_element *e = root; e;) {
         s += '\n' + std::to_string(depth), put(e->name);
-        put(as_written && e->value ? (e->value + ('\n' + std::string(depth, '\t'))).c_str()
-                                   : e->value);
+        put(written && e->value ? (e->value + ('\n' + std::string(depth, '\t'))).c_str()
+                                : e->value);
         for (const xml_atribut *a = e->firstatb; a; a = a->next) {
             std::string_view v = a->value ? a->value : "";
             if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
             fits = fits && 2 + v.size() + 5 * std::ranges::count(v, '"') <= xml_max_token;
-            put(a->name), put(as_written ? ('"' + std::string(v) + '"').c_str() : a->value);
+            put(a->name), put(written ? ('"' + std::string(v) + '"').c_str() : a->value);
         }
         // on to the next element in document order, staying inside root
         const xml_element *next = e->first;
@@ -80,11 +79,10 @@ std::string check_quote_substitution(std::string_view data)
         const std::size_t r = translate_string_with_string(
             in.c_str(), buf.data(), static_cast<int>(size), rlen == 8 ? nullptr : rep.c_str(),
             wlen == 8 ? nullptr : with.c_str());
-        if (buf.find('\0') >= size || buf.substr(size) != std::string(16, '\x5a'))
-            return "written beyond the buffer, or not terminated";
-        // a pass looks no further into the input than the buffer could hold
-        if ((r < size) != (want.size() < size && in.size() <= size))
-            return "complete when the result does not fit, or the reverse";
+        if (buf.find('\0') >= size || buf.substr(size) != std::string(16, '\x5a')) return "overrun";
+        // written beyond the buffer or not terminated; complete when the result does not
+        // fit, or the reverse (a pass looks no further into the input than the buffer holds)
+        if ((r < size) != (want.size() < size && in.size() <= size)) return "ended wrongly";
         if (r < size) return r == want.size() && want == buf.data() ? "" : "wrong result " + in;
         if (r < size + 2) return "grow size below buffersize + 2";
         size = r;
@@ -118,10 +116,7 @@ std::string check_record_shape(std::string_view data)
     std::string d;
     {
         xml_element *tree = document_parse_file(file.path());
-        const std::string printed =
-            tree && echo ? captured_stdout([&] { document_serialise_element(stdout, tree, 0); })
-                         : "";
-        // a root of another name (kind 3) writes nothing
+        // echo prints exactly when a tree loads; a root of another name (kind 3) writes nothing
         const std::size_t kind = tree ? std::find(roots, roots + 3, tree->name) - roots : 3;
         const bool loaded = tree != nullptr, records = !echo && kind < 3;
         document_drop(tree);
@@ -133,16 +128,17 @@ std::string check_record_shape(std::string_view data)
         });
         std::string_view rest = out;
         if (found.loaded != loaded) d = "converted, yet no tree loads, or the reverse";
-        if (!records && out != printed) d = "not the tree written: " + out;
+        if (echo ? out.empty() == loaded : kind == 3 && !out.empty()) d = "wrong output: " + out;
         if (records && heading && !rest.starts_with(headings[kind])) d = "no heading";
         if (records && heading && d.empty()) rest.remove_prefix(headings[kind].size());
         for (std::size_t end; d.empty() && records && !rest.empty(); rest.remove_prefix(end + 1)) {
             const std::string_view line = rest.substr(0, end = rest.find('\n'));
             const auto fields = std::ranges::count(line, '|');
-            // a location without contact ends in eight empty fields after field 11; a line
+            // artists 13 fields, locations 21, events 16; a location without contact ends in
+            // eight empty fields after field 11 (19 in all); a line
             // without an end is no record (end + 1 is then 0)
             if (end == rest.npos || !line.starts_with("VELTRAN|") || line.back() != '|' ||
-                (fields != std::array{13, 21, 16}[kind] &&
+                (fields != "\15\25\20"[kind] &&
                  (kind != 1 || fields != 19 || !line.ends_with("|||||||||"))))
                 d = "not a record line: " + std::string(line);
         }

@@ -75,8 +75,7 @@ struct memory_file {
     std::string name = "/proc/self/fd/" + std::to_string(fd);
     explicit memory_file(std::string_view data) : fd(memfd_create("property-input", 0))
     {
-        if (fd < 0 || write(fd, data.data(), data.size()) != static_cast<ssize_t>(data.size()))
-            std::abort();
+        if (fd < 0 || write(fd, data.data(), data.size()) != ssize_t(data.size())) std::abort();
     }
     ~memory_file() { close(fd); }
     memory_file &operator=(memory_file &&) = delete; // neither copied nor moved

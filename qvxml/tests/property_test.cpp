@@ -13,7 +13,7 @@
 TEST(Properties, HoldOverStoredInputs)
 {
     for (const std::string folder :
-         {"qvxml/tests/data", "fuzz/corpus", "fuzz/seeds", "examples", "veltran/tests/cases"}) {
+         {"qvxml/tests/data", "fuzz/corpus", "fuzz/seeds", "examples", "veltran/tests/cases"})
         for (const auto &f :
              std::filesystem::recursive_directory_iterator(QVXML_TEST_DATA "/../../../" + folder))
             // of the converter's cases, only the input files
@@ -26,5 +26,4 @@ TEST(Properties, HoldOverStoredInputs)
                       check_quote_substitution, check_record_shape})
                     EXPECT_EQ(check(bytes), "") << f.path();
             }
-    }
 }

@@ -10,20 +10,22 @@ namespace
 
 enum event { open_tag, atb_name, atb_value, white_space, token, punctuation, close_tag };
 using text = const char *;
-// The reference reader's states: in a start tag, after an attribute name, waiting for a
-// value or an end tag's name; in an instruction, after its '?'; in a declaration.
-enum state { outside, opened, closing, content, in_tag, named, valuing, end_tag, pi, pi_end, decl };
+const auto ch = [](int c) { return std::string(1, static_cast<char>(c)); };
+// The reference reader's states: after '<', waiting for '>' that closes, in content, in
+// a start tag, after an attribute name, waiting for a value or for an end tag's name;
+// in an instruction, after its '?'; in a declaration.
+enum state { outside, opened, closing, content, tag, named, valuing, end, pi, pi_end, decl };
 
 // What one parse is asked to do, and what it is seen to do: the log holds each relay
 // call (event, length and text) after the text the default relays collected since the
 // last call, the content handed over since when in runs, and (with echo on) where
-// standard output stood.
+// standard output stood. Call stop_at (0: none) returns stop_status; logged is how much
+// of the collected text is in the log already.
 struct trace {
-    unsigned mask = 0x7f;                        // relays set by the application, one bit per event
-    int stop_at = 0, stop_status = 0, count = 0; // call stop_at returns stop_status; 0: none
+    unsigned mask = 0x7f; // relays set by the application, one bit per event
+    int stop_at = 0, stop_status = 0, count = 0, logged = 0;
     bool echo = false, eof = false, runs = false; // runs: content through content_run
     std::string log{}, pending{};
-    std::size_t logged = 0; // collected text already in the log
     static inline int failure_lines = -1;
 
     int note(int e, std::string_view s, std::string_view collected)
@@ -105,37 +107,37 @@ struct reference_reader : trace {
     }
 
     // Reads a word and steps on, or returns 5 when it grows too long. A quotation mark
-    // opens a quoted word when it comes first, except in content.
+    // opens a quoted word when it comes first, except in content: q is the mark, -1 once
+    // it is closed.
     int read_word()
     {
         word.clear();
-        for (int quote = 0, c; quote >= 0 && (c = getch()) != 0; word += static_cast<char>(c)) {
-            if (!quote && !is_word(c) && !is_quote(c)) return pushed = c, step(0);
+        for (int q = 0, c; q >= 0 && (c = getch()) != 0; word += static_cast<char>(c)) {
+            if (!q && !is_word(c) && !is_quote(c)) return pushed = c, step(0);
             if (word.size() >= 8191) return 5;
-            if (quote ? c == quote : is_quote(c) && word.empty() && at != content)
-                quote = quote ? -1 : c;
+            if (q ? c == q : is_quote(c) && word.empty() && at != content) q = q ? -1 : c;
         }
         return step(0);
     }
 
-    // After a word (c = 0) or punctuation c: 0 to go on, else the status that ends the parse.
+    // After a word (c = 0), white space (handed over in content only) or punctuation c: 0
+    // to go on, else the status that ends the parse.
     int step(int c)
     {
         const auto to = [this](int s) { return at = s, 0; };
         const int back = nesting > (at == closing) ? content : outside; // after an element or tag
-        if (!c && at == opened) return to(in_tag), call(open_tag, word);
+        if (c && std::strchr(" \t\n\r", c)) return at == content ? call(white_space, ch(c)) * 0 : 0;
+        if (!c && at == opened) return to(tag), call(open_tag, word);
         if (!c && at == content) return call(token, word), 0;
-        if (!c && (at == in_tag || at == named)) return to(named), call(atb_name, word);
-        if (!c && at == valuing) return to(in_tag), call(atb_value, word);
-        if (!c) return to(at == end_tag ? closing : at == pi_end ? pi : at);
+        if (!c && (at == tag || at == named)) return to(named), call(atb_name, word);
+        if (!c && at == valuing) return to(tag), call(atb_value, word);
+        if (!c) return to(at == end ? closing : at == pi_end ? pi : at);
         if (at == outside) return c == '<' ? to(opened) : 0;
-        if (at == opened && std::strchr("/?!", c))
-            return to(c == '/' ? end_tag : c == '?' ? pi : decl);
+        if (at == opened && std::strchr("/?!", c)) return to(c == '/' ? end : c == '?' ? pi : decl);
         if (at == closing && c == '>' && nesting) return --nesting, to(back), call(close_tag, "");
         if (at == content && c == '<') return to(opened);
-        if (at == content) return call(punctuation, std::string(1, char(c))), 0;
-        if (at == in_tag && std::strchr("/>", c))
-            return ++nesting, to(c == '>' ? content : closing);
+        if (at == content) return call(punctuation, ch(c)), 0;
+        if (at == tag && std::strchr("/>", c)) return ++nesting, to(c == '>' ? content : closing);
         if (at == named && c == '=') return to(valuing);
         if (at == pi) return c == '?' ? to(pi_end) : 0;
         if (at == pi_end) return to(c == '>' ? back : pi);
@@ -149,10 +151,7 @@ struct reference_reader : trace {
         int st = 0;
         const std::string out = captured_stdout([&] {
             for (int c; st == 0 && (c = getch()) != 0;)
-                if (!std::strchr(" \t\n\r", c))
-                    st = is_word(c) || is_quote(c) ? (pushed = c, read_word()) : step(c);
-                else if (at == content) // white space is handed over in content only
-                    call(white_space, std::string(1, char(c)));
+                st = is_word(c) || is_quote(c) ? (pushed = c, read_word()) : step(c);
         });
         if (st == 0 && nesting && !eof) return finish(3, -1, out); // elements left open
         return finish(st == 48 ? 0 : st, st == 0 || st == 48 ? -1 : lines, out);
