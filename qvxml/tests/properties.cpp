@@ -135,8 +135,8 @@ std::string check_record_shape(std::string_view data)
             const std::string_view line = rest.substr(0, end = rest.find('\n'));
             const auto fields = std::ranges::count(line, '|');
             // artists 13 fields, locations 21, events 16; a location without contact ends in
-            // eight empty fields after field 11 (19 in all); a line
-            // without an end is no record (end + 1 is then 0)
+            // eight empty fields after field 11 (19 in all); a line without an end is no
+            // record (end + 1 is then 0)
             if (end == rest.npos || !line.starts_with("VELTRAN|") || line.back() != '|' ||
                 (fields != "\15\25\20"[kind] &&
                  (kind != 1 || fields != 19 || !line.ends_with("|||||||||"))))
