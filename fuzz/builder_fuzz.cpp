@@ -1,4 +1,4 @@
 // A loaded tree, written out and loaded again.
-#include "fuzz_support.h"
+#include "properties.h"
 
 FUZZ_PROPERTY(check_serialise_round_trip)

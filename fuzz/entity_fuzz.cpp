@@ -1,4 +1,4 @@
 // Entity names to characters and back at the XML extent.
-#include "fuzz_support.h"
+#include "properties.h"
 
 FUZZ_PROPERTY(check_entity_round_trip)

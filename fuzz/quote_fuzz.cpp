@@ -1,4 +1,4 @@
 // The bounded quote substitution with fuzzed texts and buffer sizes.
-#include "fuzz_support.h"
+#include "properties.h"
 
 FUZZ_PROPERTY(check_quote_substitution)

@@ -1,4 +1,4 @@
 // The streaming reader against the plain reference reader.
-#include "fuzz_support.h"
+#include "properties.h"
 
 FUZZ_PROPERTY(check_reader_agreement)

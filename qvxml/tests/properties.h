@@ -1,24 +1,23 @@
 #pragma once
-// Properties of the library that hold for any input, each written once and checked
-// both by a seeded test in the suite and by a fuzz target. A check returns an empty
-// string when the property holds, else what went wrong.
+// Properties of the library and the converter that hold for any input, each written once
+// and checked both by a seeded test in the suite and by a fuzz target (FUZZ_PROPERTY).
+// A check returns an empty string when the property holds, else what went wrong.
 
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
-#include <string_view>
+#include <utility>
 
 #include "qvxml/allocate.h"
 
 // The streaming reader and the plain reference reader agree on input: same relay
 // calls with the same texts in the same order, same status, same line count for the
 // failure hook and same echoed output, with relays that stop at a point set by input.
-// What run puts on standard output, caught in a memory stream.
-std::string captured_stdout(const std::function<void()> &run);
 std::string check_reader_agreement(std::string_view input);
 // The bounded quote substitution, its buffer size and texts taken from data: it never
 // writes beyond the buffer, and growing to its result always completes the text.
@@ -28,62 +27,73 @@ std::string check_entity_round_trip(std::string_view text);
 // A tree loaded from input, written out and loaded again, comes back identical when
 // every value written fits the reader's word limit; otherwise the reload gives null.
 std::string check_serialise_round_trip(std::string_view input);
+// The converter on a file: the first byte picks the root the rest is wrapped in and the
+// options; input that starts with '<' is a whole file, converted with headings.
+// The file converts exactly when the library loads a tree from it; echo prints exactly
+// that tree written as indented XML; every record line has its kind's field count
+// (artists 13, locations 19 or 21, events 16) and ends in "|", after the heading when
+// asked for; another root writes nothing; every tracked block is released.
+std::string check_record_shape(std::string_view data);
+
+// Aborts, a finding for a fuzz target, when failure says what went wrong.
+inline void abort_on(const std::string &failure)
+{
+    if (!failure.empty()) std::fprintf(stderr, "%s\n", failure.c_str()), std::abort();
+}
+// A fuzz target that checks one property on each input.
+#define FUZZ_PROPERTY(check)                                                                       \
+    extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, std::size_t size)             \
+    {                                                                                              \
+        return abort_on(check({reinterpret_cast<const char *>(data), size})), 0;                   \
+    }
+
+// What run puts on standard output, caught in a memory stream (so that its position
+// costs no system call).
+inline std::string captured_stdout(const std::function<void()> &run)
+{
+    char *data = nullptr;
+    std::size_t size = 0;
+    FILE *const saved = std::exchange(stdout, open_memstream(&data, &size));
+    run();
+    std::fclose(std::exchange(stdout, saved));
+    const std::string out(data, size);
+    return std::free(data), out;
+}
+
+// Empty when a and b are equal, else both around their first difference.
+inline std::string first_difference(const std::string &a, const std::string &b)
+{
+    const std::size_t at = std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin();
+    const std::size_t from = at < 60 ? 0 : at - 60;
+    return a == b ? "" : a.substr(from, 120) + "\n  instead of\n" + b.substr(from, 120);
+}
 
 // A memory file holding the given bytes, named through /proc/self/fd, for the library
 // reads files by name.
-class memory_file
-{
-  public:
-    explicit memory_file(std::string_view data)
+struct memory_file {
+    int fd;
+    std::string name = "/proc/self/fd/" + std::to_string(fd);
+    explicit memory_file(std::string_view data) : fd(memfd_create("property-input", 0))
     {
-        fd_ = memfd_create("property-input", 0);
-        if (fd_ < 0) std::abort();
-        for (std::size_t done = 0; done < data.size();) {
-            const ssize_t n = write(fd_, data.data() + done, data.size() - done);
-            if (n <= 0) std::abort();
-            done += static_cast<std::size_t>(n);
-        }
-        path_ = "/proc/self/fd/" + std::to_string(fd_);
+        if (fd < 0 || write(fd, data.data(), data.size()) != ssize_t(data.size())) std::abort();
     }
-    memory_file(const unsigned char *data, std::size_t size)
-        : memory_file(std::string_view{reinterpret_cast<const char *>(data), size})
-    {
-    }
-    ~memory_file() { close(fd_); }
-    memory_file(const memory_file &) = delete;
-    memory_file &operator=(const memory_file &) = delete;
-    const char *path() const { return path_.c_str(); }
-
-  private:
-    int fd_ = -1;
-    std::string path_;
+    ~memory_file() { close(fd); }
+    memory_file &operator=(memory_file &&) = delete; // neither copied nor moved
+    const char *path() const { return name.c_str(); }
 };
 
 // Notes the tracked allocator's counters; unbalanced() tells what a run left behind.
-class allocation_balance
-{
-  public:
-    allocation_balance() { get_allocate_statistics(&a_, &l_, &t_); }
+struct allocation_balance {
+    unsigned long a = 0, l = 0; // blocks allocated and released
+    unsigned long long t = 0;   // bytes in use
+    allocation_balance() { get_allocate_statistics(&a, &l, &t); }
     std::string unbalanced() const
     {
-        unsigned long a, l;
-        unsigned long long t;
-        get_allocate_statistics(&a, &l, &t);
-        if (a - a_ == l - l_ && t == t_) return {};
-        return "allocator out of balance: " + std::to_string((a - a_) - (l - l_)) + " blocks, " +
-               std::to_string(static_cast<long long>(t - t_)) + " bytes";
+        const allocation_balance now;
+        if (now.a - a == now.l - l && now.t == t) return {};
+        return "allocator out of balance: " + std::to_string((now.a - a) - (now.l - l)) +
+               " blocks, " + std::to_string(static_cast<long long>(now.t - t)) + " bytes";
     }
-
     // For the fuzz targets: aborts, a finding, when the run left anything behind.
-    void check() const
-    {
-        if (const std::string left = unbalanced(); !left.empty()) {
-            std::fprintf(stderr, "%s\n", left.c_str());
-            std::abort();
-        }
-    }
-
-  private:
-    unsigned long a_ = 0, l_ = 0;
-    unsigned long long t_ = 0;
+    void check() const { abort_on(unbalanced()); }
 };

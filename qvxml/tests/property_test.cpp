@@ -1,48 +1,29 @@
-// Each property over stored inputs: the fuzz targets' kept corpora and seeds, the
-// reader inputs of data/reader (every shape of markup, texts across the reader's
-// input blocks, values at the writer's limit) and the inputs that once broke one.
+// Each property over every stored input: the fuzz targets' kept corpora and seeds, the
+// library's data files (every shape of markup, texts across the reader's input blocks,
+// values at the writer's limit, the inputs that once broke one) and the converter's
+// example exports and case inputs.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "properties.h"
 
-namespace
-{
-
-const std::string data = QVXML_TEST_DATA, fuzz = data + "/../../../fuzz/";
-
-// Runs check over every file of the folders; a folder missing or empty is a failure.
-void over_files(std::initializer_list<std::string> folders, std::string (*check)(std::string_view))
-{
-    for (const std::string &folder : folders) {
-        int files = 0;
-        for (const auto &f : std::filesystem::directory_iterator(folder)) {
-            if (!f.is_regular_file()) continue;
-            std::ifstream in(f.path(), std::ios::binary);
-            std::stringstream bytes;
-            bytes << in.rdbuf();
-            ++files;
-            EXPECT_EQ(check(bytes.str()), "") << f.path();
-        }
-        EXPECT_GT(files, 0) << folder;
-    }
-}
-
-} // namespace
-
+// A folder missing is a failure: the walk throws.
 TEST(Properties, HoldOverStoredInputs)
 {
-    const auto xml = {data + "/reader",
-                      data,
-                      fuzz + "corpus/reader_diff_fuzz",
-                      fuzz + "corpus/builder_fuzz",
-                      fuzz + "corpus/entity_fuzz",
-                      fuzz + "seeds/xml"};
-    over_files(xml, check_reader_agreement);
-    over_files(xml, check_serialise_round_trip);
-    over_files(xml, check_entity_round_trip);
-    over_files({fuzz + "corpus/quote_fuzz", fuzz + "seeds/quote_fuzz"}, check_quote_substitution);
+    for (const std::string folder :
+         {"qvxml/tests/data", "fuzz/corpus", "fuzz/seeds", "examples", "veltran/tests/cases"})
+        for (const auto &f :
+             std::filesystem::recursive_directory_iterator(QVXML_TEST_DATA "/../../../" + folder))
+            // of the converter's cases, only the input files
+            if (f.is_regular_file() &&
+                (!folder.ends_with("cases") || f.path().extension() == ".xml")) {
+                std::ifstream in(f.path(), std::ios::binary);
+                const std::string bytes(std::istreambuf_iterator<char>(in), {});
+                for (const auto check :
+                     {check_reader_agreement, check_serialise_round_trip, check_entity_round_trip,
+                      check_quote_substitution, check_record_shape})
+                    EXPECT_EQ(check(bytes), "") << f.path();
+            }
 }

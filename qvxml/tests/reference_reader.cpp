@@ -1,188 +1,190 @@
-#include "reference_reader.h"
+// The streaming reader against a plain reference reader, on the same input under the
+// same relays: every relay call logged the same way by both, then compared.
+#include <cstring>
 
-#include <cstdio>
-#include <string>
-#include <utility>
+#include "properties.h"
+#include "qvxml/xmlparse.h"
 
-namespace reference
-{
 namespace
 {
 
-constexpr std::size_t longest_token = 8191;
-constexpr int stop_as_success = 48;
+enum event { open_tag, atb_name, atb_value, white_space, token, punctuation, close_tag };
+using text = const char *;
+const auto ch = [](int c) { return std::string(1, static_cast<char>(c)); };
+// The reference reader's states: after '<', waiting for '>' that closes, in content, in
+// a start tag, after an attribute name, waiting for a value or for an end tag's name;
+// in an instruction, after its '?'; in a declaration.
+enum state { outside, opened, closing, content, tag, named, valuing, end, pi, pi_end, decl };
 
-enum state {
-    outside,
-    tag_open,
-    tag_close_wait,
-    content,
-    start_tag,
-    atb_name_read,
-    atb_value_wait,
-    end_tag_name,
-    instruction,
-    instruction_end,
-    declaration
+// What one parse is asked to do, and what it is seen to do: the log holds each relay
+// call (event, length and text) after the text the default relays collected since the
+// last call, the content handed over since when in runs, and (with echo on) where
+// standard output stood. Call stop_at (0: none) returns stop_status; logged is how much
+// of the collected text is in the log already.
+struct trace {
+    unsigned mask = 0x7f; // relays set by the application, one bit per event
+    int stop_at = 0, stop_status = 0, count = 0, logged = 0;
+    bool echo = false, eof = false, runs = false; // runs: content through content_run
+    std::string log{}, pending{};
+    static inline int failure_lines = -1;
+
+    int note(int e, std::string_view s, std::string_view collected)
+    {
+        if (runs && e >= white_space && e <= punctuation) return pending.append(s), 0;
+        log += '[' + std::string(collected.substr(std::exchange(logged, collected.size()))) + ']';
+        log += std::exchange(pending, {}) + (echo ? '@' + std::to_string(std::ftell(stdout)) : "");
+        log += std::to_string(e) + ':' + std::to_string(s.size()) + ':' + std::string(s) + '\n';
+        return ++count == stop_at ? stop_status : 0;
+    }
+    // The log, then the status, the line count given to the failure hook (-1 when it is
+    // not called), the content after the last tag (before a word too long, a run may
+    // already hold its beginning) and standard output.
+    std::string finish(int status, int lines, const std::string &out) const
+    {
+        return log + "status " + std::to_string(status) + " lines " + std::to_string(lines) +
+               (status == 5 ? "" : " then " + pending) + "\noutput:\n" + out;
+    }
+
+    // The library's relays, logging into the trace given as payload; the failure hook
+    // answers apart from the status, so that a parse not returning the answer shows.
+    static trace &of(xml_application *x) { return *static_cast<trace *>(x->payload[0]); }
+    template <int E, class... Text> static int on(xml_application *x, Text... t)
+    {
+        if (x->buffer[x->offset] != '\0') of(x).log += "(collected text not terminated)";
+        return of(x).note(E, (std::string() += ... += t), {x->buffer, std::size_t(x->offset)});
+    }
+    static int on_run(xml_application *x, text t, int n) { return of(x).pending.append(t, n), 0; }
+    static int on_failure(text, int status, int n) { return failure_lines = n, status + 1000; }
+
+    std::string library(const char *path)
+    {
+        const auto set = [this](int e, auto relay) { return (mask >> e) & 1 ? relay : nullptr; };
+        xml_relay r{set(0, on<0, text>),    set(1, on<1, text>), set(2, on<2, text>),
+                    set(3, on<3, int>),     set(4, on<4, text>), set(5, on<5, int>),
+                    set(6, on<6>),          on_failure,          nullptr,
+                    runs ? on_run : nullptr};
+        set_xml_echo(echo), set_xml_eof(eof), failure_lines = -1;
+        int st = 0;
+        const std::string out = captured_stdout(
+            [&] { st = xml_parse(path, &r, this), set_xml_echo(0), set_xml_eof(0); });
+        return finish(failure_lines < 0 ? st : st - 1000, failure_lines, out);
+    }
 };
 
-bool is_space(int c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-bool is_quote(int c)
-{
-    return c == '"' || c == '\'';
-}
-bool is_token_char(int c)
-{
+constexpr auto is_quote = [](int c) { return c == '"' || c == '\''; };
+constexpr auto is_word = [](int c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
            (c >= 128 && c <= 165) || c == '-' || c == '.' || c == ':' || c == '_';
-}
+};
 
-struct reader {
+// The reference reader: it reads one byte at a time with one pushed-back character, and
+// writes out each rule of the state machine the simplest way. Events outside the mask
+// take the default relays' behaviour: content is collected, and with echo on they print,
+// as does every byte read.
+struct reference_reader : trace {
     std::string_view in;
-    unsigned mask;
-    const relay &app;
-    bool echo;
-    std::string &collected;
+    std::string collected{}, word{};
     std::size_t pos = 0;
-    bool ended = false;
-    int pushed = 0, lines = 0, nesting = 0;
-    state at = outside;
-    std::string token{};
+    int pushed = 0, lines = 0, nesting = 0, at = outside;
 
     // The next byte, 1 to 255; 0 from the first zero byte or end of input on, for good.
     int getch()
     {
         if (pushed) return std::exchange(pushed, 0);
-        for (;;) {
-            if (ended || pos == in.size()) return ended = true, 0;
-            const int c = static_cast<unsigned char>(in[pos++]);
-            if (c == 0) return ended = true, 0;
-            if (c == '\r') continue;
-            lines += c == '\n';
-            if (echo) std::putchar(c);
-            return c;
-        }
-    }
-
-    int call(event e, std::string_view text)
-    {
-        if (mask & (1u << static_cast<unsigned>(e))) return app(e, text);
-        if (e == event::white_space || e == event::token || e == event::punctuation)
-            collected += text;
-        if (!echo) return 0;
-        static constexpr const char *before[] = {"<", " ", "=", "", "", "", "</end>"};
-        std::fputs(before[static_cast<unsigned>(e)], stdout);
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        if (e == event::open_tag) std::putchar('>');
+        for (int c; pos < in.size();)
+            if ((c = static_cast<unsigned char>(in[pos++])) != '\r')
+                return c ? (lines += c == '\n', echo && std::putchar(c), c) : (pos = in.size(), 0);
         return 0;
     }
-    int call(event e, int c)
+
+    int call(int e, std::string_view s)
     {
-        const char ch = static_cast<char>(c);
-        return call(e, std::string_view{&ch, 1});
+        if ((mask >> e) & 1) return note(e, s, collected);
+        if (e >= white_space && e <= punctuation) collected += s;
+        static constexpr const char *before[] = {"<", " ", "=", "", "", "", "</end>"};
+        if (echo) std::printf("%s%.*s%s", before[e], int(s.size()), s.data(), e ? "" : ">");
+        return 0;
     }
 
-    // Length of the token read, 0 when none starts here, -1 when it grows too long.
-    // A quotation mark opens a quoted token when it comes first, except in content.
-    int read_token()
+    // Reads a word and steps on, or returns 5 when it grows too long. A quotation mark
+    // opens a quoted word when it comes first, except in content: q is the mark, -1 once
+    // it is closed.
+    int read_word()
     {
-        token.clear();
-        for (int quote = 0, c; (c = getch()) != 0;) {
-            if (!quote && !is_token_char(c) && !is_quote(c)) return pushed = c, int(token.size());
-            if (token.size() >= longest_token) return -1;
-            if (!quote && is_quote(c) && token.empty() && at != content)
-                quote = c;
-            else if (quote && c == quote)
-                quote = -1;
-            token += static_cast<char>(c);
-            if (quote < 0) break;
+        word.clear();
+        for (int q = 0, c; q >= 0 && (c = getch()) != 0; word += static_cast<char>(c)) {
+            if (!q && !is_word(c) && !is_quote(c)) return pushed = c, step(0);
+            if (word.size() >= 8191) return 5;
+            if (q ? c == q : is_quote(c) && word.empty() && at != content) q = q ? -1 : c;
         }
-        return static_cast<int>(token.size());
+        return step(0);
     }
 
-    void go_back() { at = nesting ? content : outside; }
-
-    int token_step()
+    // After a word (c = 0), white space (handed over in content only) or punctuation c: 0
+    // to go on, else the status that ends the parse.
+    int step(int c)
     {
-        switch (at) {
-        case tag_open:
-            return at = start_tag, call(event::open_tag, token);
-        case content:
-            return call(event::token, token), 0;
-        case start_tag:
-            return at = atb_name_read, call(event::atb_name, token);
-        case atb_name_read:
-            return call(event::atb_name, token);
-        case atb_value_wait:
-            return at = start_tag, call(event::atb_value, token);
-        case end_tag_name:
-            return at = tag_close_wait, 0;
-        case instruction_end:
-            return at = instruction, 0;
-        default:
-            return 0;
-        }
+        const auto to = [this](int s) { return at = s, 0; };
+        const int back = nesting > (at == closing) ? content : outside; // after an element or tag
+        if (c && std::strchr(" \t\n\r", c)) return at == content ? call(white_space, ch(c)) * 0 : 0;
+        if (!c && at == opened) return to(tag), call(open_tag, word);
+        if (!c && at == content) return call(token, word), 0;
+        if (!c && (at == tag || at == named)) return to(named), call(atb_name, word);
+        if (!c && at == valuing) return to(tag), call(atb_value, word);
+        if (!c) return to(at == end ? closing : at == pi_end ? pi : at);
+        if (at == outside) return c == '<' ? to(opened) : 0;
+        if (at == opened && std::strchr("/?!", c)) return to(c == '/' ? end : c == '?' ? pi : decl);
+        if (at == closing && c == '>' && nesting) return --nesting, to(back), call(close_tag, "");
+        if (at == content && c == '<') return to(opened);
+        if (at == content) return call(punctuation, ch(c)), 0;
+        if (at == tag && std::strchr("/>", c)) return ++nesting, to(c == '>' ? content : closing);
+        if (at == named && c == '=') return to(valuing);
+        if (at == pi) return c == '?' ? to(pi_end) : 0;
+        if (at == pi_end) return to(c == '>' ? back : pi);
+        if (at == decl) return c == '>' ? to(back) : 0;
+        return 2; // anything else in a tag
     }
 
-    int punctuation_step(int c)
+    // Reads input as the reader reads a file; status and failure lines as with the library.
+    std::string parse()
     {
-        switch (at) {
-        case outside:
-            return at = c == '<' ? tag_open : at, 0;
-        case tag_open:
-            if (c != '/' && c != '?' && c != '!') return 2;
-            return at = c == '/' ? end_tag_name : c == '?' ? instruction : declaration, 0;
-        case tag_close_wait:
-            if (c != '>' || nesting == 0) return 2;
-            return --nesting, go_back(), call(event::close_tag, "");
-        case content:
-            if (c == '<') return at = tag_open, 0;
-            return call(event::punctuation, c), 0;
-        case start_tag:
-            if (c != '>' && c != '/') return 2;
-            return ++nesting, at = c == '>' ? content : tag_close_wait, 0;
-        case atb_name_read:
-            return c != '=' ? 2 : (at = atb_value_wait, 0);
-        case instruction:
-            return at = c == '?' ? instruction_end : at, 0;
-        case instruction_end:
-            return c == '>' ? go_back() : void(at = instruction), 0;
-        case declaration:
-            return c == '>' ? go_back() : void(), 0;
-        default:
-            return 2;
-        }
-    }
-
-    int run()
-    {
-        for (;;) {
-            int c;
-            while ((c = getch()) != 0 && is_space(c)) // white space, handed over in content
-                if (at == content) call(event::white_space, c);
-            if (c == 0) return 0;
-            pushed = c;
-            const int n = read_token();
-            if (n < 0) return 5;
-            if (n == 0 && (c = getch()) == 0) return 0;
-            if (const int st = n > 0 ? token_step() : punctuation_step(c); st != 0) return st;
-        }
+        int st = 0;
+        const std::string out = captured_stdout([&] {
+            for (int c; st == 0 && (c = getch()) != 0;)
+                st = is_word(c) || is_quote(c) ? (pushed = c, read_word()) : step(c);
+        });
+        if (st == 0 && nesting && !eof) return finish(3, -1, out); // elements left open
+        return finish(st == 48 ? 0 : st, st == 0 || st == 48 ? -1 : lines, out);
     }
 };
 
 } // namespace
 
-outcome parse(std::string_view input, unsigned mask, const relay &app, bool echo, bool allow_eof,
-              std::string &collected)
+std::string check_reader_agreement(std::string_view input)
 {
-    reader r{.in = input, .mask = mask, .app = app, .echo = echo, .collected = collected};
-    const int st = r.run();
-    if (st == stop_as_success) return {0, -1};
-    if (st != 0) return {st, r.lines};
-    return {r.nesting && !allow_eof ? 3 : 0, -1};
+    const memory_file file(input);
+    int count = 0;
+    // The log shows what differs and under what: which relays are set (the events logged),
+    // echo (positions logged), runs (content logged between tags) and the stop (the status).
+    const auto agree = [&](trace lib) {
+        const std::string want = reference_reader{lib, input}.parse();
+        const std::string d = first_difference(lib.library(file.path()), want);
+        return count = lib.count, d;
+    };
+    unsigned h = 2166136261u; // FNV-1a
+    for (const char c : input)
+        h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+    std::string d = agree({});
+    // relays set by input, one stopping at a call set by input; the default relays; the
+    // first call stopping; content in runs; each with echo off and on
+    const trace stopping{.mask = h & 0x7f,
+                         .stop_at = 1 + static_cast<int>((h >> 7) % (count + 1u)),
+                         .stop_status = "\2\3\7\60"[(h >> 20) & 3], // 2, 3, 7 or 48
+                         .eof = ((h >> 22) & 1) != 0};
+    trace runs = stopping;
+    runs.mask = 0x7f, runs.runs = true;
+    for (trace s : {stopping, trace{.mask = 0}, trace{.stop_at = 1, .stop_status = 99}, runs})
+        for (const bool echo : {false, true})
+            if (d.empty()) s.echo = echo, d = agree(s);
+    return d;
 }
-
-} // namespace reference
