@@ -23,7 +23,8 @@ namespace
 {
 
 long calls = 0, fail_at = 0;
-bool fail_onward = false, watch_free = false;
+bool fail_onward = false;
+const void *watched = nullptr;
 unsigned char freed[malloc_fault_freed_size];
 
 // Read on the first call, which may come before main; getenv allocates nothing.
@@ -57,13 +58,13 @@ extern "C" void *__wrap_malloc(std::size_t n)
 
 extern "C" void __wrap_free(void *p)
 {
-    if (watch_free && p) std::memcpy(freed, p, sizeof freed);
+    if (p && p == watched) std::memcpy(freed, p, sizeof freed);
     __real_free(p);
 }
 
-const unsigned char *malloc_fault_watch_free(bool on)
+const unsigned char *malloc_fault_watch_free(const void *block)
 {
-    return watch_free = on, freed;
+    return watched = block, freed;
 }
 
 long malloc_fault_arm(long at, bool onward)

@@ -20,7 +20,6 @@
 
 #include "test_support.h"
 
-namespace fs = std::filesystem;
 using files = std::map<std::string, std::string>;
 
 namespace
