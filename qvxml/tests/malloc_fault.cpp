@@ -19,39 +19,27 @@
 extern "C" void *__real_malloc(std::size_t n);
 extern "C" void __real_free(void *p);
 
-namespace
-{
-
-long calls = 0, fail_at = 0;
-bool fail_onward = false;
-const void *watched = nullptr;
-unsigned char freed[malloc_fault_freed_size];
-
-// Read on the first call, which may come before main; getenv allocates nothing.
-bool armed_from_outside()
-{
-    static const char *const plan = std::getenv("VELTRAN_FAIL_MALLOC_AT");
-    static const bool armed =
-        plan && (fail_at = std::atol(plan), fail_onward = std::strchr(plan, '+'), true);
-    return armed;
-}
+static long calls = 0, fail_at = 0;
+static bool fail_onward = false;
+static const void *watched = nullptr;
+static unsigned char freed[malloc_fault_freed_size];
 
 // Runs after main has returned: by then every tracked block must be back. A run that
 // never called malloc (the banner) still reports.
-__attribute__((destructor)) void report()
+__attribute__((destructor)) static void report()
 {
     unsigned long a = 0, l = 0;
     unsigned long long t = 0;
     get_allocate_statistics(&a, &l, &t);
-    if (armed_from_outside())
+    if (std::getenv("VELTRAN_FAIL_MALLOC_AT"))
         std::fprintf(stderr, "mallocs %ld blocks %lu bytes %llu\n", calls, a - l, t);
 }
 
-} // namespace
-
 extern "C" void *__wrap_malloc(std::size_t n)
 {
-    armed_from_outside();
+    // the plan is read on the first call, which may come before main; getenv allocates nothing
+    if (const char *plan = calls == 0 ? std::getenv("VELTRAN_FAIL_MALLOC_AT") : nullptr)
+        fail_at = std::atol(plan), fail_onward = std::strchr(plan, '+');
     const bool refused = ++calls == fail_at || (fail_onward && fail_at > 0 && calls > fail_at);
     return refused ? nullptr : __real_malloc(n);
 }
@@ -69,7 +57,6 @@ const unsigned char *malloc_fault_watch_free(const void *block)
 
 long malloc_fault_arm(long at, bool onward)
 {
-    armed_from_outside();
     const long counted = calls;
     calls = 0, fail_at = at, fail_onward = onward;
     return counted;

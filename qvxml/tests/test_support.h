@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "properties.h"
 #include "qvxml/element.h"
@@ -20,19 +21,16 @@ inline const auto write_file = [](const fs::path &name, const std::string &bytes
     std::ofstream(name, std::ios::binary) << bytes;
 };
 inline const auto read_file = [](const fs::path &name) {
-    std::ifstream in(name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return (std::ostringstream() << std::ifstream(name, std::ios::binary).rdbuf()).str();
 };
 
 // The allocator's counters: blocks allocated, blocks released, bytes in use.
 struct alloc_counts {
-    unsigned long a = 0, l = 0;
-    unsigned long long t = 0;
+    unsigned long a, l;
+    unsigned long long t;
+    alloc_counts() { get_allocate_statistics(&a, &l, &t); }
 };
-inline const auto counts_now = [] {
-    alloc_counts c;
-    return get_allocate_statistics(&c.a, &c.l, &c.t), c;
-};
+inline const auto counts_now = [] { return alloc_counts(); };
 
 // Each test leaves the allocator as it found it.
 struct TrackedTest : ::testing::Test {

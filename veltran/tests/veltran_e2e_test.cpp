@@ -31,25 +31,21 @@ template <class Out> Out &&expand(const fs::path &file, Out &&out)
     if (file.extension() != ".gen") return out << in.rdbuf(), std::forward<Out>(out);
     std::string text, piece;
     for (long count; in >> count && in.get() == ' ' && std::getline(in, text); piece.clear()) {
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            const char c = text[i] == '\\' ? text[++i] : 0;
-            piece += c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : text[i];
-        }
+        for (std::size_t i = 0; i < text.size(); ++i)
+            piece +=
+                text[i] != '\\' ? text[i] : "\n\r\t\\"[std::string_view("nrt\\").find(text[++i])];
         while (count-- > 0)
             out << piece;
     }
     return std::forward<Out>(out);
 }
 
-// Texts too long to print are shown by size and hash.
-files shown(files f)
-{
+// Texts too long to print are shown by their hash.
+const auto shown = [](files f) {
     for (auto &[name, text] : f)
-        if (text.size() > 4096)
-            text = std::to_string(text.size()) + " bytes " +
-                   std::to_string(std::hash<std::string>{}(text));
+        if (text.size() > 4096) text = "hash " + std::to_string(std::hash<std::string>()(text));
     return f;
-}
+};
 
 struct Case : InTempDir, ::testing::WithParamInterface<fs::path> {
 };
