@@ -1,22 +1,21 @@
-// The converter's cases, kept as data under cases/<name>/: "args" (the arguments, one
-// shell word a line), the input files, and what the run must leave: "expected.stdout",
-// "expected.exit" (0 when absent) and "expected.<file>" for each file the run leaves
-// besides the inputs, or for an input as the run leaves it ("(a directory)" for one); no
-// other file may appear. A file
-// "<name>.gen" stands for <name>: lines "count text", the text (with \n, \r, \t and \\ escapes)
-// repeated count times, so large inputs and outputs stay small. Optional: "setup", a shell command
-// run in the case's directory first; "peak-kib", a bound on the run's peak resident memory; and
-// "faults.stdout", see below.
+// The converter's cases, kept as data under cases/<name>/. Files without a dot in their
+// name say how to run: "args" (the arguments, one shell word a line), and optionally
+// "setup" (a shell command run in the case's directory first), "peak-kib" (a bound on
+// the run's peak resident memory) and "faults" (see below). The other files are the
+// inputs and what the run must leave: "expected.stdout", "expected.exit" (0 when absent)
+// and "expected.<file>" for each file the run leaves besides the inputs, or for an input
+// as the run leaves it ("(a directory)" for one); no other file may appear. A file
+// "<name>.gen" stands for <name>: lines "count text", the text (with the escapes \n, \r,
+// \t and \\) repeated count times, so large inputs and outputs stay small.
 // Every case runs through veltran_faulty in its counting mode, whose report at exit
-// shows every tracked block released, on a 64 KiB stack, so that recursion as deep as
-// the input shows; CTest's time limit catches work that is not linear in the input.
+// shows every tracked block released; CTest's time limit catches work that is not
+// linear in the input.
 
 #include <sys/resource.h>
 
 #include <map>
 #include <regex>
 #include <set>
-#include <sstream>
 
 #include "test_support.h"
 
@@ -53,14 +52,13 @@ struct Case : InTempDir, ::testing::WithParamInterface<fs::path> {
 TEST_P(Case, Run)
 {
     files given, expected{{"exit", "0\n"}, {"stdout", ""}};
-    std::set<std::string> inputs{".out", ".out.report"},
-        control{"args", "setup", "peak-kib", "faults.stdout"};
+    std::set<std::string> inputs{".out", ".out.report"};
     for (const auto &entry : fs::directory_iterator(GetParam())) {
-        std::string name = entry.path().filename();
-        if (name.ends_with(".gen")) name.resize(name.size() - 4);
+        const std::string name =
+            entry.path().extension() == ".gen" ? entry.path().stem() : entry.path().filename();
         if (name.starts_with("expected."))
             expected[name.substr(9)] = expand(entry, std::ostringstream()).str();
-        else if (control.contains(name))
+        else if (name.find('.') == std::string::npos)
             given[name] = expand(entry, std::ostringstream()).str();
         else
             expand(entry, std::ofstream(name, std::ios::binary)), inputs.insert(name);
@@ -97,17 +95,16 @@ TEST_P(Case, Run)
     EXPECT_LT(usage.ru_maxrss,
               given.contains("peak-kib") ? std::stol(given["peak-kib"]) : LONG_MAX);
 #endif
-    // With faults.stdout the case runs again with each of its malloc calls refused, alone
-    // and from there on: each run leaves the expected files, a marker possibly missing,
-    // or prints exactly faults.stdout, exits with 1 and leaves no file.
-    const long last = given.contains("faults.stdout") ? calls : 0;
-    const files failed{{"exit", "1\n"}, {"stdout", given["faults.stdout"]}};
+    // With "faults" the case runs again with each of its malloc calls refused, alone and
+    // from there on: each run leaves the expected files, a marker possibly missing, or
+    // prints exactly the text of "faults", exits with 1 and leaves no file.
+    const long last = given.contains("faults") ? calls : 0;
+    const files failed{{"exit", "1\n"}, {"stdout", given["faults"]}};
     for (long n = 1; n <= 2 * last; ++n) {
         const std::string plan = std::to_string(n > last ? n - last : n) + (n > last ? "+" : "");
         files got = run(plan);
         if (got == failed) continue;
-        for (const auto &[name, text] : expected)
-            got.try_emplace(name, text);
+        got.merge(files(expected)); // a marker may be skipped
         EXPECT_EQ(shown(got), shown(expected)) << "neither the whole run nor the failure, " << plan;
     }
 }
