@@ -52,7 +52,7 @@ extern "C" void __wrap_free(void *p)
 
 const unsigned char *malloc_fault_watch_free(const void *block)
 {
-    return watched = block, freed;
+    return watched = block, static_cast<unsigned char *>(std::memset(freed, 0xff, sizeof freed));
 }
 
 long malloc_fault_arm(long at, bool onward)

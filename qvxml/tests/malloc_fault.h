@@ -7,6 +7,6 @@
 // every call from the at-th on. Returns the calls counted before.
 long malloc_fault_arm(long at, bool onward);
 // The next free of block copies its first bytes (it must be that long) to the returned
-// store before releasing it.
+// store, filled with 0xff until then, before releasing it.
 constexpr int malloc_fault_freed_size = 48;
 const unsigned char *malloc_fault_watch_free(const void *block);

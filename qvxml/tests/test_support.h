@@ -9,7 +9,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "properties.h"
 #include "qvxml/element.h"
@@ -52,9 +51,7 @@ using owned_tree = std::unique_ptr<xml_element, release_with<&document_drop>>;
 using owned_text = std::unique_ptr<char, release_with<&liberate>>;
 
 inline const auto header_of = [](const void *p) { return static_cast<const mem_header *>(p) - 1; };
-inline const auto address_of = [](const void *p) {
-    return std::to_string(reinterpret_cast<std::uintptr_t>(p));
-};
+inline const auto address_of = [](const void *p) { return std::to_string(std::uintptr_t(p)); };
 
 // Children's names in order. Walked forwards and backwards, with every child pointing
 // back at the parent (else the name says so) and both ends closed, so any broken link
