@@ -14,7 +14,6 @@
 #include <sys/resource.h>
 
 #include <map>
-#include <regex>
 #include <set>
 
 #include "test_support.h"
@@ -75,9 +74,9 @@ TEST_P(Case, Run)
         const int exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         files got{{"stdout", read_file(".out")}, {"exit", std::to_string(exit) + "\n"}};
         const std::string report = read_file(".out.report");
-        EXPECT_TRUE(std::regex_match(report, std::regex("mallocs [0-9]+ blocks 0 bytes 0\n")))
-            << plan << ": " << report;
-        calls = std::atol(report.c_str() + 7);
+        EXPECT_EQ(report, "mallocs " + std::to_string(calls = std::atol(report.c_str() + 7)) +
+                              " blocks 0 bytes 0\n")
+            << plan;
         for (const auto &entry : fs::directory_iterator(".")) { // taken, and gone for the next run
             const std::string name = entry.path().filename();
             if (!inputs.contains(name) || expected.contains(name))
