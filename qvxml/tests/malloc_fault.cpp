@@ -19,8 +19,7 @@
 extern "C" void *__real_malloc(std::size_t n);
 extern "C" void __real_free(void *p);
 
-static long calls = 0, fail_at = 0;
-static bool fail_onward = false;
+static long calls = 0, fail_at = 0, fail_onward = 0;
 static const void *watched = nullptr;
 static unsigned char freed[malloc_fault_freed_size];
 
@@ -39,7 +38,7 @@ extern "C" void *__wrap_malloc(std::size_t n)
 {
     // the plan is read on the first call, which may come before main; getenv allocates nothing
     if (const char *plan = calls == 0 ? std::getenv("VELTRAN_FAIL_MALLOC_AT") : nullptr)
-        fail_at = std::atol(plan), fail_onward = std::strchr(plan, '+');
+        fail_at = std::atol(plan), fail_onward = std::strchr(plan, '+') != nullptr;
     const bool refused = ++calls == fail_at || (fail_onward && fail_at > 0 && calls > fail_at);
     return refused ? nullptr : __real_malloc(n);
 }

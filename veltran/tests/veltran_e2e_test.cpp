@@ -95,11 +95,9 @@ TEST_P(Case, Run)
     // With "faults" the case runs again with each of its malloc calls refused, alone and
     // from there on: each run leaves the expected files, a marker possibly missing, or
     // prints exactly the text of "faults", exits with 1 and leaves no file.
-    const long last = given.contains("faults") ? calls : 0;
-    const files failed{{"exit", "1\n"}, {"stdout", given["faults"]}};
-    for (long n = 1; n <= 2 * last; ++n) {
+    for (long n = 1, last = given.contains("faults") ? calls : 0; n <= 2 * last; ++n) {
         const std::string plan = std::to_string(n > last ? n - last : n) + (n > last ? "+" : "");
-        files got = run(plan);
+        files got = run(plan), failed{{"exit", "1\n"}, {"stdout", given["faults"]}};
         if (got != failed) got.merge(files(expected)); // a marker may be skipped
         EXPECT_TRUE(got == failed || got == expected) << plan << testing::PrintToString(shown(got));
     }
