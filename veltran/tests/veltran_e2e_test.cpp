@@ -1,7 +1,9 @@
 // The converter's cases, kept as data under cases/<name>/. Files without a dot in their
 // name say how to run: "args" (the arguments, one shell word a line), and optionally
-// "setup" (a shell command run in the case's directory first), "peak-kib" (a bound on
-// the run's peak resident memory) and "faults" (see below). The other files are the
+// "setup" (shell commands run first in the case's directory, by the shell that then
+// starts the converter, so a "cd" or "ulimit" there holds for it), "peak-kib" (a bound
+// on the run's peak resident memory, not checked under the address sanitizer) and
+// "faults" (see below). The other files are the
 // inputs and what the run must leave: "expected.stdout", "expected.exit" (0 when absent)
 // and "expected.<file>" for each file the run leaves besides the inputs, or for an input
 // as the run leaves it ("(a directory)" for one); no other file may appear. A file
