@@ -13,82 +13,50 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 
 #include "qvxml/allocate.h"
 
 extern "C" void *__real_malloc(std::size_t n);
 extern "C" void __real_free(void *p);
 
-namespace
-{
-
-long calls = 0;
-long fail_at = 0;
-bool fail_onward = false;
-bool armed_from_outside = false;
-bool watch_free = false;
-unsigned char freed[malloc_fault_freed_size];
-
-// Read on the first call, which may come before main; getenv allocates nothing.
-void read_environment_once()
-{
-    static bool read = false;
-    if (read) return;
-    read = true;
-    const char *v = std::getenv("VELTRAN_FAIL_MALLOC_AT");
-    if (!v) return;
-    char *end = nullptr;
-    fail_at = std::strtol(v, &end, 10);
-    fail_onward = end && *end == '+';
-    armed_from_outside = true;
-}
+static long calls = 0, fail_at = 0, fail_onward = 0;
+static const void *watched = nullptr;
+static unsigned char freed[malloc_fault_freed_size];
 
 // Runs after main has returned: by then every tracked block must be back. A run that
 // never called malloc (the banner) still reports.
-__attribute__((destructor)) void report()
+__attribute__((destructor)) static void report()
 {
-    read_environment_once();
-    if (!armed_from_outside) return;
     unsigned long a = 0, l = 0;
     unsigned long long t = 0;
     get_allocate_statistics(&a, &l, &t);
-    char line[128];
-    const int n =
-        std::snprintf(line, sizeof line, "mallocs %ld blocks %lu bytes %llu\n", calls, a - l, t);
-    if (n > 0) (void)!write(STDERR_FILENO, line, static_cast<std::size_t>(n));
+    if (std::getenv("VELTRAN_FAIL_MALLOC_AT"))
+        std::fprintf(stderr, "mallocs %ld blocks %lu bytes %llu\n", calls, a - l, t);
 }
-
-} // namespace
 
 extern "C" void *__wrap_malloc(std::size_t n)
 {
-    read_environment_once();
-    ++calls;
-    if (fail_at != 0 && (calls == fail_at || (fail_onward && calls > fail_at))) return nullptr;
-    return __real_malloc(n);
+    // the plan is read on the first call, which may come before main; getenv allocates nothing
+    if (const char *plan = calls == 0 ? std::getenv("VELTRAN_FAIL_MALLOC_AT") : nullptr)
+        fail_at = std::atol(plan), fail_onward = std::strchr(plan, '+') != nullptr;
+    const bool refused = ++calls == fail_at || (fail_onward && fail_at > 0 && calls > fail_at);
+    return refused ? nullptr : __real_malloc(n);
 }
 
 extern "C" void __wrap_free(void *p)
 {
-    if (watch_free && p) std::memcpy(freed, p, sizeof freed);
+    if (p && p == watched) std::memcpy(freed, p, sizeof freed);
     __real_free(p);
 }
 
-const unsigned char *malloc_fault_watch_free(bool on)
+const unsigned char *malloc_fault_watch_free(const void *block)
 {
-    return watch_free = on, freed;
+    return watched = block, static_cast<unsigned char *>(std::memset(freed, 0xff, sizeof freed));
 }
 
-void malloc_fault_arm(long at, bool onward)
+long malloc_fault_arm(long at, bool onward)
 {
-    read_environment_once();
-    calls = 0;
-    fail_at = at;
-    fail_onward = onward;
-}
-
-long malloc_fault_calls()
-{
-    return calls;
+    const long counted = calls;
+    calls = 0, fail_at = at, fail_onward = onward;
+    return counted;
 }

@@ -4,11 +4,9 @@
 // it and can be refused on request.
 
 // Counts calls from here on and refuses the at-th (0 refuses none), or with onward
-// every call from the at-th on.
-void malloc_fault_arm(long at, bool onward);
-// The calls counted since the last malloc_fault_arm, or since the start.
-long malloc_fault_calls();
-// While on, free copies the first bytes of each block it is given (which must be that
-// long) to the returned store before releasing it.
+// every call from the at-th on. Returns the calls counted before.
+long malloc_fault_arm(long at, bool onward);
+// The next free of block copies its first bytes (it must be that long) to the returned
+// store, filled with 0xff until then, before releasing it.
 constexpr int malloc_fault_freed_size = 48;
-const unsigned char *malloc_fault_watch_free(bool on);
+const unsigned char *malloc_fault_watch_free(const void *block);

@@ -1,99 +1,111 @@
-// The converter's cases, kept as data under cases/<name>/: "args" (one argument a line),
-// the input files, and what the run must leave: "expected.stdout", "expected.exit" (0
-// when absent) and "expected.<file>" for each file the run writes; no other file may
-// appear. A file "<name>.gen" stands for <name>: lines "count text", the text (with \n,
-// \r, \t and \\ escapes) repeated count times, so large inputs and outputs stay small.
+// The converter's cases, kept as data under cases/<name>/. Files without a dot in their
+// name say how to run: "args" (the arguments, one shell word a line), and optionally
+// "setup" (shell commands run first in the case's directory, by the shell that then
+// starts the converter, so a "cd" or "ulimit" there holds for it), "peak-kib" (a bound
+// on the run's peak resident memory, not checked under the address sanitizer) and
+// "faults" (see below). The other files are the
+// inputs and what the run must leave: "expected.stdout", "expected.exit" (0 when absent)
+// and "expected.<file>" for each file the run leaves besides the inputs, or for an input
+// as the run leaves it ("(a directory)" for one); no other file may appear. A file
+// "<name>.gen" stands for <name>: lines "count text", the text (with the escapes \n, \r,
+// \t and \\) repeated count times, so large inputs and outputs stay small.
 // Every case runs through veltran_faulty in its counting mode, whose report at exit
 // shows every tracked block released; CTest's time limit catches work that is not
 // linear in the input.
 
+#include <sys/resource.h>
+
 #include <map>
-#include <sstream>
+#include <set>
 
 #include "test_support.h"
 
-namespace fs = std::filesystem;
+using files = std::map<std::string, std::string>;
 
 namespace
 {
 
-std::string content(const fs::path &file)
+template <class Out> Out &&expand(const fs::path &file, Out &&out)
 {
-    if (file.extension() != ".gen") return read_file(file);
     std::ifstream in(file, std::ios::binary);
-    std::string out, text;
-    for (long count; in >> count && in.get() == ' ' && std::getline(in, text);) {
-        std::string piece;
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            const char c = text[i] == '\\' ? text[++i] : 0;
-            piece += c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : text[i];
-        }
+    if (file.extension() != ".gen") return out << in.rdbuf(), std::forward<Out>(out);
+    std::string text, piece;
+    for (long count; in >> count && in.get() == ' ' && std::getline(in, text); piece.clear()) {
+        for (std::size_t i = 0; i < text.size(); ++i)
+            piece +=
+                text[i] != '\\' ? text[i] : "\n\r\t\\"[std::string_view("nrt\\").find(text[++i])];
         while (count-- > 0)
-            out += piece;
+            out << piece;
     }
-    return out;
+    return std::forward<Out>(out);
 }
 
-// Where two long texts first differ, instead of both printed whole.
-::testing::AssertionResult same_text(const std::string &actual, const std::string &expected)
-{
-    if (actual == expected) return ::testing::AssertionSuccess();
-    const auto at = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
-    const std::size_t from =
-        std::size_t(std::max<std::ptrdiff_t>(at.first - actual.begin() - 40, 0));
-    return ::testing::AssertionFailure()
-           << "lengths " << actual.size() << " and " << expected.size() << ", from byte " << from
-           << ":\n  actual:   " << ::testing::PrintToString(actual.substr(from, 80))
-           << "\n  expected: " << ::testing::PrintToString(expected.substr(from, 80));
-}
+// Texts too long to print are shown by their hash.
+const auto shown = [](files f) {
+    for (auto &[name, text] : f)
+        if (text.size() > 4096) text = "hash " + std::to_string(std::hash<std::string>()(text));
+    return f;
+};
 
-std::vector<std::string> case_names()
-{
-    std::vector<std::string> names;
-    for (const auto &entry : fs::directory_iterator(VELTRAN_CASES))
-        names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-class Case : public InTempDir, public ::testing::WithParamInterface<std::string>
-{
+struct Case : InTempDir, ::testing::WithParamInterface<fs::path> {
 };
 
 TEST_P(Case, Run)
 {
-    std::vector<std::string> args;
-    std::map<std::string, std::string> expected{{"exit", "0\n"}, {"stdout", ""}}, inputs;
-    for (const auto &entry : fs::directory_iterator(fs::path(VELTRAN_CASES) / GetParam())) {
-        std::string name = entry.path().filename();
-        if (name.ends_with(".gen")) name.resize(name.size() - 4);
-        const std::string text = content(entry.path());
-        std::istringstream lines(text);
-        if (name == "args")
-            for (std::string a; std::getline(lines, a);)
-                args.push_back(a);
-        else if (name.starts_with("expected."))
-            expected[name.substr(9)] = text;
+    files given, expected{{"exit", "0\n"}, {"stdout", ""}};
+    std::set<std::string> inputs{".out", ".out.report"};
+    for (const auto &entry : fs::directory_iterator(GetParam())) {
+        const std::string name =
+            entry.path().extension() == ".gen" ? entry.path().stem() : entry.path().filename();
+        if (name.starts_with("expected."))
+            expected[name.substr(9)] = expand(entry, std::ostringstream()).str();
+        else if (name.find('.') == std::string::npos)
+            given[name] = expand(entry, std::ostringstream()).str();
         else
-            write_file(name, inputs[name] = text);
+            expand(entry, std::ofstream(name, std::ios::binary)), inputs.insert(name);
     }
-    program_run r = run_program(VELTRAN_FAULTY_EXE, args, {"VELTRAN_FAIL_MALLOC_AT=0"});
-    expect_all_released(r);
-    std::map<std::string, std::string> got{{"stdout", r.out},
-                                           {"exit", std::to_string(r.status) + "\n"}};
-    for (const auto &entry : fs::directory_iterator("."))
-        if (!inputs.contains(entry.path().filename()))
-            got[entry.path().filename()] = read_file(entry.path());
-    for (const auto &[name, text] : expected)
-        if (!got.contains(name))
-            ADD_FAILURE() << name << " was not written";
-        else
-            EXPECT_TRUE(same_text(got[name], text)) << name;
-    for (const auto &entry : got)
-        EXPECT_TRUE(expected.contains(entry.first)) << "unexpected file " << entry.first;
+    std::replace(given["args"].begin(), given["args"].end(), '\n', ' ');
+    // The case run with the given malloc refusals: what it printed, its exit status and
+    // the files it left; its report at exit must show every tracked block back.
+    long calls = 0;
+    const auto run = [&](const std::string &plan) {
+        const int status = std::system(
+            ("{ " + given["setup"] + "\nexec env VELTRAN_FAIL_MALLOC_AT=" + plan +
+             " " VELTRAN_FAULTY_EXE " " + given["args"] + "\n} >.out 2>.out.report </dev/null")
+                .c_str());
+        const int exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        files got{{"stdout", read_file(".out")}, {"exit", std::to_string(exit) + "\n"}};
+        const std::string report = read_file(".out.report");
+        EXPECT_EQ(report, "mallocs " + std::to_string(calls = std::atol(report.c_str() + 7)) +
+                              " blocks 0 bytes 0\n")
+            << plan;
+        for (const auto &entry : fs::directory_iterator(".")) { // taken, and gone for the next run
+            const std::string name = entry.path().filename();
+            if (!inputs.contains(name) || expected.contains(name))
+                got[name] = fs::is_directory(name) ? "(a directory)" : read_file(name);
+            if (!inputs.contains(name)) fs::remove_all(name);
+        }
+        return got;
+    };
+    EXPECT_EQ(shown(run("0")), shown(expected));
+#if !defined(__SANITIZE_ADDRESS__) // the sanitizer's shadow and quarantine dwarf the figures
+    rusage usage{}; // a child starts with its parent's peak: inputs were written piecewise
+    getrusage(RUSAGE_CHILDREN, &usage);
+    EXPECT_LT(usage.ru_maxrss,
+              given.contains("peak-kib") ? std::stol(given["peak-kib"]) : LONG_MAX);
+#endif
+    // With "faults" the case runs again with each of its malloc calls refused, alone and
+    // from there on: each run leaves the expected files, a marker possibly missing, or
+    // prints exactly the text of "faults", exits with 1 and leaves no file.
+    for (long n = 1, last = given.contains("faults") ? calls : 0; n <= 2 * last; ++n) {
+        const std::string plan = std::to_string(n > last ? n - last : n) + (n > last ? "+" : "");
+        files got = run(plan), failed{{"exit", "1\n"}, {"stdout", given["faults"]}};
+        if (got != failed) got.merge(files(expected)); // a marker may be skipped
+        EXPECT_TRUE(got == failed || got == expected) << plan << testing::PrintToString(shown(got));
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Veltran, Case, ::testing::ValuesIn(case_names()),
-                         [](const ::testing::TestParamInfo<std::string> &p) { return p.param; });
+INSTANTIATE_TEST_SUITE_P(Veltran, Case, ::testing::ValuesIn(data_files(VELTRAN_CASES, "")),
+                         [](const auto &p) { return p.param.filename().string(); });
 
 } // namespace
