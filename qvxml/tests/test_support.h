@@ -23,12 +23,8 @@ inline const auto read_file = [](const fs::path &name) {
     return (std::ostringstream() << std::ifstream(name, std::ios::binary).rdbuf()).str();
 };
 
-// The allocator's counters: blocks allocated, blocks released, bytes in use.
-struct alloc_counts {
-    unsigned long a, l;
-    unsigned long long t;
-    alloc_counts() { get_allocate_statistics(&a, &l, &t); }
-};
+// The allocator's counters now: blocks allocated (a), released (l), bytes in use (t).
+using alloc_counts = allocation_balance;
 inline const auto counts_now = [] { return alloc_counts(); };
 
 // Each test leaves the allocator as it found it.
@@ -68,13 +64,7 @@ inline std::string child_names(const xml_element *parent)
     return forward;
 }
 
-// Captures everything written to standard output between construction and take().
-struct stdout_capture {
-    stdout_capture() { ::testing::internal::CaptureStdout(); }
-    std::string take() { return std::fflush(stdout), ::testing::internal::GetCapturedStdout(); }
-};
-
-// What write puts on a stream (captured_stdout is in properties.cpp).
+// What write puts on a stream.
 inline const auto written = [](const std::function<void(FILE *)> &write) {
     return captured_stdout([&] { write(stdout); });
 };
