@@ -4,10 +4,13 @@
 # the files listed, with the control fields listed, and no file a consumer reads
 # naming the build machine's folders. A shared build's library also carries shlibs
 # and a symbols file naming every exported symbol, and lintian finds no error.
+# Every man page packaged renders with every groff warning switched on.
 #     package_test.sh BUILD_DIR SOURCE_DIR CPACK KIND LIST
 set -eu
 build=$1 source=$2 cpack=$3 kind=$4 list=$5
-command -v dpkg-deb >/dev/null || { echo "SKIP: dpkg-deb is not installed"; exit 77; }
+for tool in dpkg-deb groff; do
+    command -v $tool >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -38,6 +41,9 @@ done
 # The packages are installed elsewhere than they were built.
 for f in $(find "$work/root" -name '*.cmake' -o -name '*.pc'); do
     if grep -n -e "$build" -e "$source" "$f"; then fail "$f names the build machine's folders"; fi
+done
+for page in $(find "$work/root" -path '*/man/*.gz'); do
+    out=$(gzip -dc "$page" | groff -ww -man -z 2>&1) && [ -z "$out" ] || fail "$page: $out"
 done
 [ "$kind" = shared ] || { echo "ok: $packages"; exit 0; }
 dpkg-deb -e "$work"/libqvxml1_*.deb "$work/control"
