@@ -3,7 +3,8 @@
 # LIST (debian_packages.txt): the packages of the build's KIND, each holding exactly
 # the files listed, with the control fields listed, and no file a consumer reads
 # naming the build machine's folders. A shared build's library also carries shlibs
-# and a symbols file naming every exported symbol, and lintian finds no error.
+# and a symbols file naming every exported symbol, exports exactly its public
+# interface, and lintian finds no error.
 # Every man page packaged renders with every groff warning switched on.
 #     package_test.sh BUILD_DIR SOURCE_DIR CPACK KIND LIST
 set -eu
@@ -11,8 +12,7 @@ build=$1 source=$2 cpack=$3 kind=$4 list=$5
 for tool in dpkg-deb groff; do
     command -v $tool >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+work=$(mktemp -d) && trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work" >"$work/log" 2>&1 ||
     { cat "$work/log"; fail "cpack -G DEB"; }
@@ -39,9 +39,9 @@ for name in $packages; do
     dpkg-deb -x "$deb" "$work/root"
 done
 # The packages are installed elsewhere than they were built.
-for f in $(find "$work/root" -name '*.cmake' -o -name '*.pc'); do
-    if grep -n -e "$build" -e "$source" "$f"; then fail "$f names the build machine's folders"; fi
-done
+if grep -n -e "$build" -e "$source" $(find "$work/root" -name '*.cmake' -o -name '*.pc'); then
+    fail "the files above name the build machine's folders"
+fi
 for page in $(find "$work/root" -path '*/man/*.gz'); do
     out=$(gzip -dc "$page" | groff -ww -man -z 2>&1) && [ -z "$out" ] || fail "$page: $out"
 done
@@ -51,9 +51,19 @@ dpkg-deb -e "$work"/libqvxml1_*.deb "$work/control"
     fail "shlibs: $(cat "$work/control/shlibs")"
 [ "$(head -n 1 "$work/control/symbols")" = "libqvxml.so.1 libqvxml1 #MINVER#" ] ||
     fail "symbols: $(head -n 1 "$work/control/symbols")"
-exported=$(nm -D --defined-only "$(find "$work/root" -name libqvxml.so.1.0.0)" | wc -l)
-[ "$exported" -eq "$(grep -c "@QVXML_1 $version\$" "$work/control/symbols")" ] ||
-    fail "symbols does not list the $exported exported symbols"
+# The library exports exactly the names declared at the top level of its headers, each
+# declaration marked QVXML_API (types, constants and directives aside), all in the
+# version node QVXML_1, and symbols lists every one of them.
+grep -hE '^[A-Za-z_]' "$work"/root/usr/include/qvxml/*.h |
+    grep -vE '^(struct|enum|union|using|typedef|template|namespace|constexpr|inline|#|//)' >"$work/decls"
+if grep -v '^QVXML_API ' "$work/decls"; then fail "declared without QVXML_API (above)"; fi
+sed -E 's/[[(;].*//; s/.*[^A-Za-z0-9_]//' "$work/decls" | sort >"$work/declared"
+nm -DC --defined-only "$(find "$work/root" -name libqvxml.so.1.0.0)" | cut -d' ' -f3- >"$work/nm"
+grep -vx QVXML_1 "$work/nm" | grep -v '@@QVXML_1$' && fail "exported outside QVXML_1 (above)"
+grep -vx QVXML_1 "$work/nm" | sed -E 's/\(.*//; s/@@.*//' | sort >"$work/exported"
+diff "$work/declared" "$work/exported" >&2 || fail "exports (>) differ from the declarations (<)"
+[ "$(wc -l <"$work/nm")" -eq "$(grep -c "@QVXML_1 $version\$" "$work/control/symbols")" ] ||
+    fail "symbols does not list the $(wc -l <"$work/nm") exported symbols"
 command -v lintian >/dev/null || { echo "SKIP: lintian is not installed"; exit 77; }
 lintian --fail-on error "$work"/*.deb || fail "lintian found errors (above)"
 echo "ok: $packages"

@@ -10,7 +10,6 @@
 #include <sstream>
 #include <thread>
 
-#include "properties.h"
 #include "qvxml/internal/content_scan.h"
 #include "test_support.h"
 
