@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "qvxml/allocate.h"
+#include "properties.h"
 
 extern "C" void *__real_malloc(std::size_t n);
 extern "C" void __real_free(void *p);
@@ -27,11 +27,9 @@ static unsigned char freed[malloc_fault_freed_size];
 // never called malloc (the banner) still reports.
 __attribute__((destructor)) static void report()
 {
-    unsigned long a = 0, l = 0;
-    unsigned long long t = 0;
-    get_allocate_statistics(&a, &l, &t);
+    const allocation_balance now; // the allocator's counters
     if (std::getenv("VELTRAN_FAIL_MALLOC_AT"))
-        std::fprintf(stderr, "mallocs %ld blocks %lu bytes %llu\n", calls, a - l, t);
+        std::fprintf(stderr, "mallocs %ld blocks %lu bytes %llu\n", calls, now.a - now.l, now.t);
 }
 
 extern "C" void *__wrap_malloc(std::size_t n)
