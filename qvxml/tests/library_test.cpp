@@ -320,7 +320,7 @@ struct value_lines {
 int read_element(xml_application *x)
 {
     auto &rec = *static_cast<value_lines *>(x->payload[0]);
-    const auto b = [](const char *s) { return s ? "[" + std::string(s) + "]" : "(null)"; };
+    const auto b = [](const char *s) { return s ? std::string("[") + s + "]" : "(null)"; };
     int w = -9, x1 = -9, y1 = -9, a = -9, b2 = -9, c = -9;
     xml_get_word(x, &w), xml_get_xy(x, &x1, &y1), xml_get_xyz(x, &a, &b2, &c);
     xml_get_string(x, &rec.kept);     // releases the previous element's copy
