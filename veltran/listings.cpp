@@ -221,15 +221,6 @@ constexpr std::array<field_row, 12> artist_fields = {{
     {"artistStyle", field_kind::styles},
     {"description", field_kind::description},
 }};
-constexpr auto artist_children = names_of(artist_fields);
-constexpr std::size_t artist_name = position(artist_children, "name");
-
-void write_artist(listing_run &run, const xml_element *artist)
-{
-    const auto found = index_children(artist, artist_children);
-    if (!has_text(found[artist_name])) return;
-    write_flat_record(run, artist_fields, found);
-}
 
 constexpr std::array<field_row, 11> location_fields = {{
     {"id", field_kind::text},
@@ -244,14 +235,15 @@ constexpr std::array<field_row, 11> location_fields = {{
     {"soundCloudChannel", field_kind::text},
     {"contact", field_kind::contact},
 }};
-constexpr auto location_children = names_of(location_fields);
-constexpr std::size_t location_name = position(location_children, "name");
 
-void write_location(listing_run &run, const xml_element *location)
+// One artist or location: its flat record, or nothing when its name has no text.
+template <const auto &fields> void write_flat_item(listing_run &run, const xml_element *item)
 {
-    const auto found = index_children(location, location_children);
-    if (!has_text(found[location_name])) return;
-    write_flat_record(run, location_fields, found);
+    static constexpr auto children = names_of(fields);
+    static constexpr std::size_t name = position(children, "name");
+    const auto found = index_children(item, children);
+    if (!has_text(found[name])) return;
+    write_flat_record(run, fields, found);
 }
 
 // ---------------------------------------------------------------------------
@@ -384,8 +376,8 @@ void write_event_schedule(listing_run &run, const xml_element *description)
 }
 
 constexpr std::array<listing, 3> listings = {{
-    {"artists", "artist", "Artists", write_artist, "artists"},
-    {"locations", "location", "Locations", write_location, "locations"},
+    {"artists", "artist", "Artists", write_flat_item<artist_fields>, "artists"},
+    {"locations", "location", "Locations", write_flat_item<location_fields>, "locations"},
     {"scheduledEvents", "eventDescription", "Events", write_event_schedule, "events"},
 }};
 
