@@ -21,7 +21,7 @@ const char *const input = QVXML_TEST_DATA "/fault-sweep.xml";
 template <class Op>
 void sweep(Op op, bool (*allows)(const std::string &, const std::string &, bool) = nullptr)
 {
-    const alloc_counts before;
+    const allocation_balance before;
     const std::string whole = (malloc_fault_arm(0, false), op()); // counted from the start of op
     const long calls = malloc_fault_arm(0, false);
     // allocations past the wrapper (a calloc the compiler made up, say) would go untested

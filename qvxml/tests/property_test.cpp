@@ -2,12 +2,7 @@
 // library's data files (every shape of markup, texts across the reader's input blocks,
 // values at the writer's limit, the inputs that once broke one) and the converter's
 // example exports and case inputs.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-
-#include "properties.h"
+#include "test_support.h"
 
 // A folder missing is a failure: the walk throws.
 TEST(Properties, HoldOverStoredInputs)
@@ -15,12 +10,11 @@ TEST(Properties, HoldOverStoredInputs)
     for (const std::string folder :
          {"qvxml/tests/data", "fuzz/corpus", "fuzz/seeds", "examples", "veltran/tests/cases"})
         for (const auto &f :
-             std::filesystem::recursive_directory_iterator(QVXML_TEST_DATA "/../../../" + folder))
+             fs::recursive_directory_iterator(QVXML_TEST_DATA "/../../../" + folder))
             // of the converter's cases, only the input files
             if (f.is_regular_file() &&
                 (!folder.ends_with("cases") || f.path().extension() == ".xml")) {
-                std::ifstream in(f.path(), std::ios::binary);
-                const std::string bytes(std::istreambuf_iterator<char>(in), {});
+                const std::string bytes = read_file(f.path());
                 for (const auto check :
                      {check_reader_agreement, check_serialise_round_trip, check_entity_round_trip,
                       check_quote_substitution, check_record_shape})

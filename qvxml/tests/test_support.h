@@ -24,8 +24,7 @@ inline const auto read_file = [](const fs::path &name) {
 };
 
 // The allocator's counters now: blocks allocated (a), released (l), bytes in use (t).
-using alloc_counts = allocation_balance;
-inline const auto counts_now = [] { return alloc_counts(); };
+inline const auto counts_now = [] { return allocation_balance(); };
 
 // Each test leaves the allocator as it found it.
 struct TrackedTest : ::testing::Test {
