@@ -211,6 +211,13 @@ void end_input(xml_parser *sptr)
 
 inline void xml_ungetch(xml_parser *sptr, int c) { sptr->ungotch = c; }
 
+// Moves the read position over n bytes that hold no line feed.
+inline void step_in_line(xml_parser *sptr, int n)
+{
+    sptr->inpos += n;
+    sptr->column += n;
+}
+
 // Delivers the byte at the read position, which is known not to be a carriage
 // return or a zero byte: counts it and echoes it.
 inline void consume(xml_parser *sptr, int c)
@@ -345,8 +352,7 @@ bool take_token_run(xml_parser *sptr, const byte_table &is_token)
         const auto run = static_cast<int>(q - start);
         if (sptr->echo) std::fwrite(start, 1, static_cast<std::size_t>(run), stdout);
         sptr->length += run;
-        sptr->column += run;
-        sptr->inpos += run;
+        step_in_line(sptr, run);
         if (q < end) return true; // stopped at a character that is not part of the run
         if (sptr->inpos < sptr->inend) { // out of room with the run going on
             if (!is_token[sptr->input[sptr->inpos]]) return true;
@@ -486,8 +492,7 @@ int take_content(xml_parser *sptr)
         case '\r': ++sptr->inpos; continue; // dropped; a word goes on across it
         case '\0': end_input(sptr); return 0;
         default: // '<'
-            ++sptr->inpos;
-            ++sptr->column;
+            step_in_line(sptr, 1);
             enter(sptr, reader_state::tag_open);
             return 0;
         }
@@ -509,8 +514,7 @@ int take_plain_tag(xml_parser *sptr)
     const auto n = static_cast<int>(q - name);
     if (n == 0 || n > xml_max_token || q == end || *q != '>') return 0;
     if (closing) { // nesting is at least 1 in content
-        sptr->inpos += n + 2;
-        sptr->column += n + 2;
+        step_in_line(sptr, n + 2);
         --sptr->nesting;
         go_back(sptr);
         return sptr->user->close_tag(sptr->work);
@@ -518,12 +522,10 @@ int take_plain_tag(xml_parser *sptr)
     std::memcpy(sptr->token, name, static_cast<std::size_t>(n));
     sptr->token[n] = '\0';
     sptr->length = n;
-    sptr->inpos += n;
-    sptr->column += n;
+    step_in_line(sptr, n);
     enter(sptr, reader_state::start_tag);
     if (int st = sptr->user->open_tag(sptr->work, sptr->token); st != 0) return st;
-    ++sptr->inpos; // the '>'
-    ++sptr->column;
+    step_in_line(sptr, 1); // the '>'
     ++sptr->nesting;
     enter(sptr, reader_state::content);
     return 0;
