@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include <array>
 #include <cstdint>
 
 #include "qvxml/element.h"
@@ -141,7 +142,7 @@ std::string check_record_shape(std::string_view data)
             // eight empty fields after field 11 (19 in all); a line without an end is no
             // record (end + 1 is then 0)
             if (end == rest.npos || !line.starts_with("VELTRAN|") || line.back() != '|' ||
-                (fields != "\15\25\20"[kind] &&
+                (fields != std::array{13, 21, 16}[kind] &&
                  (kind != 1 || fields != 19 || !line.ends_with("|||||||||"))))
                 d = "not a record line: " + std::string(line);
         }

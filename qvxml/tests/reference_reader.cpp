@@ -1,5 +1,6 @@
 // The streaming reader against a plain reference reader, on the same input under the
 // same relays: every relay call logged the same way by both, then compared.
+#include <array>
 #include <cstring>
 
 #include "properties.h"
@@ -179,7 +180,7 @@ std::string check_reader_agreement(std::string_view input)
     // first call stopping; content in runs; each with echo off and on
     const trace stopping{.mask = h & 0x7f,
                          .stop_at = 1 + static_cast<int>((h >> 7) % (count + 1u)),
-                         .stop_status = "\2\3\7\60"[(h >> 20) & 3], // 2, 3, 7 or 48
+                         .stop_status = std::array{2, 3, 7, 48}[(h >> 20) & 3],
                          .eof = ((h >> 22) & 1) != 0};
     trace runs = stopping;
     runs.mask = 0x7f, runs.runs = true;
