@@ -19,15 +19,17 @@
 #include "qvxml/element.h"
 #include "qvxml/xmlparse.h"
 
-namespace {
+namespace
+{
 
 enum class export_kind { artists, locations, events };
 
 constexpr std::size_t export_bytes = std::size_t(4) << 20; // per kind, roughly
 
 // xorshift64: the same export on every run, without the cost of a library engine.
-class dice {
-public:
+class dice
+{
+  public:
     explicit dice(std::uint64_t seed) : state_{seed} {}
     std::uint32_t next()
     {
@@ -43,7 +45,7 @@ public:
         return from[below(N)];
     }
 
-private:
+  private:
     std::uint64_t state_;
 };
 
@@ -55,12 +57,13 @@ constexpr std::array<std::string_view, 8> styles = {
     "Rock", "Pop", "Jazz", "Électro", "Chanson", "Hip-hop", "Musique du monde", "R&amp;B"};
 constexpr std::array<std::string_view, 8> cities = {
     "Lyon", "Besançon", "Genève", "Montréal", "Liège", "Köln", "Saint-Étienne", "Nîmes"};
-constexpr std::array<std::string_view, 12> words = {
-    "soirée", "concert", "with", "the", "orchestra", "and", "guests", "première",
-    "acoustic", "set", "&amp;", "live"};
+constexpr std::array<std::string_view, 12> words = {"soirée",    "concert", "with",   "the",
+                                                    "orchestra", "and",     "guests", "première",
+                                                    "acoustic",  "set",     "&amp;",  "live"};
 
-class export_writer {
-public:
+class export_writer
+{
+  public:
     explicit export_writer(std::string &out) : out_{out} {}
     void open(int depth, std::string_view name)
     {
@@ -79,7 +82,7 @@ public:
         out_.append("</").append(name).append(">\n");
     }
 
-private:
+  private:
     void indent(int depth) { out_.append(std::size_t(2 * depth), ' '); }
     std::string &out_;
 };
@@ -102,7 +105,10 @@ std::string sentence(dice &d, std::size_t count)
     return s;
 }
 
-std::string stamp(dice &d) { return std::to_string(1400000000 + d.below(200000000)); }
+std::string stamp(dice &d)
+{
+    return std::to_string(1400000000 + d.below(200000000));
+}
 
 void put_artist(export_writer &w, dice &d, std::size_t id)
 {
@@ -116,7 +122,9 @@ void put_artist(export_writer &w, dice &d, std::size_t id)
     if (d.chance(60)) w.leaf(2, "website", "https://artist-" + n + ".example.org/?a=1&amp;b=2");
     if (d.chance(40)) w.leaf(2, "twitterID", "artist_" + n);
     for (std::size_t k = d.below(4); k > 0; --k)
-        w.leaf(2, "artistStyle", "<id>" + std::to_string(k) + "</id><label>" + std::string{d.pick(styles)} + "</label>");
+        w.leaf(2, "artistStyle",
+               "<id>" + std::to_string(k) + "</id><label>" + std::string{d.pick(styles)} +
+                   "</label>");
     w.leaf(2, "description", sentence(d, 10 + d.below(30)));
     w.close(1, "artist");
 }
@@ -126,13 +134,15 @@ void put_contact(export_writer &w, dice &d, int depth, bool full)
     w.open(depth, "contact");
     w.leaf(depth + 1, "email", "billetterie@example.org");
     if (full) {
-        w.leaf(depth + 1, "addressLine1", std::to_string(1 + d.below(120)) + " rue de la République");
+        w.leaf(depth + 1, "addressLine1",
+               std::to_string(1 + d.below(120)) + " rue de la République");
         w.leaf(depth + 1, "zipCode", std::to_string(10000 + d.below(80000)));
     }
     w.leaf(depth + 1, "city", d.pick(cities));
     w.leaf(depth + 1, "country", "France");
     if (full) {
-        w.leaf(depth + 1, "phone1", (d.chance(50) ? "06" : "04") + std::to_string(10000000 + d.below(89999999)));
+        w.leaf(depth + 1, "phone1",
+               (d.chance(50) ? "06" : "04") + std::to_string(10000000 + d.below(89999999)));
         w.leaf(depth + 1, "lattitude", "45." + std::to_string(d.below(10000)));
         w.leaf(depth + 1, "longitude", "4." + std::to_string(d.below(10000)));
     }
@@ -174,8 +184,9 @@ void put_event(export_writer &w, dice &d, std::size_t id)
     w.close(2, "event");
     w.open(2, "eventSchedule");
     for (std::size_t k = 1 + d.below(5); k > 0; --k)
-        w.leaf(3, "eventScheduleDate", "<date>2016-10-" + std::to_string(10 + d.below(20)) +
-                                           "</date><startHour>20:30</startHour><endHour>23:00</endHour>");
+        w.leaf(3, "eventScheduleDate",
+               "<date>2016-10-" + std::to_string(10 + d.below(20)) +
+                   "</date><startHour>20:30</startHour><endHour>23:00</endHour>");
     w.close(2, "eventSchedule");
     w.close(1, "eventDescription");
 }
@@ -191,9 +202,15 @@ std::string make_export(export_kind kind)
     w.open(0, root);
     for (std::size_t id = 1; out.size() < export_bytes; ++id) {
         switch (kind) {
-        case export_kind::artists: put_artist(w, d, id); break;
-        case export_kind::locations: put_location(w, d, id); break;
-        case export_kind::events: put_event(w, d, id); break;
+        case export_kind::artists:
+            put_artist(w, d, id);
+            break;
+        case export_kind::locations:
+            put_location(w, d, id);
+            break;
+        case export_kind::events:
+            put_event(w, d, id);
+            break;
         }
     }
     w.close(0, root);
@@ -201,8 +218,9 @@ std::string make_export(export_kind kind)
 }
 
 // The three exports live in temporary files for the whole run and are removed at exit.
-class export_files {
-public:
+class export_files
+{
+  public:
     ~export_files()
     {
         std::error_code ignored;
@@ -218,7 +236,7 @@ public:
         return e.path;
     }
 
-private:
+  private:
     struct entry {
         std::string path;
         std::size_t bytes = 0;
@@ -226,7 +244,8 @@ private:
     void write(export_kind kind, entry &e)
     {
         if (dir_.empty()) {
-            std::string pattern = (std::filesystem::temp_directory_path() / "qvxml-bench-XXXXXX").string();
+            std::string pattern =
+                (std::filesystem::temp_directory_path() / "qvxml-bench-XXXXXX").string();
             if (!mkdtemp(pattern.data())) return;
             dir_ = pattern;
         }
@@ -317,17 +336,24 @@ void builder_streamed(benchmark::State &state, export_kind kind)
 
 } // namespace
 
-BENCHMARK_CAPTURE(reader_default_relays, artists, export_kind::artists)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(reader_default_relays, locations, export_kind::locations)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(reader_default_relays, events, export_kind::events)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(reader_content_runs, artists, export_kind::artists)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(reader_content_runs, locations, export_kind::locations)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(reader_default_relays, artists, export_kind::artists)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(reader_default_relays, locations, export_kind::locations)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(reader_default_relays, events, export_kind::events)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(reader_content_runs, artists, export_kind::artists)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(reader_content_runs, locations, export_kind::locations)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(reader_content_runs, events, export_kind::events)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(builder_whole_tree, artists, export_kind::artists)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(builder_whole_tree, locations, export_kind::locations)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(builder_whole_tree, locations, export_kind::locations)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(builder_whole_tree, events, export_kind::events)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(builder_streamed, artists, export_kind::artists)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(builder_streamed, locations, export_kind::locations)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(builder_streamed, locations, export_kind::locations)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(builder_streamed, events, export_kind::events)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -10,7 +10,8 @@
 
 #include "qvxml/internal/arena.h"
 
-namespace {
+namespace
+{
 
 unsigned long acounter = 0;
 unsigned long lcounter = 0;
@@ -26,8 +27,9 @@ static_assert(header_size % alignof(std::max_align_t) == 0);
 
 // Holds allocation_control for one scope; nothing done under it calls back into
 // the allocator, so the non-recursive mutex cannot deadlock on itself.
-class allocation_lock {
-public:
+class allocation_lock
+{
+  public:
     allocation_lock() { pthread_mutex_lock(&allocation_control); }
     ~allocation_lock() { pthread_mutex_unlock(&allocation_control); }
     allocation_lock(const allocation_lock &) = delete;
@@ -112,11 +114,20 @@ constexpr std::size_t chunk_bytes = 64 * 1024;
 
 pthread_mutex_t allocation_control = PTHREAD_MUTEX_INITIALIZER;
 
-void *allocate(int n) { return allocate_block(n, false); }
+void *allocate(int n)
+{
+    return allocate_block(n, false);
+}
 
-void *allocate_secure(int n) { return allocate_block(n, true); }
+void *allocate_secure(int n)
+{
+    return allocate_block(n, true);
+}
 
-void *liberate(void *v) { return liberate_secure(v); }
+void *liberate(void *v)
+{
+    return liberate_secure(v);
+}
 
 void *liberate_secure(void *v)
 {
@@ -137,9 +148,15 @@ void *liberate_secure(void *v)
     return nullptr;
 }
 
-char *allocate_string(const char *s) { return copy_string(s, false); }
+char *allocate_string(const char *s)
+{
+    return copy_string(s, false);
+}
 
-char *allocate_string_secure(const char *s) { return copy_string(s, true); }
+char *allocate_string_secure(const char *s)
+{
+    return copy_string(s, true);
+}
 
 char *join_string(char *rptr, const char *sptr)
 {
@@ -181,7 +198,10 @@ int set_memory_trace(int v)
     return previous;
 }
 
-void allocation_trace(int mode) { areport = mode; }
+void allocation_trace(int mode)
+{
+    areport = mode;
+}
 
 void reset_allocate_statistics()
 {

@@ -14,7 +14,8 @@
 #include "qvxml/internal/walk.h"
 #include "qvxml/xmlparse.h"
 
-namespace {
+namespace
+{
 
 // ---------------------------------------------------------------------------
 // Builder state. The reader hands the relays only the application context; the
@@ -64,7 +65,8 @@ bool push_frame(build_state &b, xml_element *e, bool in_arena)
     if (b.depth == b.capacity) {
         const std::size_t grown = b.capacity ? b.capacity * 2 : first_frames;
         if (grown * sizeof(text_frame) >= static_cast<std::size_t>(INT_MAX)) return false;
-        auto *frames = static_cast<text_frame *>(allocate(static_cast<int>(grown * sizeof(text_frame))));
+        auto *frames =
+            static_cast<text_frame *>(allocate(static_cast<int>(grown * sizeof(text_frame))));
         if (!frames) return false;
         if (b.depth) std::memcpy(frames, b.frames, b.depth * sizeof(text_frame));
         liberate(b.frames);
@@ -145,7 +147,8 @@ int build_open_tag(xml_application *xptr, const char *token)
     xml_element *e;
     if (b.stream && parent) {
         e = arena_element(b.arena, token);
-        if (!e || !push_frame(b, e, true)) return status_no_memory; // the arena is reset with the item
+        if (!e || !push_frame(b, e, true))
+            return status_no_memory; // the arena is reset with the item
     } else {
         e = allocate_element();
         if (!e) return status_no_memory;
@@ -228,7 +231,8 @@ int build_content_run(xml_application *xptr, const char *text, int length)
     std::size_t first = 0;
     const auto n = static_cast<std::size_t>(length);
     if (!b.current->value)
-        while (first < n && (text[first] == ' ' || text[first] == '\t' || text[first] == '\n')) ++first;
+        while (first < n && (text[first] == ' ' || text[first] == '\t' || text[first] == '\n'))
+            ++first;
     return append_text(b, text + first, n - first);
 }
 
@@ -308,9 +312,15 @@ xml_element *run_builder(const char *sptr, build_state &state)
 // ---------------------------------------------------------------------------
 // Queries
 
-bool has_name(const xml_element *e, const char *token) { return e->name && std::strcmp(e->name, token) == 0; }
+bool has_name(const xml_element *e, const char *token)
+{
+    return e->name && std::strcmp(e->name, token) == 0;
+}
 
-bool is_quote(char c) { return c == '"' || c == '\''; }
+bool is_quote(char c)
+{
+    return c == '"' || c == '\'';
+}
 
 // Hexadecimal digits up to the first other character; from the ninth digit on the
 // leading ones are shifted out of the 32-bit result.
@@ -320,10 +330,14 @@ int hatoi(const char *sptr)
     for (;; ++sptr) {
         const char c = *sptr;
         int d;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else break;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            break;
         v = (v << 4) | static_cast<std::uint32_t>(d);
     }
     return static_cast<int>(v);
@@ -466,7 +480,10 @@ xml_element *document_parse_file(const char *sptr)
     return root;
 }
 
-xml_element *document_drop(xml_element *document) { return liberate_element(document); }
+xml_element *document_drop(xml_element *document)
+{
+    return liberate_element(document);
+}
 
 int document_stream_file(const char *sptr, const document_stream *stream)
 {
@@ -526,9 +543,15 @@ int document_atribut_value(const xml_atribut *aptr)
     return decimal_value(v);
 }
 
-char *document_atribut_password(const xml_atribut *aptr) { return unquoted_copy(aptr, true); }
+char *document_atribut_password(const xml_atribut *aptr)
+{
+    return unquoted_copy(aptr, true);
+}
 
-char *document_atribut_string(const xml_atribut *aptr) { return unquoted_copy(aptr, false); }
+char *document_atribut_string(const xml_atribut *aptr)
+{
+    return unquoted_copy(aptr, false);
+}
 
 // ---------------------------------------------------------------------------
 // Editing
@@ -551,8 +574,10 @@ xml_element *document_prefix_element(xml_element *dptr, const char *nptr)
     e->name = allocate_string(nptr);
     if (!e->name) return liberate_element(e);
     e->next = dptr->first;
-    if (dptr->first) dptr->first->previous = e;
-    else dptr->last = e;
+    if (dptr->first)
+        dptr->first->previous = e;
+    else
+        dptr->last = e;
     dptr->first = e;
     e->parent = dptr;
     return e;
@@ -573,10 +598,14 @@ xml_atribut *document_add_atribut(xml_element *eptr, const char *nptr, const cha
 int document_remove_element(xml_element *eptr)
 {
     if (!eptr) return 0;
-    if (eptr->previous) eptr->previous->next = eptr->next;
-    else if (eptr->parent) eptr->parent->first = eptr->next;
-    if (eptr->next) eptr->next->previous = eptr->previous;
-    else if (eptr->parent) eptr->parent->last = eptr->previous;
+    if (eptr->previous)
+        eptr->previous->next = eptr->next;
+    else if (eptr->parent)
+        eptr->parent->first = eptr->next;
+    if (eptr->next)
+        eptr->next->previous = eptr->previous;
+    else if (eptr->parent)
+        eptr->parent->last = eptr->previous;
     liberate_element(eptr);
     return 0;
 }
@@ -585,8 +614,10 @@ int document_append_element(xml_element *dptr, xml_element *eptr)
 {
     if (!dptr || !eptr) return 0;
     eptr->next = dptr->next;
-    if (eptr->next) eptr->next->previous = eptr;
-    else if (dptr->parent) dptr->parent->last = eptr;
+    if (eptr->next)
+        eptr->next->previous = eptr;
+    else if (dptr->parent)
+        dptr->parent->last = eptr;
     dptr->next = eptr;
     eptr->previous = dptr;
     eptr->parent = dptr->parent;
@@ -610,7 +641,10 @@ int document_append_elements(xml_element *dptr, xml_element *eptr)
 // ---------------------------------------------------------------------------
 // Output
 
-void document_show_element(const xml_element *eptr, int level) { write_indented(stdout, eptr, level); }
+void document_show_element(const xml_element *eptr, int level)
+{
+    write_indented(stdout, eptr, level);
+}
 
 void document_serialise_element(FILE *h, const xml_element *eptr, int level)
 {

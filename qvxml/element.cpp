@@ -6,7 +6,8 @@
 
 #include "qvxml/internal/walk.h"
 
-namespace {
+namespace
+{
 
 // Writes s to standard output unchanged; a null s writes nothing.
 void show_text(const char *s)
@@ -62,8 +63,10 @@ void add_element(xml_element *eptr, xml_element *aptr)
 {
     if (!eptr || !aptr) return;
     aptr->previous = eptr->last;
-    if (eptr->last) eptr->last->next = aptr;
-    else eptr->first = aptr;
+    if (eptr->last)
+        eptr->last->next = aptr;
+    else
+        eptr->first = aptr;
     eptr->last = aptr;
     aptr->parent = eptr;
 }
@@ -72,8 +75,10 @@ void add_atribut(xml_element *eptr, xml_atribut *aptr)
 {
     if (!eptr || !aptr) return;
     aptr->previous = eptr->lastatb;
-    if (eptr->lastatb) eptr->lastatb->next = aptr;
-    else eptr->firstatb = aptr;
+    if (eptr->lastatb)
+        eptr->lastatb->next = aptr;
+    else
+        eptr->firstatb = aptr;
     eptr->lastatb = aptr;
 }
 

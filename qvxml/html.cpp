@@ -7,7 +7,8 @@
 #include <cstring>
 #include <string_view>
 
-namespace {
+namespace
+{
 
 // Mode 1 gathers a would-be name here: at most 31 bytes and a terminator. Every name
 // in the table is far shorter, so the limit only bounds the work per ampersand.
@@ -18,7 +19,8 @@ constexpr bool table_is_well_formed()
     for (int i = 0; i < xml_macro_rows; ++i) {
         const std::string_view name{MacMan[i].macro};
         if (MacMan[i].code <= 0 || MacMan[i].code > 255) return false;
-        if (name.size() >= candidate_bytes || name.front() != '&' || name.back() != ';') return false;
+        if (name.size() >= candidate_bytes || name.front() != '&' || name.back() != ';')
+            return false;
         for (int j = 0; j < i; ++j)
             if (MacMan[j].code == MacMan[i].code || name == MacMan[j].macro) return false;
     }
@@ -26,7 +28,10 @@ constexpr bool table_is_well_formed()
 }
 
 // The rows lookups may see, kept inside the table whatever MaxMacMan was set to.
-int rows_in_force() { return std::clamp(MaxMacMan, 0, xml_macro_rows); }
+int rows_in_force()
+{
+    return std::clamp(MaxMacMan, 0, xml_macro_rows);
+}
 
 const char *html_accent(int c)
 {
@@ -130,14 +135,22 @@ int MaxMacMan = html_macro_rows;
 // is 0, which html_macro uses for "not found".
 static_assert(table_is_well_formed());
 
-void use_html_macros() { MaxMacMan = html_macro_rows; }
+void use_html_macros()
+{
+    MaxMacMan = html_macro_rows;
+}
 
-void use_xml_macros() { MaxMacMan = xml_macro_rows; }
+void use_xml_macros()
+{
+    MaxMacMan = xml_macro_rows;
+}
 
 void convert_html_accents(char **mptr, int mode)
 {
     if (!mptr || !*mptr || **mptr == '\0') return;
     const std::size_t slen = std::strlen(*mptr);
-    if (mode == 1) decode_entity_names(*mptr, slen);
-    else if (mode == 2) encode_entity_names(mptr, slen);
+    if (mode == 1)
+        decode_entity_names(*mptr, slen);
+    else if (mode == 2)
+        encode_entity_names(mptr, slen);
 }

@@ -17,7 +17,8 @@
 
 #include "qvxml/internal/content_scan.h"
 
-namespace {
+namespace
+{
 
 // ---------------------------------------------------------------------------
 // Process-wide switches (plain, unsynchronised: set them before parsing)
@@ -37,19 +38,30 @@ using byte_table = std::array<bool, byte_values>;
 constexpr std::array<char_class, byte_values> char_classes = [] {
     std::array<char_class, byte_values> t{}; // punctuation unless listed
     t[0] = char_class::end;
-    for (int c : {'\t', '\n', '\r', ' '}) t[c] = char_class::space;
-    for (int c = '0'; c <= '9'; ++c) t[c] = char_class::token;
-    for (int c = 'A'; c <= 'Z'; ++c) t[c] = char_class::token;
-    for (int c = 'a'; c <= 'z'; ++c) t[c] = char_class::token;
-    for (int c = 128; c <= 165; ++c) t[c] = char_class::token; // code page 437 letters
-    for (int c : {'-', '.', ':', '_'}) t[c] = char_class::token;
-    for (int c : {'"', '\''}) t[c] = char_class::quote;
+    for (int c : {'\t', '\n', '\r', ' '})
+        t[c] = char_class::space;
+    for (int c = '0'; c <= '9'; ++c)
+        t[c] = char_class::token;
+    for (int c = 'A'; c <= 'Z'; ++c)
+        t[c] = char_class::token;
+    for (int c = 'a'; c <= 'z'; ++c)
+        t[c] = char_class::token;
+    for (int c = 128; c <= 165; ++c)
+        t[c] = char_class::token; // code page 437 letters
+    for (int c : {'-', '.', ':', '_'})
+        t[c] = char_class::token;
+    for (int c : {'"', '\''})
+        t[c] = char_class::quote;
     return t;
 }();
 static_assert(char_classes['<'] == char_class::punctuation);
-static_assert(char_classes[165] == char_class::token && char_classes[166] == char_class::punctuation);
+static_assert(char_classes[165] == char_class::token &&
+              char_classes[166] == char_class::punctuation);
 
-constexpr bool is_space(int c) { return char_classes[static_cast<unsigned char>(c)] == char_class::space; }
+constexpr bool is_space(int c)
+{
+    return char_classes[static_cast<unsigned char>(c)] == char_class::space;
+}
 
 // ---------------------------------------------------------------------------
 // Syntax states, stored as their numbers in xml_parser::state
@@ -68,10 +80,19 @@ enum class reader_state : int {
     declaration = 12,
 };
 
-reader_state state_of(const xml_parser *p) { return static_cast<reader_state>(p->state); }
-void enter(xml_parser *p, reader_state s) { p->state = static_cast<int>(s); }
+reader_state state_of(const xml_parser *p)
+{
+    return static_cast<reader_state>(p->state);
+}
+void enter(xml_parser *p, reader_state s)
+{
+    p->state = static_cast<int>(s);
+}
 // Leaving a tag, instruction or declaration: back into content while elements are open.
-void go_back(xml_parser *p) { enter(p, p->nesting ? reader_state::content : reader_state::outside); }
+void go_back(xml_parser *p)
+{
+    enter(p, p->nesting ? reader_state::content : reader_state::outside);
+}
 
 // ---------------------------------------------------------------------------
 // The application context's text buffer
@@ -140,7 +161,10 @@ int xml_close_tag(xml_application *x)
     return 0;
 }
 
-int xml_failure(const char *, int status, int) { return status; }
+int xml_failure(const char *, int status, int)
+{
+    return status;
+}
 
 // ---------------------------------------------------------------------------
 // Parser context and character input
@@ -209,7 +233,10 @@ void end_input(xml_parser *sptr)
     sptr->inpos = sptr->inend = 0;
 }
 
-inline void xml_ungetch(xml_parser *sptr, int c) { sptr->ungotch = c; }
+inline void xml_ungetch(xml_parser *sptr, int c)
+{
+    sptr->ungotch = c;
+}
 
 // Moves the read position over n bytes that hold no line feed.
 inline void step_in_line(xml_parser *sptr, int n)
@@ -312,7 +339,8 @@ int xml_remove_space(xml_parser *sptr)
                 break;
             }
             if (relay) {
-                sptr->inpos = static_cast<int>(p + 1 - sptr->input); // the relay sees a consistent parser
+                sptr->inpos =
+                    static_cast<int>(p + 1 - sptr->input); // the relay sees a consistent parser
                 (void)sptr->user->white_space(sptr->work, c);
             }
         }
@@ -327,7 +355,8 @@ int xml_remove_space(xml_parser *sptr)
 // are ordinary (inside element content).
 constexpr byte_table plain_token = [] {
     byte_table t{};
-    for (std::size_t c = 0; c < byte_values; ++c) t[c] = char_classes[c] == char_class::token;
+    for (std::size_t c = 0; c < byte_values; ++c)
+        t[c] = char_classes[c] == char_class::token;
     return t;
 }();
 constexpr byte_table content_token = [] {
@@ -348,12 +377,13 @@ bool take_token_run(xml_parser *sptr, const byte_table &is_token)
         const unsigned char *end = start + std::min(sptr->inend - sptr->inpos, room);
         const unsigned char *q = start;
         char *out = sptr->token + sptr->length;
-        while (q < end && is_token[*q]) *out++ = static_cast<char>(*q++);
+        while (q < end && is_token[*q])
+            *out++ = static_cast<char>(*q++);
         const auto run = static_cast<int>(q - start);
         if (sptr->echo) std::fwrite(start, 1, static_cast<std::size_t>(run), stdout);
         sptr->length += run;
         step_in_line(sptr, run);
-        if (q < end) return true; // stopped at a character that is not part of the run
+        if (q < end) return true;        // stopped at a character that is not part of the run
         if (sptr->inpos < sptr->inend) { // out of room with the run going on
             if (!is_token[sptr->input[sptr->inpos]]) return true;
             (void)xml_getch(sptr);
@@ -399,7 +429,8 @@ int xml_get_token(xml_parser *sptr)
     for (;;) {
         if (!take_token_run(sptr, is_token)) return -1;
         const int c = peek_input(sptr);
-        if (is_token[static_cast<unsigned char>(c)]) continue; // a dropped carriage return split the run
+        if (is_token[static_cast<unsigned char>(c)])
+            continue; // a dropped carriage return split the run
         if (char_classes[static_cast<unsigned char>(c)] != char_class::quote) {
             look_ahead(sptr, c);
             break;
@@ -425,14 +456,16 @@ int xml_get_token(xml_parser *sptr)
 std::size_t trailing_word(const unsigned char *begin, const unsigned char *end)
 {
     const unsigned char *p = end;
-    while (p > begin && content_token[p[-1]]) --p;
+    while (p > begin && content_token[p[-1]])
+        --p;
     return static_cast<std::size_t>(end - p);
 }
 
 // The first character of [begin, end) that makes a word longer than the limit, the
 // word before begin being word characters long; null when there is none. word is
 // left at the length of the word [begin, end) ends in.
-const unsigned char *overlong_word(const unsigned char *begin, const unsigned char *end, std::size_t &word)
+const unsigned char *overlong_word(const unsigned char *begin, const unsigned char *end,
+                                   std::size_t &word)
 {
     for (const unsigned char *p = begin; p < end; ++p) {
         if (!content_token[*p]) {
@@ -448,8 +481,10 @@ const unsigned char *overlong_word(const unsigned char *begin, const unsigned ch
 void count_lines(xml_parser *sptr, const xml_content_scan &s, std::size_t n)
 {
     sptr->lines += static_cast<int>(s.lines);
-    if (s.lines) sptr->column = static_cast<int>(n - s.line_end);
-    else sptr->column += static_cast<int>(n);
+    if (s.lines)
+        sptr->column = static_cast<int>(n - s.line_end);
+    else
+        sptr->column += static_cast<int>(n);
 }
 
 // Element content for the run relay (echo off, nothing pushed back): hands the text
@@ -469,9 +504,11 @@ int take_content(xml_parser *sptr)
         if (s.stop > 0) {
             if (word + s.stop > static_cast<std::size_t>(xml_max_token)) {
                 if (const unsigned char *over = overlong_word(begin, stop, word)) {
-                    const unsigned char *start = over - std::min<std::size_t>(xml_max_token, over - begin);
+                    const unsigned char *start =
+                        over - std::min<std::size_t>(xml_max_token, over - begin);
                     if (start > begin)
-                        (void)sptr->user->content_run(sptr->work, reinterpret_cast<const char *>(begin),
+                        (void)sptr->user->content_run(sptr->work,
+                                                      reinterpret_cast<const char *>(begin),
                                                       static_cast<int>(start - begin));
                     const xml_content_scan head = xml_scan_content_portable(begin, over + 1);
                     count_lines(sptr, head, head.stop);
@@ -489,8 +526,12 @@ int take_content(xml_parser *sptr)
         }
         if (stop == end) continue;
         switch (*stop) {
-        case '\r': ++sptr->inpos; continue; // dropped; a word goes on across it
-        case '\0': end_input(sptr); return 0;
+        case '\r':
+            ++sptr->inpos;
+            continue; // dropped; a word goes on across it
+        case '\0':
+            end_input(sptr);
+            return 0;
         default: // '<'
             step_in_line(sptr, 1);
             enter(sptr, reader_state::tag_open);
@@ -510,7 +551,8 @@ int take_plain_tag(xml_parser *sptr)
     const bool closing = p < end && *p == '/';
     const unsigned char *name = p + (closing ? 1 : 0);
     const unsigned char *q = name;
-    while (q < end && plain_token[*q]) ++q;
+    while (q < end && plain_token[*q])
+        ++q;
     const auto n = static_cast<int>(q - name);
     if (n == 0 || n > xml_max_token || q == end || *q != '>') return 0;
     if (closing) { // nesting is at least 1 in content
@@ -575,10 +617,17 @@ int xml_use_punctuation(xml_parser *p)
         return 0;
     case reader_state::tag_open:
         switch (c) {
-        case '/': enter(p, reader_state::end_tag_name); return 0;
-        case '?': enter(p, reader_state::instruction); return 0;
-        case '!': enter(p, reader_state::declaration); return 0;
-        default: return status_syntax;
+        case '/':
+            enter(p, reader_state::end_tag_name);
+            return 0;
+        case '?':
+            enter(p, reader_state::instruction);
+            return 0;
+        case '!':
+            enter(p, reader_state::declaration);
+            return 0;
+        default:
+            return status_syntax;
         }
     case reader_state::tag_close_wait:
         if (c != '>' || p->nesting == 0) return status_syntax;
@@ -608,8 +657,10 @@ int xml_use_punctuation(xml_parser *p)
         if (c == '?') enter(p, reader_state::instruction_end);
         return 0;
     case reader_state::instruction_end:
-        if (c == '>') go_back(p);
-        else enter(p, reader_state::instruction);
+        if (c == '>')
+            go_back(p);
+        else
+            enter(p, reader_state::instruction);
         return 0;
     case reader_state::declaration:
         if (c == '>') go_back(p);
@@ -626,8 +677,9 @@ constexpr std::size_t attribute_stack_bytes = 1024; // first buffer of fprintf_x
 // The output side of one substitution pass: a buffer of fixed size that remembers by
 // how much the first piece that did not fit overflowed it. After an overflow nothing
 // more is written, so the buffer keeps a prefix of the result.
-class bounded_output {
-public:
+class bounded_output
+{
+  public:
     bounded_output(char *buffer, std::size_t size) : buf_{buffer}, size_{size} {}
     // Unchanged input text, which may fill the buffer up to its last byte.
     bool put_text(const char *p, std::size_t n)
@@ -667,7 +719,7 @@ public:
         return excess_ != 0 ? size_ + 1 + excess_ : used_;
     }
 
-private:
+  private:
     void append(const char *p, std::size_t n)
     {
         std::memcpy(buf_ + used_, p, n);
@@ -681,7 +733,8 @@ private:
 
 // The next occurrence of from at or after pos that lies wholly inside the window;
 // an empty from occurs at every position.
-const char *find_in_window(const char *input, std::size_t pos, std::size_t window, std::string_view from)
+const char *find_in_window(const char *input, std::size_t pos, std::size_t window,
+                           std::string_view from)
 {
     if (from.empty()) return input + pos;
     if (pos >= window) return nullptr;
@@ -750,26 +803,35 @@ bool grow_system_block(system_block &block, std::size_t n)
 // ---------------------------------------------------------------------------
 // Value readers and writers
 
-constexpr bool is_decimal_digit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool is_decimal_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // The text the default relays collected; a context without a buffer reads as empty.
-const char *collected_text(const xml_application *x) { return x->buffer ? x->buffer : ""; }
+const char *collected_text(const xml_application *x)
+{
+    return x->buffer ? x->buffer : "";
+}
 
 // Skips blanks (spaces only) and reads an unsigned decimal number at p, leaving p on
 // the first byte after its digits. Computed in unsigned so that a number too large
 // for an int wraps instead of overflowing.
 int read_number(const char *&p)
 {
-    while (*p == ' ') ++p;
+    while (*p == ' ')
+        ++p;
     unsigned value = 0;
-    for (; is_decimal_digit(*p); ++p) value = value * 10u + static_cast<unsigned>(*p - '0');
+    for (; is_decimal_digit(*p); ++p)
+        value = value * 10u + static_cast<unsigned>(*p - '0');
     return static_cast<int>(value);
 }
 
 // Puts the XML extent of the entity table in force for one conversion and the HTML
 // extent back afterwards, where the setting rests between conversions.
-class xml_extent {
-public:
+class xml_extent
+{
+  public:
     xml_extent() { use_xml_macros(); }
     ~xml_extent() { use_html_macros(); }
     xml_extent(const xml_extent &) = delete;
@@ -836,9 +898,15 @@ xml_parser *xml_close(xml_parser *h)
     return nullptr;
 }
 
-void set_xml_eof(int v) { xml_allow_eof = v; }
+void set_xml_eof(int v)
+{
+    xml_allow_eof = v;
+}
 
-void set_xml_echo(int v) { xml_echo_state = v; }
+void set_xml_echo(int v)
+{
+    xml_echo_state = v;
+}
 
 // ---------------------------------------------------------------------------
 // Relay table and application context
@@ -860,7 +928,8 @@ int xml_reset(xml_application *xptr, int e, void *payload)
     xptr->offset = 0;
     xptr->nested = 0;
     xptr->parent = nullptr;
-    for (void *&slot : xptr->payload) slot = nullptr;
+    for (void *&slot : xptr->payload)
+        slot = nullptr;
     xptr->payload[0] = payload;
     return 0;
 }
@@ -909,7 +978,6 @@ xml_application *liberate_xml_application(xml_application *aptr)
 // ---------------------------------------------------------------------------
 // Quote substitution
 
-
 std::size_t translate_string_with_string(const char *input, char *buffer, int buffersize,
                                          const char *replace, const char *with)
 {
@@ -919,8 +987,8 @@ std::size_t translate_string_with_string(const char *input, char *buffer, int bu
 }
 
 std::size_t translate_string_with_string_startpos(const char *startpos, const char *input,
-                                                  char *buffer, int buffersize,
-                                                  const char *replace, const char *with)
+                                                  char *buffer, int buffersize, const char *replace,
+                                                  const char *with)
 {
     return translate_string_with_string_impl(startpos, input, buffer, buffersize, replace, with);
 }
@@ -937,8 +1005,8 @@ void fprintf_xml_string_attribute(FILE *h, const char *format, const char *attri
     system_block heap;
     char *text = stack.data();
     std::size_t capacity = stack.size();
-    std::size_t r = translate_string_with_string_impl(quote, attribute, text, static_cast<int>(capacity),
-                                                      "\"", "&quot;");
+    std::size_t r = translate_string_with_string_impl(quote, attribute, text,
+                                                      static_cast<int>(capacity), "\"", "&quot;");
     while (r > capacity) {
         // R only promises the next pass gets further; at least doubling keeps a value
         // full of quotation marks from costing one pass per mark
@@ -946,8 +1014,8 @@ void fprintf_xml_string_attribute(FILE *h, const char *format, const char *attri
         if (grown > static_cast<std::size_t>(INT_MAX) || !grow_system_block(heap, grown)) return;
         text = heap.get();
         capacity = grown;
-        r = translate_string_with_string_impl(quote, attribute, text, static_cast<int>(capacity), "\"",
-                                              "&quot;");
+        r = translate_string_with_string_impl(quote, attribute, text, static_cast<int>(capacity),
+                                              "\"", "&quot;");
     }
     std::fprintf(h, format, text);
 }
@@ -962,14 +1030,16 @@ char *unserialize_xml_string_attribute_value(char *value)
     char *text = capacity <= static_cast<std::size_t>(INT_MAX)
                      ? static_cast<char *>(allocate_secure(static_cast<int>(capacity)))
                      : nullptr;
-    std::size_t r = translate_string_with_string_impl(first, value, text, static_cast<int>(capacity),
-                                                      "&quot;", "\"");
+    std::size_t r = translate_string_with_string_impl(first, value, text,
+                                                      static_cast<int>(capacity), "&quot;", "\"");
     while (r > capacity) {
         liberate(text);
-        text = r <= static_cast<std::size_t>(INT_MAX) ? static_cast<char *>(allocate_secure(static_cast<int>(r)))
-                                                      : nullptr;
+        text = r <= static_cast<std::size_t>(INT_MAX)
+                   ? static_cast<char *>(allocate_secure(static_cast<int>(r)))
+                   : nullptr;
         capacity = r;
-        r = translate_string_with_string_impl(first, value, text, static_cast<int>(capacity), "&quot;", "\"");
+        r = translate_string_with_string_impl(first, value, text, static_cast<int>(capacity),
+                                              "&quot;", "\"");
     }
     liberate(value);
     return text;
@@ -977,7 +1047,6 @@ char *unserialize_xml_string_attribute_value(char *value)
 
 // ---------------------------------------------------------------------------
 // Value readers and writers
-
 
 void xml_get_word(xml_application *xptr, int *iptr)
 {
@@ -1038,7 +1107,8 @@ int xml_mnemonic(const char *sptr, const char *mptr)
 int indent(FILE *h, int margin)
 {
     if (!h) return 0;
-    for (int i = 0; i < margin; ++i) std::fputc('\t', h);
+    for (int i = 0; i < margin; ++i)
+        std::fputc('\t', h);
     return 0;
 }
 
@@ -1058,7 +1128,8 @@ void xml_put_string(FILE *h, const char *name, const char *value, int margin)
 void xml_put_filename(FILE *h, const char *value)
 {
     if (!h || !value) return;
-    for (const char *p = value; *p; ++p) std::fputc(*p, h);
+    for (const char *p = value; *p; ++p)
+        std::fputc(*p, h);
 }
 
 void xml_put_filename_string(FILE *h, const char *name, const char *value, int margin)
@@ -1124,15 +1195,16 @@ xml_content_scan xml_scan_content_wide(const unsigned char *begin, const unsigne
     const unsigned char *p = begin;
     for (; end - p >= 16; p += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-        const __m128i ends = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, cr)),
-                                          _mm_cmpeq_epi8(v, zero));
+        const __m128i ends = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, cr)), _mm_cmpeq_epi8(v, zero));
         const auto stops = static_cast<unsigned>(_mm_movemask_epi8(ends));
         auto feeds = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
         const auto offset = static_cast<std::size_t>(p - begin);
         if (stops) feeds &= (1u << std::countr_zero(stops)) - 1; // only those before the stop
         if (feeds) {
             r.line_end = offset + static_cast<std::size_t>(std::bit_width(feeds));
-            for (; feeds; feeds &= feeds - 1) ++r.lines; // few per vector: cheaper than a popcount call
+            for (; feeds; feeds &= feeds - 1)
+                ++r.lines; // few per vector: cheaper than a popcount call
         }
         if (stops) {
             r.stop = offset + static_cast<std::size_t>(std::countr_zero(stops));

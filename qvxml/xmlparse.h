@@ -20,25 +20,25 @@ constexpr int status_cannot_open = 4;    // file cannot be opened, or no memory 
 constexpr int status_token_too_long = 5; // a token longer than xml_max_token characters
 constexpr int status_no_element = 48;    // a relay returning it ends a parse as a success
 
-constexpr int xml_max_token = 8191;        // longest token the reader accepts
-constexpr int xml_buffer_step = 8192;      // growth step of the application's text buffer
+constexpr int xml_max_token = 8191;   // longest token the reader accepts
+constexpr int xml_buffer_step = 8192; // growth step of the application's text buffer
 constexpr int xml_heap_slots = 64;
 constexpr int xml_payload_slots = 64;
-constexpr int xml_input_block = 65536;     // bytes the reader takes from its stream at a time
+constexpr int xml_input_block = 65536; // bytes the reader takes from its stream at a time
 
 // Per-parse application context, handed to every relay. Lives in secure memory and
 // belongs to the parser; it exists only during one xml_parse call.
 struct xml_application {
-    int nested;                          // cleared by xml_reset; free for the application
-    int heap[xml_heap_slots];            // free for the application
-    char *buffer;                        // collected text (secure block), NUL-terminated at offset
-    int buflen;                          // capacity of buffer: a multiple of 8192
-    int echo;                            // non-zero: the default relays print each event
-    int offset;                          // text bytes held in buffer
-    int strict;                          // first byte of $XMLSTRICT at the last reset, or 0
-    void *payload[xml_payload_slots];    // application state; slot 0 is given to xml_parse
-    xml_element *root;                   // set by the application's relays; copied to result
-    xml_parser *parent;                  // the parser running this context
+    int nested;                       // cleared by xml_reset; free for the application
+    int heap[xml_heap_slots];         // free for the application
+    char *buffer;                     // collected text (secure block), NUL-terminated at offset
+    int buflen;                       // capacity of buffer: a multiple of 8192
+    int echo;                         // non-zero: the default relays print each event
+    int offset;                       // text bytes held in buffer
+    int strict;                       // first byte of $XMLSTRICT at the last reset, or 0
+    void *payload[xml_payload_slots]; // application state; slot 0 is given to xml_parse
+    xml_element *root;                // set by the application's relays; copied to result
+    xml_parser *parent;               // the parser running this context
 };
 
 // Relays: each receives the application context. Text arguments point into the
@@ -51,13 +51,13 @@ struct xml_application {
 // Members added after result carry a null default of their own, so an initializer
 // that names only the members before them stays complete and leaves them null.
 struct xml_relay {
-    int (*open_tag)(xml_application *xptr, const char *token);    // start tag name read
-    int (*atb_name)(xml_application *xptr, const char *token);    // attribute name read
-    int (*atb_value)(xml_application *xptr, const char *token);   // value, quotes included
-    int (*white_space)(xml_application *xptr, int c);             // white space in content
-    int (*token)(xml_application *xptr, const char *token);       // word in content
-    int (*punctuation)(xml_application *xptr, int c);             // other character in content
-    int (*close_tag)(xml_application *xptr);                      // innermost element ends
+    int (*open_tag)(xml_application *xptr, const char *token);  // start tag name read
+    int (*atb_name)(xml_application *xptr, const char *token);  // attribute name read
+    int (*atb_value)(xml_application *xptr, const char *token); // value, quotes included
+    int (*white_space)(xml_application *xptr, int c);           // white space in content
+    int (*token)(xml_application *xptr, const char *token);     // word in content
+    int (*punctuation)(xml_application *xptr, int c);           // other character in content
+    int (*close_tag)(xml_application *xptr);                    // innermost element ends
     // Called when a parse stops on a failure other than status_unclosed (3) and
     // status_cannot_open (4), after the parser is closed, with the file name, the
     // status and the number of line feeds read; its result becomes the result of
@@ -76,22 +76,22 @@ struct xml_relay {
 
 // The reader's state for one parse of one file. Lives in secure memory.
 struct xml_parser {
-    xml_relay *user;          // relays in force (ordinary memory, owned)
-    xml_application *work;    // application context (secure memory, owned)
-    FILE *handle;             // the input, opened in mode "r"
-    char *name;               // copy of the file name
-    int lines;                // line feeds read so far
-    int column;               // characters read since the last line feed
-    int ungotch;              // pushed-back character, 0 when none
+    xml_relay *user;       // relays in force (ordinary memory, owned)
+    xml_application *work; // application context (secure memory, owned)
+    FILE *handle;          // the input, opened in mode "r"
+    char *name;            // copy of the file name
+    int lines;             // line feeds read so far
+    int column;            // characters read since the last line feed
+    int ungotch;           // pushed-back character, 0 when none
     char token[xml_max_token + 2];
-    int punctuation;          // the punctuation character being handled
-    int length;               // characters in token
-    int state;                // syntax state, 0 to 12
-    int nesting;              // elements open
-    int echo;                 // non-zero: every character read is copied to standard output
-    int ended;                // non-zero once a zero byte or the end of input was met
-    int inpos;                // next unread byte of input
-    int inend;                // end of the bytes held in input
+    int punctuation; // the punctuation character being handled
+    int length;      // characters in token
+    int state;       // syntax state, 0 to 12
+    int nesting;     // elements open
+    int echo;        // non-zero: every character read is copied to standard output
+    int ended;       // non-zero once a zero byte or the end of input was met
+    int inpos;       // next unread byte of input
+    int inend;       // end of the bytes held in input
     unsigned char input[xml_input_block]; // bytes read from handle, not yet delivered
 };
 

@@ -7,8 +7,9 @@
 #include <cstddef>
 #include <cstring>
 
-class bump_arena {
-public:
+class bump_arena
+{
+  public:
     bump_arena() = default;
     bump_arena(const bump_arena &) = delete;
     bump_arena &operator=(const bump_arena &) = delete;
@@ -43,7 +44,7 @@ public:
     // Returns every chunk to the tracked allocator.
     void release();
 
-private:
+  private:
     struct chunk {
         chunk *next;
         std::size_t size; // bytes of data after the header

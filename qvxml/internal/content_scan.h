@@ -8,10 +8,10 @@
 #include <cstddef>
 
 struct xml_content_scan {
-    std::size_t stop;      // offset of the first '<', carriage return or zero byte; the
-                           // length of the block when it holds none
-    std::size_t lines;     // line feeds before stop
-    std::size_t line_end;  // offset just past the last of those line feeds; 0 when none
+    std::size_t stop;     // offset of the first '<', carriage return or zero byte; the
+                          // length of the block when it holds none
+    std::size_t lines;    // line feeds before stop
+    std::size_t line_end; // offset just past the last of those line feeds; 0 when none
 };
 
 // Scans [begin, end), begin <= end.

@@ -122,7 +122,8 @@ std::string check_record_shape(std::string_view data)
         const std::size_t kind = tree ? std::find(roots, roots + 3, tree->name) - roots : 3;
         const bool loaded = tree != nullptr, records = !echo && kind < 3;
         const std::string shown =
-            echo && tree ? captured_stdout([&] { document_serialise_element(stdout, tree, 0); }) : "";
+            echo && tree ? captured_stdout([&] { document_serialise_element(stdout, tree, 0); })
+                         : "";
         document_drop(tree);
         conversion found;
         const std::string out = captured_stdout([&] {
