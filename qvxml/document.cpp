@@ -30,6 +30,7 @@ struct text_frame {
     std::size_t length;
     std::size_t capacity;
     bool in_arena; // the element, its name and its text live in the arena
+    int line;      // where its start tag was read
 };
 
 struct build_state {
@@ -50,6 +51,10 @@ struct build_state {
     // carved from the arena and thrown away with it. Attributes stay ordinary
     // tracked records, since their values are kept in secure memory.
     bump_arena arena;
+    // Where the caller wants to learn how the load ended; null when it does not.
+    // During a streamed load's callbacks its element_line tells where the element
+    // handed over began.
+    xml_outcome *outcome = nullptr;
 };
 
 constexpr std::size_t first_frames = 64;
@@ -60,7 +65,7 @@ build_state &builder(const xml_application *x)
     return *static_cast<build_state *>(x->payload[0]);
 }
 
-bool push_frame(build_state &b, xml_element *e, bool in_arena)
+bool push_frame(build_state &b, xml_element *e, bool in_arena, int line)
 {
     if (b.depth == b.capacity) {
         const std::size_t grown = b.capacity ? b.capacity * 2 : first_frames;
@@ -73,7 +78,7 @@ bool push_frame(build_state &b, xml_element *e, bool in_arena)
         b.frames = frames;
         b.capacity = grown;
     }
-    b.frames[b.depth++] = text_frame{e, 0, 0, in_arena};
+    b.frames[b.depth++] = text_frame{e, 0, 0, in_arena, line};
     return true;
 }
 
@@ -144,16 +149,17 @@ int build_open_tag(xml_application *xptr, const char *token)
     build_state &b = builder(xptr);
     if (b.lost_text) return b.lost_text;
     xml_element *parent = b.current;
+    const int line = xptr->parent ? xptr->parent->lines + 1 : 0;
     xml_element *e;
     if (b.stream && parent) {
         e = arena_element(b.arena, token);
-        if (!e || !push_frame(b, e, true))
+        if (!e || !push_frame(b, e, true, line))
             return status_no_memory; // the arena is reset with the item
     } else {
         e = allocate_element();
         if (!e) return status_no_memory;
         e->name = allocate_string(token);
-        if (!e->name || !push_frame(b, e, false)) {
+        if (!e->name || !push_frame(b, e, false, line)) {
             liberate_element(e);
             return status_no_memory;
         }
@@ -162,7 +168,10 @@ int build_open_tag(xml_application *xptr, const char *token)
     b.current = e;
     if (!parent) {
         b.open_top = e;
-        if (b.stream && b.stream->open_top) return b.stream->open_top(b.stream->context, e);
+        if (b.stream && b.stream->open_top) {
+            if (b.outcome) b.outcome->element_line = line;
+            return b.stream->open_top(b.stream->context, e);
+        }
     }
     return 0;
 }
@@ -254,11 +263,12 @@ void release_item(build_state &b, xml_element *top)
 // The end of an element in a streamed load: a child of a top-level element is
 // visited and released (it is its parent's last child, as it has just closed); a
 // top-level element is reported and released.
-int close_streamed(build_state &b, xml_element *e)
+int close_streamed(build_state &b, xml_element *e, int line)
 {
     const document_stream &s = *b.stream;
     xml_element *parent = e->parent;
     b.current = parent;
+    if (b.outcome) b.outcome->element_line = line;
     int st = 0;
     if (!parent) {
         ++b.tops_closed;
@@ -278,8 +288,9 @@ int build_close_tag(xml_application *xptr)
     if (b.lost_text) return b.lost_text;
     xml_element *e = b.current;
     if (!e) return status_no_element;
+    const int line = b.frames[b.depth - 1].line;
     pop_frame(b);
-    if (b.stream) return close_streamed(b, e);
+    if (b.stream) return close_streamed(b, e, line);
     if (!e->parent) {
         // only the last top-level element closed is handed back; an earlier one is
         // unreachable from now on
@@ -305,7 +316,7 @@ xml_element *run_builder(const char *sptr, build_state &state)
                      .failure = nullptr,
                      .result = nullptr,
                      .content_run = build_content_run};
-    (void)xml_parse(sptr, &relays, &state);
+    (void)xml_parse_outcome(sptr, &relays, &state, state.outcome);
     return relays.result;
 }
 
@@ -472,7 +483,13 @@ constexpr const char *xml_declaration = "<?xml version=\"1.0\" encoding=\"UTF8\"
 
 xml_element *document_parse_file(const char *sptr)
 {
+    return document_parse_file_outcome(sptr, nullptr);
+}
+
+xml_element *document_parse_file_outcome(const char *sptr, xml_outcome *outcome)
+{
     build_state state;
+    state.outcome = outcome;
     xml_element *root = run_builder(sptr, state);
     // a top-level element still open when the parse ended is unreachable
     if (state.open_top && state.open_top != root) liberate_element(state.open_top);
@@ -487,9 +504,22 @@ xml_element *document_drop(xml_element *document)
 
 int document_stream_file(const char *sptr, const document_stream *stream)
 {
-    if (!stream) return 0;
+    return document_stream_file_outcome(sptr, stream, nullptr);
+}
+
+int document_stream_file_outcome(const char *sptr, const document_stream *stream,
+                                 xml_outcome *outcome)
+{
+    if (!stream) {
+        if (outcome) {
+            *outcome = xml_outcome{};
+            outcome->status = status_missing;
+        }
+        return 0;
+    }
     build_state state;
     state.stream = stream;
+    state.outcome = outcome;
     (void)run_builder(sptr, state);
     if (state.open_top) { // the load ended inside a top-level element
         release_item(state, state.open_top);

@@ -7,6 +7,8 @@
 #include "qvxml/allocate.h"
 #include "qvxml/tree.h"
 
+struct xml_outcome;
+
 // Returned by document_serialise_file when the file cannot be created.
 constexpr int status_cannot_create = 46;
 
@@ -38,6 +40,17 @@ struct document_stream {
 // not be loaded. A failure stops the load where it occurs; what was reported before
 // stands, so a caller that needs all or nothing holds back its results until the end.
 QVXML_API int document_stream_file(const char *sptr, const document_stream *stream);
+
+// document_parse_file and document_stream_file, filling outcome (may be null) with
+// how the load ended: its status (status_ok, a reader status, status_no_memory (27),
+// a callback's stopping status, or status_missing (118) for a null stream), the line
+// and the errno of a failed open or read (see xml_outcome). A load that returns null
+// or 0 with status_ok met no complete element. During a streamed load's callbacks,
+// outcome->element_line holds the line on which the element handed over began.
+// (Since 1.1.)
+QVXML_API xml_element *document_parse_file_outcome(const char *sptr, xml_outcome *outcome);
+QVXML_API int document_stream_file_outcome(const char *sptr, const document_stream *stream,
+                                           xml_outcome *outcome);
 
 // document itself when its name is token, else its first direct child of that name,
 // else null (also for a null document or token).

@@ -4,12 +4,14 @@
 #include <array>
 #include <bit>
 #include <cassert>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -178,15 +180,37 @@ char *duplicate_string(const char *sptr)
     return copy;
 }
 
-xml_parser *xml_open(const char *nptr, void *payload)
+// The parser as the reader allocates it: the public record first, so that a pointer
+// to one is a pointer to the other, then what the reader keeps to itself. Parsers are
+// only ever made here, so the public record's layout stays as it was.
+struct parser_record {
+    xml_parser parser;
+    int read_error; // errno of the read that failed; 0 while none has
+    int zero_byte;  // 1 once a zero byte has ended the input
+};
+static_assert(std::is_standard_layout_v<parser_record>);
+
+parser_record &record_of(xml_parser *p)
+{
+    return *reinterpret_cast<parser_record *>(p);
+}
+
+// Opens nptr and builds its parser; null, with the cause's errno in error, when the
+// file cannot be opened or there is no memory for the parser.
+xml_parser *xml_open(const char *nptr, void *payload, int &error)
 {
     FILE *h = std::fopen(nptr, "r");
-    if (!h) return nullptr;
-    auto *p = static_cast<xml_parser *>(allocate_secure(sizeof(xml_parser)));
-    if (!p) {
+    if (!h) {
+        error = errno;
+        return nullptr;
+    }
+    error = ENOMEM; // the only cause left
+    auto *record = static_cast<parser_record *>(allocate_secure(sizeof(parser_record)));
+    if (!record) {
         std::fclose(h);
         return nullptr;
     }
+    xml_parser *p = &record->parser;
     p->handle = h;
     p->lines = p->length = p->column = p->ungotch = p->punctuation = 0;
     p->state = p->nesting = p->ended = 0;
@@ -222,6 +246,11 @@ bool refill(xml_parser *sptr)
     const std::size_t n = std::fread(sptr->input, 1, sizeof sptr->input, sptr->handle);
     sptr->inpos = 0;
     sptr->inend = static_cast<int>(n);
+    if (std::ferror(sptr->handle)) { // what was read is still delivered; then the input ends
+        parser_record &r = record_of(sptr);
+        if (r.read_error == 0) r.read_error = errno != 0 ? errno : EIO;
+        sptr->ended = 1;
+    }
     if (n == 0) sptr->ended = 1;
     return n != 0;
 }
@@ -229,6 +258,7 @@ bool refill(xml_parser *sptr)
 // A zero byte ends the input for good: nothing after it is ever delivered.
 void end_input(xml_parser *sptr)
 {
+    record_of(sptr).zero_byte = 1;
     sptr->ended = 1;
     sptr->inpos = sptr->inend = 0;
 }
@@ -845,22 +875,42 @@ class xml_extent
 
 int xml_parse(const char *nptr, xml_relay *fptr, void *aptr)
 {
-    if (!nptr) return status_cannot_open;
-    xml_parser *p = xml_open(nptr, aptr);
-    if (!p) return status_cannot_open;
+    return xml_parse_outcome(nptr, fptr, aptr, nullptr);
+}
+
+int xml_parse_outcome(const char *nptr, xml_relay *fptr, void *aptr, xml_outcome *outcome)
+{
+    xml_outcome ended{};
+    int error = EINVAL;
+    xml_parser *p = nptr ? xml_open(nptr, aptr, error) : nullptr;
+    if (!p) {
+        ended.status = status_cannot_open;
+        ended.error_number = error;
+        if (outcome) *outcome = ended;
+        return status_cannot_open;
+    }
     xml_use_relays(p, fptr);
     p->work->parent = p;
     const int st = xml_parse_tokens(p);
     if (fptr) fptr->result = p->work->root;
     const int lines = p->lines;
-    const int nesting = p->nesting;
+    ended.line = lines + 1;
+    ended.open_elements = p->nesting;
+    ended.error_number = record_of(p).read_error;
+    ended.zero_byte = record_of(p).zero_byte;
     // the hook in force (the caller's, or the default that returns the status) is
     // called after the parser is closed
     const auto failure = p->user->failure;
     xml_close(p);
-    if (st == status_no_element) return 0;
-    if (st != 0) return failure(nptr, st, lines);
-    return (nesting == 0 || xml_allow_eof) ? 0 : status_unclosed;
+    if (st == status_no_element)
+        ended.status = 0;
+    else if (st != 0)
+        ended.status = st;
+    else
+        ended.status = ended.open_elements == 0 || xml_allow_eof ? 0 : status_unclosed;
+    if (outcome) *outcome = ended;
+    if (st != 0 && st != status_no_element) return failure(nptr, st, lines);
+    return ended.status;
 }
 
 int xml_parse_tokens(xml_parser *sptr)

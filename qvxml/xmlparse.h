@@ -104,6 +104,26 @@ struct xml_parser {
 // and its result returned. fptr->result receives the context's root whenever the
 // file was opened.
 QVXML_API int xml_parse(const char *nptr, xml_relay *fptr, void *aptr);
+// How a parse ended, in more detail than its status: for messages that say what went
+// wrong and where. The calls that take one fill it whatever the outcome; a null
+// outcome is allowed and ignored. (Since 1.1.)
+struct xml_outcome {
+    int status;        // the parse's status as xml_parse returns it without a failure hook
+    int line;          // the line being read when the parse ended, counted from 1; 0 when
+                       // the input could not be opened
+    int open_elements; // elements still open when the parse ended
+    int error_number;  // errno of a failed open or read of the input (a read error ends
+                       // the input as its end does), ENOMEM when there was no memory for
+                       // the parser; 0 otherwise
+    int zero_byte;     // 1 when a zero byte ended the input, before whatever followed it
+    int element_line;  // streamed loads only: during a callback, the line on which the
+                       // element it is handed began (the child, or the top-level element)
+};
+
+// xml_parse, and fills outcome (may be null) with how the parse ended. The status
+// returned is xml_parse's, the failure hook's result included. (Since 1.1.)
+QVXML_API int xml_parse_outcome(const char *nptr, xml_relay *fptr, void *aptr,
+                                xml_outcome *outcome);
 // Runs the state machine over an open parser to the end of input or the first
 // stopping status, which it returns (status_no_element (48) is returned as is;
 // xml_parse maps it to 0).
