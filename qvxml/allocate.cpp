@@ -8,8 +8,6 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "qvxml/internal/arena.h"
-
 namespace
 {
 
@@ -106,9 +104,6 @@ char *copy_string(const char *s, bool secure)
     if (p) std::memcpy(p, s, len + 1);
     return p;
 }
-
-// Bump arena chunks: one tracked block of chunk_bytes unless a single take needs more.
-constexpr std::size_t chunk_bytes = 64 * 1024;
 
 } // namespace
 
@@ -215,35 +210,4 @@ void get_allocate_statistics(unsigned long *a, unsigned long *l, unsigned long l
     *a = acounter;
     *l = lcounter;
     *t = tcounter;
-}
-
-// ---------------------------------------------------------------------------
-// Bump arena
-
-void bump_arena::reset()
-{
-    while (head_ && head_->next) {
-        chunk *older = head_->next;
-        liberate(head_);
-        head_ = older;
-    }
-    if (head_) head_->used = 0;
-    last_ = nullptr;
-}
-
-void bump_arena::release()
-{
-    reset();
-    head_ = static_cast<chunk *>(liberate(head_));
-}
-
-bool bump_arena::add_chunk(std::size_t n)
-{
-    const std::size_t size = n > chunk_bytes ? n : chunk_bytes;
-    if (size > static_cast<std::size_t>(INT32_MAX) - header) return false;
-    auto *c = static_cast<chunk *>(allocate(static_cast<int>(header + size)));
-    if (!c) return false;
-    *c = chunk{head_, size, 0};
-    head_ = c;
-    return true;
 }

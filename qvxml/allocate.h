@@ -7,12 +7,7 @@
 #include <pthread.h>
 
 #include "qvxml/export.h"
-
-// Status codes are named in the lowest header whose operations return them. Memory
-// exhaustion is returned by the tree (element.h) and the reader (xmlparse.h) alike, so
-// it is named here, below both.
-constexpr int status_ok = 0;
-constexpr int status_no_memory = 27;
+#include "qvxml/status.h"
 
 // The header in front of every block's data; the data keeps the alignment of
 // the system allocator's blocks because the header is a whole max_align_t unit.

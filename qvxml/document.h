@@ -5,12 +5,10 @@
 #include <cstdio>
 
 #include "qvxml/allocate.h"
+#include "qvxml/status.h"
 #include "qvxml/tree.h"
 
 struct xml_outcome;
-
-// Returned by document_serialise_file when the file cannot be created.
-constexpr int status_cannot_create = 46;
 
 // Loads the file sptr and returns the root: the last top-level element closed. The
 // caller owns the tree and releases it with document_drop. Null when the file cannot

@@ -5,11 +5,8 @@
 
 #include "qvxml/allocate.h"
 #include "qvxml/document.h"
+#include "qvxml/status.h"
 #include "qvxml/tree.h"
-
-// Returned by extend_value when a pointer argument is null, and by the builder's
-// attribute relays when there is no element to attach to.
-constexpr int status_missing = 118;
 
 // A new detached element (or attribute) with every field null; null when memory is
 // exhausted. The caller owns it until it is linked into a tree.

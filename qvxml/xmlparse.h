@@ -1,24 +1,20 @@
 #pragma once
 // The streaming XML reader: a lenient state machine that hands tags, attributes and
 // element content to a table of callbacks (relays), with a per-parse application
-// context that collects text. Also the bounded quote substitution and the small
-// value readers and writers for applications that parse with their own relays.
+// context that collects text. Including it also gives the quote substitution
+// (quote.h) and the value readers and writers (values.h).
 
 #include <cstddef>
 #include <cstdio>
 
 #include "qvxml/allocate.h"
 #include "qvxml/html.h"
+#include "qvxml/quote.h"
+#include "qvxml/status.h"
+#include "qvxml/values.h"
 
 struct xml_element;
 struct xml_parser;
-
-// Results of a parse (besides status_ok and status_no_memory).
-constexpr int status_syntax = 2;         // malformed tag, or end tag with nothing open
-constexpr int status_unclosed = 3;       // input ended with elements still open
-constexpr int status_cannot_open = 4;    // file cannot be opened, or no memory for the parser
-constexpr int status_token_too_long = 5; // a token longer than xml_max_token characters
-constexpr int status_no_element = 48;    // a relay returning it ends a parse as a success
 
 constexpr int xml_max_token = 8191;   // longest token the reader accepts
 constexpr int xml_buffer_step = 8192; // growth step of the application's text buffer
@@ -152,70 +148,3 @@ QVXML_API int xml_check_buffer(xml_application *xptr, int n);
 QVXML_API void xml_use_relays(xml_parser *sptr, xml_relay *fptr);
 // Releases a context and its text buffer; null is ignored. Always returns null.
 QVXML_API xml_application *liberate_xml_application(xml_application *aptr);
-
-// ---------------------------------------------------------------------------
-// Quote substitution
-
-// Copies input into buffer (buffersize bytes, at least 1) with every occurrence of
-// replace turned into with; an absent replace counts as empty (with is then put in
-// front of every character), an absent with deletes the occurrences. Returns the
-// result's length when it fits with its terminating zero (less than buffersize);
-// otherwise a size of at least buffersize + 2 to grow the buffer to before trying
-// again. Returns 0 and writes nothing when buffer or input is null, or replace and
-// with are both null. Never writes beyond buffersize bytes.
-QVXML_API std::size_t translate_string_with_string(const char *input, char *buffer, int buffersize,
-                                                   const char *replace, const char *with);
-// As above, with startpos the first occurrence of replace in input (or null when
-// there is none), found by the caller.
-QVXML_API std::size_t translate_string_with_string_startpos(const char *startpos, const char *input,
-                                                            char *buffer, int buffersize,
-                                                            const char *replace, const char *with);
-// Writes attribute through format (which takes it as its one argument) to h, with
-// every quotation mark written as "&quot;". Writes nothing when an argument is null
-// or when the system allocator refuses the buffer a long value needs.
-QVXML_API void fprintf_xml_string_attribute(FILE *h, const char *format, const char *attribute);
-// value (a tracked block) with every "&quot;" turned into a quotation mark: value
-// itself when it holds none, otherwise a new secure block, value being released.
-// Null when memory is exhausted (value is released all the same).
-QVXML_API char *unserialize_xml_string_attribute_value(char *value);
-
-// ---------------------------------------------------------------------------
-// Value readers: interpret the text collected in an application context. A null
-// context or target is ignored.
-
-// Reads one, two or three unsigned decimal numbers separated by blanks; a missing
-// number reads as 0, and any other separator ends the reading. Overflow wraps.
-QVXML_API void xml_get_word(xml_application *xptr, int *iptr);
-QVXML_API void xml_get_xy(xml_application *xptr, int *a, int *b);
-QVXML_API void xml_get_xyz(xml_application *xptr, int *a, int *b, int *c);
-// Releases what *target holds and stores a new ordinary copy of the text (null when
-// memory is exhausted); the caller owns it.
-QVXML_API void xml_get_string(xml_application *xptr, char **target);
-// As xml_get_string, with every backslash of the copy turned into a slash.
-QVXML_API void xml_get_filename_string(xml_application *xptr, char **target);
-// Stores in *rptr a new copy of the text with entity names (the XML extent) turned
-// into characters; what *rptr held is not released. The HTML extent is in force after.
-QVXML_API void xml_get_text(xml_application *xptr, char **rptr);
-// 1 when sptr begins with mptr (an empty mptr matches anything), else 0.
-QVXML_API int xml_mnemonic(const char *sptr, const char *mptr);
-
-// ---------------------------------------------------------------------------
-// Value writers: simple XML elements on an output stream, nothing escaped. A null
-// stream gets nothing.
-
-// Writes the indentation for margin (one tab per level, nothing below 1); returns 0.
-QVXML_API int indent(FILE *h, int margin);
-// One line feed.
-QVXML_API void xml_linefeed(FILE *h);
-// <name>value</name> on a line of its own at margin; nothing when name or value is null.
-QVXML_API void xml_put_string(FILE *h, const char *name, const char *value, int margin);
-// The characters of value, unchanged, with no line feed.
-QVXML_API void xml_put_filename(FILE *h, const char *value);
-// As xml_put_string, the value written by xml_put_filename.
-QVXML_API void xml_put_filename_string(FILE *h, const char *name, const char *value, int margin);
-// sptr with characters turned into entity names (the XML extent); no line feed.
-// Nothing when sptr is null or memory is exhausted. The HTML extent is in force after.
-QVXML_API void xml_put_cdata(FILE *h, const char *sptr);
-// <name>value</name> with value as an unsigned decimal number, on a line at margin;
-// nothing when name is null.
-QVXML_API void xml_put_word(FILE *h, const char *name, int value, int margin);

@@ -1,0 +1,372 @@
+// The document builder: relays that turn a parse into a tree, and the whole and
+// streamed loads built on them.
+#include "qvxml/document.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "qvxml/element.h"
+#include "qvxml/internal/arena.h"
+#include "qvxml/internal/walk.h"
+#include "qvxml/xmlparse.h"
+
+namespace
+{
+
+// ---------------------------------------------------------------------------
+// Builder state. The reader hands the relays only the application context; the
+// payload slot it fills from xml_parse's last argument holds the load's state, which
+// lives on the stack of one document_parse_file or document_stream_file call.
+
+// An open element and the text gathered for it so far. The element's value is a
+// block with spare room while the element is open, so text costs linear time; it
+// is cut to its exact size when the element closes.
+struct text_frame {
+    xml_element *element;
+    std::size_t length;
+    std::size_t capacity;
+    bool in_arena; // the element, its name and its text live in the arena
+    int line;      // where its start tag was read
+};
+
+struct build_state {
+    xml_element *current = nullptr; // the innermost open element
+    text_frame *frames = nullptr;   // one per open element, innermost last
+    std::size_t depth = 0;
+    std::size_t capacity = 0;
+    xml_element *open_top = nullptr; // the top-level element being built, until it closes
+    // A text append that ran out of memory. The reader does not stop for content
+    // relays, so the next tag event stops the parse instead: a tree that lost part
+    // of its text must not be handed back as if it were whole.
+    int lost_text = 0;
+    // Set for document_stream_file: the children of top-level elements are handed
+    // to it as they close and released, so memory holds one of them at a time.
+    const document_stream *stream = nullptr;
+    int tops_closed = 0;
+    // The item being built in a streamed load: its records, names and text are
+    // carved from the arena and thrown away with it. Attributes stay ordinary
+    // tracked records, since their values are kept in secure memory.
+    bump_arena arena;
+    // Where the caller wants to learn how the load ended; null when it does not.
+    // During a streamed load's callbacks its element_line tells where the element
+    // handed over began.
+    xml_outcome *outcome = nullptr;
+};
+
+constexpr std::size_t first_frames = 64;
+constexpr std::size_t first_text = 64;
+
+build_state &builder(const xml_application *x)
+{
+    return *static_cast<build_state *>(x->payload[0]);
+}
+
+bool push_frame(build_state &b, xml_element *e, bool in_arena, int line)
+{
+    if (b.depth == b.capacity) {
+        const std::size_t grown = b.capacity ? b.capacity * 2 : first_frames;
+        if (grown * sizeof(text_frame) >= static_cast<std::size_t>(INT_MAX)) return false;
+        auto *frames =
+            static_cast<text_frame *>(allocate(static_cast<int>(grown * sizeof(text_frame))));
+        if (!frames) return false;
+        if (b.depth) std::memcpy(frames, b.frames, b.depth * sizeof(text_frame));
+        liberate(b.frames);
+        b.frames = frames;
+        b.capacity = grown;
+    }
+    b.frames[b.depth++] = text_frame{e, 0, 0, in_arena, line};
+    return true;
+}
+
+// Appends len bytes to the innermost open element's text, growing its block
+// geometrically. Returns 0 or status_no_memory (27), the text then left as it was.
+int grow_text(build_state &b, const char *text, std::size_t len)
+{
+    if (len == 0 || b.depth == 0) return 0;
+    text_frame &f = b.frames[b.depth - 1];
+    if (f.length + len + 1 > f.capacity) {
+        std::size_t grown = std::max({f.capacity * 2, f.length + len + 1, first_text});
+        if (grown >= static_cast<std::size_t>(INT_MAX)) grown = f.length + len + 1;
+        if (grown >= static_cast<std::size_t>(INT_MAX)) return status_no_memory;
+        char *block;
+        if (f.in_arena) {
+            block = static_cast<char *>(b.arena.regrow(f.element->value, f.length, grown));
+            if (!block) return status_no_memory;
+        } else {
+            block = static_cast<char *>(allocate(static_cast<int>(grown)));
+            if (!block) return status_no_memory;
+            if (f.length) std::memcpy(block, f.element->value, f.length);
+            liberate(f.element->value);
+        }
+        f.element->value = block;
+        f.capacity = grown;
+    }
+    std::memcpy(f.element->value + f.length, text, len);
+    f.length += len;
+    f.element->value[f.length] = '\0';
+    return 0;
+}
+
+int append_text(build_state &b, const char *text, std::size_t len)
+{
+    const int st = grow_text(b, text, len);
+    if (st != 0) b.lost_text = st;
+    return st;
+}
+
+// Closes the innermost frame, handing the element a block of exactly its text's size
+// (a streamed element is released right after its visit and keeps the roomy one).
+void pop_frame(build_state &b)
+{
+    const text_frame f = b.frames[--b.depth];
+    if (b.stream || !f.element->value || f.capacity == f.length + 1) return;
+    auto *exact = static_cast<char *>(allocate(static_cast<int>(f.length + 1)));
+    if (!exact) return; // the roomy block holds the same text
+    std::memcpy(exact, f.element->value, f.length + 1);
+    liberate(f.element->value);
+    f.element->value = exact;
+}
+
+// A new element of a streamed item, with its name, carved from the arena.
+xml_element *arena_element(bump_arena &arena, const char *token)
+{
+    const std::size_t len = std::strlen(token);
+    auto *e = static_cast<xml_element *>(arena.take(sizeof(xml_element)));
+    auto *name = static_cast<char *>(arena.take(len + 1));
+    if (!e || !name) return nullptr;
+    *e = xml_element{};
+    std::memcpy(name, token, len + 1);
+    e->name = name;
+    return e;
+}
+
+int build_open_tag(xml_application *xptr, const char *token)
+{
+    build_state &b = builder(xptr);
+    if (b.lost_text) return b.lost_text;
+    xml_element *parent = b.current;
+    const int line = xptr->parent ? xptr->parent->lines + 1 : 0;
+    xml_element *e;
+    if (b.stream && parent) {
+        e = arena_element(b.arena, token);
+        if (!e || !push_frame(b, e, true, line))
+            return status_no_memory; // the arena is reset with the item
+    } else {
+        e = allocate_element();
+        if (!e) return status_no_memory;
+        e->name = allocate_string(token);
+        if (!e->name || !push_frame(b, e, false, line)) {
+            liberate_element(e);
+            return status_no_memory;
+        }
+    }
+    add_element(parent, e);
+    b.current = e;
+    if (!parent) {
+        b.open_top = e;
+        if (b.stream && b.stream->open_top) {
+            if (b.outcome) b.outcome->element_line = line;
+            return b.stream->open_top(b.stream->context, e);
+        }
+    }
+    return 0;
+}
+
+int build_atb_name(xml_application *xptr, const char *token)
+{
+    xml_atribut *a = allocate_atribut();
+    if (!a) return status_no_memory;
+    a->name = allocate_string(token);
+    if (!a->name) {
+        liberate_atribut(a);
+        return status_no_memory;
+    }
+    xml_element *e = builder(xptr).current;
+    if (!e) { // nothing to attach it to
+        liberate_atribut(a);
+        return status_missing;
+    }
+    add_atribut(e, a);
+    return 0;
+}
+
+int build_atb_value(xml_application *xptr, const char *token)
+{
+    xml_element *e = builder(xptr).current;
+    if (!e) return status_missing;
+    xml_atribut *a = e->lastatb;
+    if (!a) return status_no_element;
+    liberate(a->value);
+    a->value = allocate_string_secure(token);
+    if (!a->value) return status_no_memory;
+    a->value = unserialize_xml_string_attribute_value(a->value);
+    return a->value ? 0 : status_no_memory;
+}
+
+int build_white_space(xml_application *xptr, int c)
+{
+    build_state &b = builder(xptr);
+    if (!b.current) return status_no_element;
+    if (!b.current->value) return 0; // white space before the first word is dropped
+    const char ch = static_cast<char>(c);
+    return append_text(b, &ch, c ? 1 : 0);
+}
+
+int build_punctuation(xml_application *xptr, int c)
+{
+    build_state &b = builder(xptr);
+    if (!b.current) return status_no_element;
+    const char ch = static_cast<char>(c);
+    return append_text(b, &ch, c ? 1 : 0);
+}
+
+int build_token(xml_application *xptr, const char *token)
+{
+    build_state &b = builder(xptr);
+    if (!b.current) return status_no_element;
+    return append_text(b, token, std::strlen(token));
+}
+
+// Element content in runs: the text the three relays above would gather, white
+// space before the first word dropped likewise.
+int build_content_run(xml_application *xptr, const char *text, int length)
+{
+    build_state &b = builder(xptr);
+    if (!b.current) return status_no_element;
+    std::size_t first = 0;
+    const auto n = static_cast<std::size_t>(length);
+    if (!b.current->value)
+        while (first < n && (text[first] == ' ' || text[first] == '\t' || text[first] == '\n'))
+            ++first;
+    return append_text(b, text + first, n - first);
+}
+
+// Releases the item a top-level element holds in a streamed load: the attributes of
+// its elements one by one, everything else with the arena.
+void release_item(build_state &b, xml_element *top)
+{
+    xml_element *item = top->first;
+    top->first = top->last = nullptr;
+    for (xml_element *e = item; e; e = next_in_document_order(e, item)) {
+        while (xml_atribut *a = e->firstatb) {
+            e->firstatb = a->next;
+            liberate_atribut(a);
+        }
+    }
+    b.arena.reset();
+}
+
+// The end of an element in a streamed load: a child of a top-level element is
+// visited and released (it is its parent's last child, as it has just closed); a
+// top-level element is reported and released.
+int close_streamed(build_state &b, xml_element *e, int line)
+{
+    const document_stream &s = *b.stream;
+    xml_element *parent = e->parent;
+    b.current = parent;
+    if (b.outcome) b.outcome->element_line = line;
+    int st = 0;
+    if (!parent) {
+        ++b.tops_closed;
+        b.open_top = nullptr;
+        if (s.close_top) st = s.close_top(s.context, e);
+        liberate_element(e);
+    } else if (!parent->parent) {
+        if (s.child) st = s.child(s.context, parent, e);
+        release_item(b, parent);
+    }
+    return st;
+}
+
+int build_close_tag(xml_application *xptr)
+{
+    build_state &b = builder(xptr);
+    if (b.lost_text) return b.lost_text;
+    xml_element *e = b.current;
+    if (!e) return status_no_element;
+    const int line = b.frames[b.depth - 1].line;
+    pop_frame(b);
+    if (b.stream) return close_streamed(b, e, line);
+    if (!e->parent) {
+        // only the last top-level element closed is handed back; an earlier one is
+        // unreachable from now on
+        if (xptr->root && xptr->root != e) liberate_element(xptr->root);
+        xptr->root = e;
+        b.open_top = nullptr;
+    }
+    b.current = e->parent;
+    return 0;
+}
+
+// Parses sptr with the builder's relays and state. Returns the root the parse
+// recorded (null for a streamed load).
+xml_element *run_builder(const char *sptr, build_state &state)
+{
+    xml_relay relays{.open_tag = build_open_tag,
+                     .atb_name = build_atb_name,
+                     .atb_value = build_atb_value,
+                     .white_space = build_white_space,
+                     .token = build_token,
+                     .punctuation = build_punctuation,
+                     .close_tag = build_close_tag,
+                     .failure = nullptr,
+                     .result = nullptr,
+                     .content_run = build_content_run};
+    (void)xml_parse_outcome(sptr, &relays, &state, state.outcome);
+    return relays.result;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Loading and releasing
+
+xml_element *document_parse_file(const char *sptr)
+{
+    return document_parse_file_outcome(sptr, nullptr);
+}
+
+xml_element *document_parse_file_outcome(const char *sptr, xml_outcome *outcome)
+{
+    build_state state;
+    state.outcome = outcome;
+    xml_element *root = run_builder(sptr, state);
+    // a top-level element still open when the parse ended is unreachable
+    if (state.open_top && state.open_top != root) liberate_element(state.open_top);
+    liberate(state.frames);
+    return root;
+}
+
+xml_element *document_drop(xml_element *document)
+{
+    return liberate_element(document);
+}
+
+int document_stream_file(const char *sptr, const document_stream *stream)
+{
+    return document_stream_file_outcome(sptr, stream, nullptr);
+}
+
+int document_stream_file_outcome(const char *sptr, const document_stream *stream,
+                                 xml_outcome *outcome)
+{
+    if (!stream) {
+        if (outcome) {
+            *outcome = xml_outcome{};
+            outcome->status = status_missing;
+        }
+        return 0;
+    }
+    build_state state;
+    state.stream = stream;
+    state.outcome = outcome;
+    (void)run_builder(sptr, state);
+    if (state.open_top) { // the load ended inside a top-level element
+        release_item(state, state.open_top);
+        liberate_element(state.open_top);
+    }
+    state.arena.release();
+    liberate(state.frames);
+    return state.tops_closed;
+}
