@@ -8,6 +8,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "qvxml/internal/grow.h"
+
 namespace
 {
 
@@ -99,7 +101,7 @@ char *copy_string(const char *s, bool secure)
 {
     if (!s) return nullptr;
     const std::size_t len = std::strlen(s);
-    if (len >= static_cast<std::size_t>(INT32_MAX)) return nullptr;
+    if (!fits_block(len + 1)) return nullptr;
     auto *p = static_cast<char *>(allocate_block(static_cast<int>(len + 1), secure));
     if (p) std::memcpy(p, s, len + 1);
     return p;
@@ -159,12 +161,8 @@ char *join_string(char *rptr, const char *sptr)
     if (!rptr) return allocate_string(sptr);
     const std::size_t rlen = std::strlen(rptr);
     const std::size_t slen = std::strlen(sptr);
-    if (rlen + slen >= static_cast<std::size_t>(INT32_MAX)) return nullptr;
-    auto *p = static_cast<char *>(allocate(static_cast<int>(rlen + slen + 1)));
-    if (!p) return nullptr;
-    std::memcpy(p, rptr, rlen);
-    std::memcpy(p + rlen, sptr, slen + 1);
-    liberate(rptr);
+    auto *p = static_cast<char *>(regrow_block(rptr, rlen, rlen + slen + 1, false));
+    if (p) std::memcpy(p + rlen, sptr, slen + 1);
     return p;
 }
 

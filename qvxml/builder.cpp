@@ -3,11 +3,11 @@
 #include "qvxml/document.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 
 #include "qvxml/element.h"
 #include "qvxml/internal/arena.h"
+#include "qvxml/internal/grow.h"
 #include "qvxml/internal/walk.h"
 #include "qvxml/xmlparse.h"
 
@@ -66,13 +66,10 @@ bool push_frame(build_state &b, xml_element *e, bool in_arena, int line)
 {
     if (b.depth == b.capacity) {
         const std::size_t grown = b.capacity ? b.capacity * 2 : first_frames;
-        if (grown * sizeof(text_frame) >= static_cast<std::size_t>(INT_MAX)) return false;
-        auto *frames =
-            static_cast<text_frame *>(allocate(static_cast<int>(grown * sizeof(text_frame))));
+        void *frames =
+            regrow_block(b.frames, b.depth * sizeof(text_frame), grown * sizeof(text_frame), false);
         if (!frames) return false;
-        if (b.depth) std::memcpy(frames, b.frames, b.depth * sizeof(text_frame));
-        liberate(b.frames);
-        b.frames = frames;
+        b.frames = static_cast<text_frame *>(frames);
         b.capacity = grown;
     }
     b.frames[b.depth++] = text_frame{e, 0, 0, in_arena, line};
@@ -87,19 +84,12 @@ int grow_text(build_state &b, const char *text, std::size_t len)
     text_frame &f = b.frames[b.depth - 1];
     if (f.length + len + 1 > f.capacity) {
         std::size_t grown = std::max({f.capacity * 2, f.length + len + 1, first_text});
-        if (grown >= static_cast<std::size_t>(INT_MAX)) grown = f.length + len + 1;
-        if (grown >= static_cast<std::size_t>(INT_MAX)) return status_no_memory;
-        char *block;
-        if (f.in_arena) {
-            block = static_cast<char *>(b.arena.regrow(f.element->value, f.length, grown));
-            if (!block) return status_no_memory;
-        } else {
-            block = static_cast<char *>(allocate(static_cast<int>(grown)));
-            if (!block) return status_no_memory;
-            if (f.length) std::memcpy(block, f.element->value, f.length);
-            liberate(f.element->value);
-        }
-        f.element->value = block;
+        if (!fits_block(grown)) grown = f.length + len + 1;
+        if (!fits_block(grown)) return status_no_memory;
+        void *block = f.in_arena ? b.arena.regrow(f.element->value, f.length, grown)
+                                 : regrow_block(f.element->value, f.length, grown, false);
+        if (!block) return status_no_memory;
+        f.element->value = static_cast<char *>(block);
         f.capacity = grown;
     }
     std::memcpy(f.element->value + f.length, text, len);
@@ -121,11 +111,8 @@ void pop_frame(build_state &b)
 {
     const text_frame f = b.frames[--b.depth];
     if (b.stream || !f.element->value || f.capacity == f.length + 1) return;
-    auto *exact = static_cast<char *>(allocate(static_cast<int>(f.length + 1)));
-    if (!exact) return; // the roomy block holds the same text
-    std::memcpy(exact, f.element->value, f.length + 1);
-    liberate(f.element->value);
-    f.element->value = exact;
+    void *exact = regrow_block(f.element->value, f.length + 1, f.length + 1, false);
+    if (exact) f.element->value = static_cast<char *>(exact); // else the roomy block stays
 }
 
 // A new element of a streamed item, with its name, carved from the arena.

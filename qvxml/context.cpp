@@ -2,9 +2,10 @@
 // text buffer and the installing of an application's relays.
 #include "qvxml/xmlparse.h"
 
-#include <climits>
 #include <cstdlib>
 #include <cstring>
+
+#include "qvxml/internal/grow.h"
 
 int xml_reset(xml_application *xptr, int e, void *payload)
 {
@@ -37,12 +38,10 @@ int xml_check_buffer(xml_application *xptr, int n)
     if (needed <= capacity) return 0;
     const long long steps = (needed - capacity + xml_buffer_step - 1) / xml_buffer_step;
     const long long grown = capacity + steps * xml_buffer_step;
-    if (grown > INT_MAX) return status_no_memory;
-    auto *bigger = static_cast<char *>(allocate_secure(static_cast<int>(grown)));
+    const std::size_t keep = xptr->buffer ? static_cast<std::size_t>(xptr->offset) : 0;
+    void *bigger = regrow_block(xptr->buffer, keep, static_cast<std::size_t>(grown), true);
     if (!bigger) return status_no_memory;
-    if (xptr->buffer) std::memcpy(bigger, xptr->buffer, static_cast<std::size_t>(xptr->offset));
-    liberate(xptr->buffer);
-    xptr->buffer = bigger;
+    xptr->buffer = static_cast<char *>(bigger);
     xptr->buflen = static_cast<int>(grown);
     return 0;
 }

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "qvxml/element.h"
-#include "qvxml/internal/arena.h"
+#include "qvxml/internal/grow.h"
 #include "qvxml/internal/walk.h"
 #include "qvxml/xmlparse.h"
 
@@ -66,7 +66,7 @@ char *unquoted_copy(const xml_atribut *aptr, bool secure)
     const char *v = aptr->value;
     if (!is_quote(v[0])) return secure ? allocate_string_secure(v) : allocate_string(v);
     const std::size_t n = std::strlen(v) - 1; // without the opening mark
-    if (n + 1 >= static_cast<std::size_t>(INT_MAX)) return nullptr;
+    if (!fits_block(n + 1)) return nullptr;
     // a lone quotation mark still gets a terminated (empty) block
     const int size = static_cast<int>(n == 0 ? 1 : n);
     auto *copy = static_cast<char *>(secure ? allocate_secure(size) : allocate(size));

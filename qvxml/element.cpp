@@ -1,9 +1,9 @@
 #include "qvxml/element.h"
 
-#include <climits>
 #include <cstdio>
 #include <cstring>
 
+#include "qvxml/internal/grow.h"
 #include "qvxml/internal/walk.h"
 
 namespace
@@ -125,13 +125,10 @@ int extend_value(char **vptr, const char *tptr, int tlen)
     if (tlen <= 0) return 0;
     const std::size_t old_len = *vptr ? std::strlen(*vptr) : 0;
     const std::size_t new_len = old_len + static_cast<std::size_t>(tlen);
-    if (new_len >= static_cast<std::size_t>(INT_MAX)) return status_no_memory;
-    auto *block = static_cast<char *>(allocate(static_cast<int>(new_len + 1)));
+    auto *block = static_cast<char *>(regrow_block(*vptr, old_len, new_len + 1, false));
     if (!block) return status_no_memory;
-    if (old_len) std::memcpy(block, *vptr, old_len);
     // never read past tptr's terminator, whatever tlen says; the block is zero-filled
     std::memcpy(block + old_len, tptr, strnlen(tptr, static_cast<std::size_t>(tlen)));
-    liberate(*vptr);
     *vptr = block;
     return 0;
 }

@@ -1,8 +1,9 @@
 #include "qvxml/internal/relays.h"
 
-#include <climits>
 #include <cstdio>
 #include <cstring>
+
+#include "qvxml/internal/grow.h"
 
 namespace
 {
@@ -22,7 +23,7 @@ int collect_char(xml_application *x, int c)
 int collect_text(xml_application *x, const char *text)
 {
     const std::size_t len = std::strlen(text);
-    if (len >= static_cast<std::size_t>(INT_MAX)) return status_no_memory;
+    if (!fits_block(len + 1)) return status_no_memory;
     if (int st = xml_check_buffer(x, static_cast<int>(len)); st != 0) return st;
     std::memcpy(x->buffer + x->offset, text, len + 1);
     x->offset += static_cast<int>(len);
