@@ -1,18 +1,15 @@
 #include "qvxml/document.h"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <string_view>
 
 #include "qvxml/element.h"
 #include "qvxml/internal/grow.h"
 #include "qvxml/internal/walk.h"
-#include "qvxml/xmlparse.h"
 
 namespace
 {
@@ -73,105 +70,6 @@ char *unquoted_copy(const xml_atribut *aptr, bool secure)
     if (copy && n > 1) std::memcpy(copy, v + 1, n - 1); // the last character is dropped
     return copy;
 }
-
-// ---------------------------------------------------------------------------
-// Indented output
-
-// A long run, so that the indentation of a deep tree, which grows with the square of
-// its depth, costs few stream calls.
-constexpr std::size_t tab_run = 4096;
-constexpr std::array<char, tab_run> tabs = [] {
-    std::array<char, tab_run> t{};
-    t.fill('\t');
-    return t;
-}();
-
-void put_tabs(FILE *h, long n)
-{
-    while (n > 0) {
-        const std::size_t chunk = std::min<std::size_t>(static_cast<std::size_t>(n), tabs.size());
-        std::fwrite(tabs.data(), 1, chunk, h);
-        n -= static_cast<long>(chunk);
-    }
-}
-
-void put_text(FILE *h, const char *s)
-{
-    if (s) std::fputs(s, h);
-}
-
-// "&quot;" is this much longer than the quotation mark it stands for.
-constexpr std::size_t quot_growth = std::string_view{"&quot;"}.size() - 1;
-// A format "\"%.<precision>s\"": the precision has at most 20 digits.
-constexpr std::size_t value_format_bytes = 32;
-
-// An attribute value inside the writer's own quotation marks, every quotation mark
-// of it written as "&quot;" so that reading the file back restores it. A pair of
-// quotation marks kept from the file gives way to the writer's pair: the closing
-// mark is escaped with the rest, and the precision of the format leaves it out.
-void put_atribut_value(FILE *h, const char *value)
-{
-    if (!value) {
-        std::fputs("\"\"", h);
-        return;
-    }
-    const std::string_view v{value};
-    if (v.size() < 2 || v.front() != '"' || v.back() != '"') {
-        fprintf_xml_string_attribute(h, "\"%s\"", value);
-        return;
-    }
-    const auto marks = static_cast<std::size_t>(std::count(v.begin() + 1, v.end() - 1, '"'));
-    std::array<char, value_format_bytes> format;
-    std::snprintf(format.data(), format.size(), "\"%%.%zus\"", v.size() - 2 + marks * quot_growth);
-    fprintf_xml_string_attribute(h, format.data(), value + 1);
-}
-
-void put_open(FILE *h, const xml_element *e, long depth)
-{
-    put_tabs(h, depth);
-    std::fputc('<', h);
-    put_text(h, e->name);
-    for (const xml_atribut *a = e->firstatb; a; a = a->next) {
-        std::fputc('\n', h);
-        put_tabs(h, depth + 1);
-        put_text(h, a->name);
-        std::fputc('=', h);
-        put_atribut_value(h, a->value);
-    }
-    std::fputs(e->first || e->value ? ">\n" : "/>\n", h);
-}
-
-void put_close(FILE *h, const xml_element *e, long depth)
-{
-    if (!e->first && !e->value) return; // written whole by put_open
-    if (e->value) {
-        put_tabs(h, depth);
-        std::fputs(e->value, h);
-        std::fputc('\n', h);
-    }
-    put_tabs(h, depth);
-    std::fputs("</", h);
-    put_text(h, e->name);
-    std::fputs(">\n", h);
-}
-
-// Writes the chain from eptr at level, each with its subtree, without recursion.
-void write_indented(FILE *h, const xml_element *eptr, int level)
-{
-    for (const xml_element *top = eptr; top; top = top->next) {
-        long depth = level; // of the next element to open
-        const auto close = [&](const xml_element *e) {
-            if (e->first) --depth; // back out of its children
-            put_close(h, e, depth);
-        };
-        for (const xml_element *e = top; e; e = next_in_document_order(e, top, close)) {
-            put_open(h, e, depth);
-            if (e->first) ++depth;
-        }
-    }
-}
-
-constexpr const char *xml_declaration = "<?xml version=\"1.0\" encoding=\"UTF8\"?>\n";
 
 } // namespace
 
@@ -310,28 +208,5 @@ int document_append_elements(xml_element *dptr, xml_element *eptr)
         dptr = eptr;
         eptr = following;
     }
-    return 0;
-}
-
-// ---------------------------------------------------------------------------
-// Output
-
-void document_show_element(const xml_element *eptr, int level)
-{
-    write_indented(stdout, eptr, level);
-}
-
-void document_serialise_element(FILE *h, const xml_element *eptr, int level)
-{
-    if (h) write_indented(h, eptr, level);
-}
-
-int document_serialise_file(const xml_element *eptr, const char *filename)
-{
-    FILE *h = filename ? std::fopen(filename, "w") : nullptr;
-    if (!h) return status_cannot_create;
-    std::fputs(xml_declaration, h);
-    write_indented(h, eptr, 0);
-    std::fclose(h);
     return 0;
 }

@@ -1,49 +1,9 @@
 #include "qvxml/element.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "qvxml/internal/grow.h"
 #include "qvxml/internal/walk.h"
-
-namespace
-{
-
-// Writes s to standard output unchanged; a null s writes nothing.
-void show_text(const char *s)
-{
-    if (s) std::fputs(s, stdout);
-}
-
-// "<name attr='value'..." of the compact form, and ">" when the element has content.
-void show_open(const xml_element *e)
-{
-    std::fputc('<', stdout);
-    show_text(e->name);
-    for (const xml_atribut *a = e->firstatb; a; a = a->next) {
-        std::fputc(' ', stdout);
-        show_text(a->name);
-        std::fputs("='", stdout);
-        show_text(a->value);
-        std::fputc('\'', stdout);
-    }
-    if (e->first || e->value) std::fputc('>', stdout);
-}
-
-// The end of an element whose children (if any) have been printed.
-void show_close(const xml_element *e)
-{
-    if (!e->first && !e->value) {
-        std::fputs("/>\n", stdout);
-        return;
-    }
-    show_text(e->value);
-    std::fputs("</", stdout);
-    show_text(e->name);
-    std::fputs(">\n", stdout);
-}
-
-} // namespace
 
 xml_element *allocate_element()
 {
@@ -131,11 +91,4 @@ int extend_value(char **vptr, const char *tptr, int tlen)
     std::memcpy(block + old_len, tptr, strnlen(tptr, static_cast<std::size_t>(tlen)));
     *vptr = block;
     return 0;
-}
-
-// Each element is opened on the way down and closed as the walk leaves it.
-void show_element(const xml_element *eptr)
-{
-    for (const xml_element *e = eptr; e; e = next_in_document_order(e, eptr, show_close))
-        show_open(e);
 }

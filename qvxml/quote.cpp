@@ -3,18 +3,20 @@
 #include <algorithm>
 #include <array>
 #include <cassert>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string_view>
 
 #include "qvxml/allocate.h"
+#include "qvxml/internal/grow.h"
+#include "qvxml/internal/sink.h"
 
 namespace
 {
 
-constexpr std::size_t attribute_stack_bytes = 1024; // first buffer of fprintf_xml_string_attribute
+// fprintf_xml_string_attribute escapes a value shorter than this on the stack
+constexpr std::size_t attribute_stack_bytes = 1024;
 
 // The output side of one substitution pass: a buffer of fixed size that remembers by
 // how much the first piece that did not fit overflowed it. After an overflow nothing
@@ -126,21 +128,13 @@ std::size_t translate_string_with_string_impl(const char *startpos, const char *
     return out.finish();
 }
 
-// The growth buffer of fprintf_xml_string_attribute comes from the system allocator:
-// it never leaves that function, so it is not counted with the library's blocks.
+// The buffer of fprintf_xml_string_attribute for a long value comes from the system
+// allocator: it never leaves that function, so it is not counted with the library's
+// blocks.
 struct system_block_owner {
     void operator()(char *p) const noexcept { std::free(p); }
 };
 using system_block = std::unique_ptr<char, system_block_owner>;
-
-bool grow_system_block(system_block &block, std::size_t n)
-{
-    void *grown = block ? std::realloc(block.get(), n) : std::malloc(n);
-    if (!grown) return false; // the old block, if any, is still owned and freed later
-    (void)block.release();
-    block.reset(static_cast<char *>(grown));
-    return true;
-}
 
 } // namespace
 
@@ -162,27 +156,24 @@ std::size_t translate_string_with_string_startpos(const char *startpos, const ch
 void fprintf_xml_string_attribute(FILE *h, const char *format, const char *attribute)
 {
     if (!h || !format || !attribute) return;
-    const char *quote = std::strchr(attribute, '"');
-    if (!quote) {
+    const std::string_view value{attribute};
+    if (value.find('"') == value.npos) {
         std::fprintf(h, format, attribute);
         return;
     }
+    text_sink count{nullptr, 0};
+    put_quot_escaped(count, value);
     std::array<char, attribute_stack_bytes> stack;
     system_block heap;
     char *text = stack.data();
-    std::size_t capacity = stack.size();
-    std::size_t r = translate_string_with_string_impl(quote, attribute, text,
-                                                      static_cast<int>(capacity), "\"", "&quot;");
-    while (r > capacity) {
-        // R only promises the next pass gets further; at least doubling keeps a value
-        // full of quotation marks from costing one pass per mark
-        const std::size_t grown = std::max(r, 2 * capacity);
-        if (grown > static_cast<std::size_t>(INT_MAX) || !grow_system_block(heap, grown)) return;
+    if (count.size() >= stack.size()) {
+        heap.reset(static_cast<char *>(std::malloc(count.size() + 1)));
+        if (!heap) return;
         text = heap.get();
-        capacity = grown;
-        r = translate_string_with_string_impl(quote, attribute, text, static_cast<int>(capacity),
-                                              "\"", "&quot;");
     }
+    text_sink into{text, count.size()};
+    put_quot_escaped(into, value);
+    text[count.size()] = '\0';
     std::fprintf(h, format, text);
 }
 
@@ -193,16 +184,14 @@ char *unserialize_xml_string_attribute_value(char *value)
     if (!first) return value;
     // every "&quot;" shrinks the text by five bytes, so the first pass fits
     std::size_t capacity = std::strlen(value);
-    char *text = capacity <= static_cast<std::size_t>(INT_MAX)
+    char *text = fits_block(capacity)
                      ? static_cast<char *>(allocate_secure(static_cast<int>(capacity)))
                      : nullptr;
     std::size_t r = translate_string_with_string_impl(first, value, text,
                                                       static_cast<int>(capacity), "&quot;", "\"");
     while (r > capacity) {
         liberate(text);
-        text = r <= static_cast<std::size_t>(INT_MAX)
-                   ? static_cast<char *>(allocate_secure(static_cast<int>(r)))
-                   : nullptr;
+        text = fits_block(r) ? static_cast<char *>(allocate_secure(static_cast<int>(r))) : nullptr;
         capacity = r;
         r = translate_string_with_string_impl(first, value, text, static_cast<int>(capacity),
                                               "&quot;", "\"");

@@ -1,8 +1,14 @@
 #include "qvxml/values.h"
 
+#include <array>
+#include <charconv>
 #include <cstring>
+#include <limits>
+#include <string_view>
 
 #include "qvxml/html.h"
+#include "qvxml/internal/entities.h"
+#include "qvxml/internal/sink.h"
 #include "qvxml/xmlparse.h"
 
 namespace
@@ -32,16 +38,27 @@ int read_number(const char *&p)
     return static_cast<int>(value);
 }
 
-// Puts the XML extent of the entity table in force for one conversion and the HTML
-// extent back afterwards, where the setting rests between conversions.
-class xml_extent
+// The indentation for margin: one tab per level, nothing below 1.
+void put_margin(text_sink &out, int margin)
 {
-  public:
-    xml_extent() { use_xml_macros(); }
-    ~xml_extent() { use_html_macros(); }
-    xml_extent(const xml_extent &) = delete;
-    xml_extent &operator=(const xml_extent &) = delete;
-};
+    if (margin > 0) out.put_repeated('\t', static_cast<std::size_t>(margin));
+}
+
+// <name>value</name> on a line of its own at margin, nothing escaped.
+void put_element(text_sink &out, std::string_view name, std::string_view value, int margin)
+{
+    put_margin(out, margin);
+    out.put('<');
+    out.put(name);
+    out.put('>');
+    out.put(value);
+    out.put("</");
+    out.put(name);
+    out.put(">\n");
+}
+
+// The decimal digits of any unsigned int.
+constexpr std::size_t unsigned_digits = std::numeric_limits<unsigned>::digits10 + 1;
 
 } // namespace
 
@@ -87,9 +104,9 @@ void xml_get_filename_string(xml_application *xptr, char **target)
 void xml_get_text(xml_application *xptr, char **rptr)
 {
     if (!xptr || !rptr) return;
-    const xml_extent extent;
+    rest_entity_extent();
     char *copy = allocate_string(collected_text(xptr));
-    convert_html_accents(&copy, 1); // a null copy is left alone
+    if (copy) decode_entity_names(copy, std::strlen(copy), xml_macro_rows);
     *rptr = copy;
 }
 
@@ -104,8 +121,8 @@ int xml_mnemonic(const char *sptr, const char *mptr)
 int indent(FILE *h, int margin)
 {
     if (!h) return 0;
-    for (int i = 0; i < margin; ++i)
-        std::fputc('\t', h);
+    text_sink out{h};
+    put_margin(out, margin);
     return 0;
 }
 
@@ -117,44 +134,38 @@ void xml_linefeed(FILE *h)
 void xml_put_string(FILE *h, const char *name, const char *value, int margin)
 {
     if (!h || !name || !value) return;
-    (void)indent(h, margin);
-    std::fprintf(h, "<%s>%s</%s>", name, value, name);
-    xml_linefeed(h);
+    text_sink out{h};
+    put_element(out, name, value, margin);
 }
 
 void xml_put_filename(FILE *h, const char *value)
 {
     if (!h || !value) return;
-    for (const char *p = value; *p; ++p)
-        std::fputc(*p, h);
+    text_sink out{h};
+    out.put(value);
 }
 
 void xml_put_filename_string(FILE *h, const char *name, const char *value, int margin)
 {
-    if (!h || !name || !value) return;
-    (void)indent(h, margin);
-    std::fprintf(h, "<%s>", name);
-    xml_put_filename(h, value);
-    std::fprintf(h, "</%s>", name);
-    xml_linefeed(h);
+    xml_put_string(h, name, value, margin); // a file name is written unchanged too
 }
 
 void xml_put_cdata(FILE *h, const char *sptr)
 {
     if (!h) return;
-    const xml_extent extent;
+    rest_entity_extent();
     if (!sptr) return;
-    char *copy = allocate_string(sptr);
-    if (!copy) return;
-    convert_html_accents(&copy, 2);
-    std::fputs(copy, h);
-    liberate(copy);
+    char *named = entity_named_copy(sptr, xml_macro_rows);
+    if (!named) return;
+    std::fputs(named, h);
+    liberate(named);
 }
 
 void xml_put_word(FILE *h, const char *name, int value, int margin)
 {
     if (!h || !name) return;
-    (void)indent(h, margin);
-    std::fprintf(h, "<%s>%u</%s>", name, static_cast<unsigned>(value), name);
-    xml_linefeed(h);
+    std::array<char, unsigned_digits> digits;
+    const auto end = std::to_chars(digits.begin(), digits.end(), static_cast<unsigned>(value)).ptr;
+    text_sink out{h};
+    put_element(out, name, {digits.data(), static_cast<std::size_t>(end - digits.data())}, margin);
 }

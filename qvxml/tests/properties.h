@@ -47,17 +47,19 @@ inline void abort_on(const std::string &failure)
         return abort_on(check({reinterpret_cast<const char *>(data), size})), 0;                   \
     }
 
-// What run puts on standard output, caught in a memory stream (so that its position
-// costs no system call).
+// What run puts on standard output: its descriptor is pointed at a memory file for the
+// run, the stream rewound so that its position counts from the run's start.
 inline std::string captured_stdout(const std::function<void()> &run)
 {
-    char *data = nullptr;
-    std::size_t size = 0;
-    FILE *const saved = std::exchange(stdout, open_memstream(&data, &size));
+    const int memory = memfd_create("captured-stdout", 0), saved = (std::fflush(stdout), dup(1));
+    if (memory < 0 || saved < 0 || dup2(memory, 1) < 0) std::abort();
+    std::rewind(stdout);
     run();
-    std::fclose(std::exchange(stdout, saved));
-    const std::string out(data, size);
-    return std::free(data), out;
+    std::fflush(stdout);
+    std::string out(static_cast<std::size_t>(lseek(memory, 0, SEEK_END)), '\0');
+    if (pread(memory, out.data(), out.size(), 0) != ssize_t(out.size())) std::abort();
+    dup2(saved, 1), close(saved), close(memory), std::clearerr(stdout);
+    return out;
 }
 
 // Empty when a and b are equal, else both around their first difference.

@@ -65,7 +65,12 @@ inline std::string child_names(const xml_element *parent)
 
 // What write puts on a stream.
 inline const auto written = [](const std::function<void(FILE *)> &write) {
-    return captured_stdout([&] { write(stdout); });
+    char *data = nullptr;
+    std::size_t size = 0;
+    FILE *h = open_memstream(&data, &size);
+    write(h), std::fclose(h);
+    const std::string out(data, size);
+    return std::free(data), out;
 };
 
 // The files of a folder with the given extension, in name order; a relative folder is

@@ -1,0 +1,142 @@
+// The tree printer: one walk of a tree in document order, without recursion, that
+// writes each element as it enters and leaves it, in one of two styles, to a stream.
+#include <cstdio>
+#include <string_view>
+
+#include "qvxml/document.h"
+#include "qvxml/element.h"
+#include "qvxml/internal/sink.h"
+#include "qvxml/internal/walk.h"
+
+namespace
+{
+
+// compact: no indentation, attributes as name='value' with their values as stored, a
+// line feed after each element's end; the element given and its subtree.
+// indented: tabs by depth, each attribute on a line of its own with its value inside
+// the writer's quotation marks, text on a line of its own; the element given and its
+// following siblings, each with its subtree.
+enum class print_style { compact, indented };
+
+void put_text(text_sink &out, const char *s)
+{
+    if (s) out.put(s);
+}
+
+void put_tabs(text_sink &out, long n)
+{
+    if (n > 0) out.put_repeated('\t', static_cast<std::size_t>(n));
+}
+
+// Every quotation mark of the value is written as "&quot;", so that reading the file
+// back restores it; a pair of quotation marks kept from the file gives way to the
+// writer's own pair.
+void put_atribut_value(text_sink &out, const char *value)
+{
+    std::string_view v{value ? value : ""};
+    if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+    out.put('"');
+    put_quot_escaped(out, v);
+    out.put('"');
+}
+
+bool has_content(const xml_element *e)
+{
+    return e->first || e->value;
+}
+
+void put_open(text_sink &out, const xml_element *e, long depth, print_style style)
+{
+    const bool indented = style == print_style::indented;
+    if (indented) put_tabs(out, depth);
+    out.put('<');
+    put_text(out, e->name);
+    for (const xml_atribut *a = e->firstatb; a; a = a->next) {
+        if (indented) {
+            out.put('\n');
+            put_tabs(out, depth + 1);
+            put_text(out, a->name);
+            out.put('=');
+            put_atribut_value(out, a->value);
+        } else {
+            out.put(' ');
+            put_text(out, a->name);
+            out.put("='");
+            put_text(out, a->value);
+            out.put('\'');
+        }
+    }
+    if (indented)
+        out.put(has_content(e) ? ">\n" : "/>\n");
+    else if (has_content(e))
+        out.put('>');
+}
+
+// The end of an element whose children (if any) have been written.
+void put_close(text_sink &out, const xml_element *e, long depth, print_style style)
+{
+    const bool indented = style == print_style::indented;
+    if (!has_content(e)) {
+        if (!indented) out.put("/>\n"); // the indented open tag was written whole
+        return;
+    }
+    if (e->value) {
+        if (indented) put_tabs(out, depth);
+        out.put(e->value);
+        if (indented) out.put('\n');
+    }
+    if (indented) put_tabs(out, depth);
+    out.put("</");
+    put_text(out, e->name);
+    out.put(">\n");
+}
+
+void print_tree(text_sink &out, const xml_element *eptr, int level, print_style style)
+{
+    const bool chain = style == print_style::indented;
+    for (const xml_element *top = eptr; top; top = chain ? top->next : nullptr) {
+        long depth = level; // of the next element to open
+        const auto close = [&](const xml_element *e) {
+            if (e->first) --depth; // back out of its children
+            put_close(out, e, depth, style);
+        };
+        for (const xml_element *e = top; e; e = next_in_document_order(e, top, close)) {
+            put_open(out, e, depth, style);
+            if (e->first) ++depth;
+        }
+    }
+}
+
+constexpr std::string_view xml_declaration = "<?xml version=\"1.0\" encoding=\"UTF8\"?>\n";
+
+} // namespace
+
+void show_element(const xml_element *eptr)
+{
+    text_sink out{stdout};
+    print_tree(out, eptr, 0, print_style::compact);
+}
+
+void document_show_element(const xml_element *eptr, int level)
+{
+    text_sink out{stdout};
+    print_tree(out, eptr, level, print_style::indented);
+}
+
+void document_serialise_element(FILE *h, const xml_element *eptr, int level)
+{
+    if (!h) return;
+    text_sink out{h};
+    print_tree(out, eptr, level, print_style::indented);
+}
+
+int document_serialise_file(const xml_element *eptr, const char *filename)
+{
+    FILE *h = filename ? std::fopen(filename, "w") : nullptr;
+    if (!h) return status_cannot_create;
+    text_sink out{h};
+    out.put(xml_declaration);
+    print_tree(out, eptr, 0, print_style::indented);
+    std::fclose(h);
+    return 0;
+}
