@@ -286,9 +286,17 @@ int build_close_tag(xml_application *xptr)
     return 0;
 }
 
-// Parses sptr with the builder's relays and state. Returns the root the parse
+// What a load reads: the file path, or length bytes at data (path null) named name.
+struct load_input {
+    const char *path;
+    const char *data;
+    std::size_t length;
+    const char *name;
+};
+
+// Parses the input with the builder's relays and state. Returns the root the parse
 // recorded (null for a streamed load).
-xml_element *run_builder(const char *sptr, build_state &state)
+xml_element *run_builder(const load_input &in, build_state &state)
 {
     xml_relay relays{.open_tag = build_open_tag,
                      .atb_name = build_atb_name,
@@ -300,8 +308,44 @@ xml_element *run_builder(const char *sptr, build_state &state)
                      .failure = nullptr,
                      .result = nullptr,
                      .content_run = build_content_run};
-    (void)xml_parse_outcome(sptr, &relays, &state, state.outcome);
+    if (in.path)
+        (void)xml_parse_outcome(in.path, &relays, &state, state.outcome);
+    else
+        (void)xml_parse_buffer(in.data, in.length, in.name, &relays, &state, state.outcome);
     return relays.result;
+}
+
+xml_element *load_tree(const load_input &in, xml_outcome *outcome)
+{
+    build_state state;
+    state.outcome = outcome;
+    xml_element *root = run_builder(in, state);
+    // a top-level element still open when the parse ended is unreachable
+    if (state.open_top && state.open_top != root) liberate_element(state.open_top);
+    liberate(state.frames);
+    return root;
+}
+
+int stream_tree(const load_input &in, const document_stream *stream, xml_outcome *outcome)
+{
+    if (!stream) {
+        if (outcome) {
+            *outcome = xml_outcome{};
+            outcome->status = status_missing;
+        }
+        return 0;
+    }
+    build_state state;
+    state.stream = stream;
+    state.outcome = outcome;
+    (void)run_builder(in, state);
+    if (state.open_top) { // the load ended inside a top-level element
+        release_item(state, state.open_top);
+        liberate_element(state.open_top);
+    }
+    state.arena.release();
+    liberate(state.frames);
+    return state.tops_closed;
 }
 
 } // namespace
@@ -316,13 +360,13 @@ xml_element *document_parse_file(const char *sptr)
 
 xml_element *document_parse_file_outcome(const char *sptr, xml_outcome *outcome)
 {
-    build_state state;
-    state.outcome = outcome;
-    xml_element *root = run_builder(sptr, state);
-    // a top-level element still open when the parse ended is unreachable
-    if (state.open_top && state.open_top != root) liberate_element(state.open_top);
-    liberate(state.frames);
-    return root;
+    return load_tree({.path = sptr, .data = nullptr, .length = 0, .name = sptr}, outcome);
+}
+
+xml_element *document_parse_buffer(const char *data, std::size_t length, const char *name,
+                                   xml_outcome *outcome)
+{
+    return load_tree({.path = nullptr, .data = data, .length = length, .name = name}, outcome);
 }
 
 xml_element *document_drop(xml_element *document)
@@ -338,22 +382,12 @@ int document_stream_file(const char *sptr, const document_stream *stream)
 int document_stream_file_outcome(const char *sptr, const document_stream *stream,
                                  xml_outcome *outcome)
 {
-    if (!stream) {
-        if (outcome) {
-            *outcome = xml_outcome{};
-            outcome->status = status_missing;
-        }
-        return 0;
-    }
-    build_state state;
-    state.stream = stream;
-    state.outcome = outcome;
-    (void)run_builder(sptr, state);
-    if (state.open_top) { // the load ended inside a top-level element
-        release_item(state, state.open_top);
-        liberate_element(state.open_top);
-    }
-    state.arena.release();
-    liberate(state.frames);
-    return state.tops_closed;
+    return stream_tree({.path = sptr, .data = nullptr, .length = 0, .name = sptr}, stream, outcome);
+}
+
+int document_stream_buffer(const char *data, std::size_t length, const char *name,
+                           const document_stream *stream, xml_outcome *outcome)
+{
+    return stream_tree({.path = nullptr, .data = data, .length = length, .name = name}, stream,
+                       outcome);
 }

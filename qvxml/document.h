@@ -2,6 +2,7 @@
 // Loading a file into a tree, finding and editing elements and attributes, and
 // writing a tree back out as indented XML.
 
+#include <cstddef>
 #include <cstdio>
 
 #include "qvxml/allocate.h"
@@ -49,6 +50,17 @@ QVXML_API int document_stream_file(const char *sptr, const document_stream *stre
 QVXML_API xml_element *document_parse_file_outcome(const char *sptr, xml_outcome *outcome);
 QVXML_API int document_stream_file_outcome(const char *sptr, const document_stream *stream,
                                            xml_outcome *outcome);
+// The same loads of length bytes at data instead of a file, with the same trees,
+// callbacks, results and outcome as a file holding those bytes gives. The bytes are
+// read where they are (nothing is copied), so they must stay unchanged until the call
+// returns; the tree returned shares nothing with them. name names the input for the
+// caller's messages and may be null. A null data with length 0 loads as empty input;
+// with a length above 0 it is refused as an input that cannot be opened
+// (status_cannot_open (4), errno EINVAL): null, or 0. (Since 1.1.)
+QVXML_API xml_element *document_parse_buffer(const char *data, std::size_t length, const char *name,
+                                             xml_outcome *outcome);
+QVXML_API int document_stream_buffer(const char *data, std::size_t length, const char *name,
+                                     const document_stream *stream, xml_outcome *outcome);
 
 // document itself when its name is token, else its first direct child of that name,
 // else null (also for a null document or token).

@@ -14,7 +14,7 @@
 #include <type_traits>
 
 #include "qvxml/internal/content_scan.h"
-#include "qvxml/internal/relays.h"
+#include "qvxml/internal/input.h"
 
 namespace
 {
@@ -94,150 +94,7 @@ void go_back(xml_parser *p)
 }
 
 // ---------------------------------------------------------------------------
-// Parser context and character input
-
-// The parser as the reader allocates it: the public record first, so that a pointer
-// to one is a pointer to the other, then what the reader keeps to itself. Parsers are
-// only ever made here, so the public record's layout stays as it was.
-struct parser_record {
-    xml_parser parser;
-    int read_error; // errno of the read that failed; 0 while none has
-    int zero_byte;  // 1 once a zero byte has ended the input
-};
-static_assert(std::is_standard_layout_v<parser_record>);
-
-parser_record &record_of(xml_parser *p)
-{
-    return *reinterpret_cast<parser_record *>(p);
-}
-
-// Opens nptr and builds its parser; null, with the cause's errno in error, when the
-// file cannot be opened or there is no memory for the parser.
-xml_parser *xml_open(const char *nptr, void *payload, int &error)
-{
-    FILE *h = std::fopen(nptr, "r");
-    if (!h) {
-        error = errno;
-        return nullptr;
-    }
-    error = ENOMEM; // the only cause left
-    auto *record = static_cast<parser_record *>(allocate_secure(sizeof(parser_record)));
-    if (!record) {
-        std::fclose(h);
-        return nullptr;
-    }
-    xml_parser *p = &record->parser;
-    p->handle = h;
-    p->lines = p->length = p->column = p->ungotch = p->punctuation = 0;
-    p->state = p->nesting = p->ended = 0;
-    p->inpos = p->inend = 0;
-    p->echo = xml_echo_state;
-    p->name = nullptr;
-    p->work = nullptr;
-    p->user = nullptr;
-    p->work = static_cast<xml_application *>(allocate_secure(sizeof(xml_application)));
-    if (!p->work || xml_reset(p->work, xml_echo_state, payload) != 0) return xml_close(p);
-    p->name = allocate_string(nptr);
-    if (!p->name) return xml_close(p);
-    p->user = static_cast<xml_relay *>(allocate(sizeof(xml_relay)));
-    if (!p->user) return xml_close(p);
-    *p->user = default_relays();
-    return p;
-}
-
-// Takes the next block of the file into the parser's input. False at the end of the
-// input, which then stays ended.
-bool refill(xml_parser *sptr)
-{
-    if (sptr->ended) return false;
-    const std::size_t n = std::fread(sptr->input, 1, sizeof sptr->input, sptr->handle);
-    sptr->inpos = 0;
-    sptr->inend = static_cast<int>(n);
-    if (std::ferror(sptr->handle)) { // what was read is still delivered; then the input ends
-        parser_record &r = record_of(sptr);
-        if (r.read_error == 0) r.read_error = errno != 0 ? errno : EIO;
-        sptr->ended = 1;
-    }
-    if (n == 0) sptr->ended = 1;
-    return n != 0;
-}
-
-// A zero byte ends the input for good: nothing after it is ever delivered.
-void end_input(xml_parser *sptr)
-{
-    record_of(sptr).zero_byte = 1;
-    sptr->ended = 1;
-    sptr->inpos = sptr->inend = 0;
-}
-
-inline void xml_ungetch(xml_parser *sptr, int c)
-{
-    sptr->ungotch = c;
-}
-
-// Moves the read position over n bytes that hold no line feed.
-inline void step_in_line(xml_parser *sptr, int n)
-{
-    sptr->inpos += n;
-    sptr->column += n;
-}
-
-// Delivers the byte at the read position, which is known not to be a carriage
-// return or a zero byte: counts it and echoes it.
-inline void consume(xml_parser *sptr, int c)
-{
-    ++sptr->inpos;
-    if (c == '\n') {
-        ++sptr->lines;
-        sptr->column = 0;
-    } else {
-        ++sptr->column;
-    }
-    if (sptr->echo) putchar_unlocked(c);
-}
-
-// The next byte at the read position without delivering it, carriage returns
-// skipped; 0 at the end of input. Only valid with nothing pushed back.
-inline int peek_input(xml_parser *sptr)
-{
-    for (;;) {
-        if (sptr->inpos == sptr->inend && !refill(sptr)) return 0;
-        const int c = sptr->input[sptr->inpos];
-        if (c == '\r') {
-            ++sptr->inpos;
-            continue;
-        }
-        if (c == 0) end_input(sptr);
-        return c;
-    }
-}
-
-// The next character, 1 to 255, or 0 at the end of input. Carriage returns are dropped.
-inline int xml_getch(xml_parser *sptr)
-{
-    if (sptr->ungotch) {
-        const int c = sptr->ungotch;
-        sptr->ungotch = 0;
-        return c;
-    }
-    const int c = peek_input(sptr);
-    if (c != 0) consume(sptr, c);
-    return c;
-}
-
-// The reader looks one character past a token or a run of white space. With echo on
-// that character is echoed at that moment, as a character read and pushed back
-// would be, so that echoed input and printed events interleave as they were read.
-// A line feed looked at is counted as read whatever echo is, so a relay that stops
-// the parse after a token leaves the failure hook the same line count either way.
-inline int look_ahead(xml_parser *sptr, int c)
-{
-    if (c != 0 && (sptr->echo || c == '\n')) {
-        consume(sptr, c);
-        xml_ungetch(sptr, c);
-    }
-    return c;
-}
+// White space and tokens
 
 // Skips white space (handing it to the white_space relay inside element content) and
 // returns the next other character, left unread; 0 at the end of input.
@@ -261,8 +118,8 @@ int xml_remove_space(xml_parser *sptr)
         }
     }
     for (;;) {
-        const unsigned char *p = sptr->input + sptr->inpos;
-        const unsigned char *end = sptr->input + sptr->inend;
+        const unsigned char *p = window_of(sptr) + sptr->inpos;
+        const unsigned char *end = window_of(sptr) + sptr->inend;
         for (; p < end; ++p) {
             const int c = *p;
             if (c == ' ' || c == '\t') {
@@ -277,11 +134,11 @@ int xml_remove_space(xml_parser *sptr)
             }
             if (relay) {
                 sptr->inpos =
-                    static_cast<int>(p + 1 - sptr->input); // the relay sees a consistent parser
+                    static_cast<int>(p + 1 - window_of(sptr)); // the relay sees a consistent parser
                 (void)sptr->user->white_space(sptr->work, c);
             }
         }
-        sptr->inpos = static_cast<int>(p - sptr->input);
+        sptr->inpos = static_cast<int>(p - window_of(sptr));
         if (p < end) return peek_input(sptr);
         if (!refill(sptr)) return 0;
     }
@@ -308,7 +165,7 @@ constexpr byte_table content_token = [] {
 bool take_token_run(xml_parser *sptr, const byte_table &is_token)
 {
     for (;;) {
-        const unsigned char *start = sptr->input + sptr->inpos;
+        const unsigned char *start = window_of(sptr) + sptr->inpos;
         const int room = xml_max_token - sptr->length;
         // copy while scanning, stopping at the end of the block or of the room
         const unsigned char *end = start + std::min(sptr->inend - sptr->inpos, room);
@@ -322,7 +179,7 @@ bool take_token_run(xml_parser *sptr, const byte_table &is_token)
         step_in_line(sptr, run);
         if (q < end) return true;        // stopped at a character that is not part of the run
         if (sptr->inpos < sptr->inend) { // out of room with the run going on
-            if (!is_token[sptr->input[sptr->inpos]]) return true;
+            if (!is_token[window_of(sptr)[sptr->inpos]]) return true;
             (void)xml_getch(sptr);
             return false;
         }
@@ -434,8 +291,8 @@ int take_content(xml_parser *sptr)
     std::size_t word = 0; // the word the previous run ended in, across blocks and dropped returns
     for (;;) {
         if (sptr->inpos == sptr->inend && !refill(sptr)) return 0;
-        const unsigned char *begin = sptr->input + sptr->inpos;
-        const unsigned char *end = sptr->input + sptr->inend;
+        const unsigned char *begin = window_of(sptr) + sptr->inpos;
+        const unsigned char *end = window_of(sptr) + sptr->inend;
         const xml_content_scan s = xml_scan_content_wide(begin, end);
         const unsigned char *stop = begin + s.stop;
         if (s.stop > 0) {
@@ -483,8 +340,8 @@ int take_content(xml_parser *sptr)
 // the state machine (the state is still tag_open). Returns 0 or a relay's status.
 int take_plain_tag(xml_parser *sptr)
 {
-    const unsigned char *p = sptr->input + sptr->inpos;
-    const unsigned char *end = sptr->input + sptr->inend;
+    const unsigned char *p = window_of(sptr) + sptr->inpos;
+    const unsigned char *end = window_of(sptr) + sptr->inend;
     const bool closing = p < end && *p == '/';
     const unsigned char *name = p + (closing ? 1 : 0);
     const unsigned char *q = name;
@@ -606,21 +463,25 @@ int xml_use_punctuation(xml_parser *p)
     return status_syntax;
 }
 
-} // namespace
-
 // ---------------------------------------------------------------------------
 // Parse driver
 
-int xml_parse(const char *nptr, xml_relay *fptr, void *aptr)
+// An input that cannot be read at all: nothing is opened and no relay or hook runs.
+int refuse_input(xml_outcome *outcome)
 {
-    return xml_parse_outcome(nptr, fptr, aptr, nullptr);
+    if (outcome) {
+        *outcome = xml_outcome{};
+        outcome->status = status_cannot_open;
+        outcome->error_number = EINVAL;
+    }
+    return status_cannot_open;
 }
 
-int xml_parse_outcome(const char *nptr, xml_relay *fptr, void *aptr, xml_outcome *outcome)
+int parse_from(const parse_source &source, xml_relay *fptr, void *aptr, xml_outcome *outcome)
 {
     xml_outcome ended{};
-    int error = EINVAL;
-    xml_parser *p = nptr ? xml_open(nptr, aptr, error) : nullptr;
+    int error = 0;
+    xml_parser *p = open_parser(source, aptr, xml_echo_state, error);
     if (!p) {
         ended.status = status_cannot_open;
         ended.error_number = error;
@@ -647,8 +508,30 @@ int xml_parse_outcome(const char *nptr, xml_relay *fptr, void *aptr, xml_outcome
     else
         ended.status = ended.open_elements == 0 || xml_allow_eof ? 0 : status_unclosed;
     if (outcome) *outcome = ended;
-    if (st != 0 && st != status_no_element) return failure(nptr, st, lines);
+    if (st != 0 && st != status_no_element) return failure(source.name, st, lines);
     return ended.status;
+}
+
+} // namespace
+
+int xml_parse(const char *nptr, xml_relay *fptr, void *aptr)
+{
+    return xml_parse_outcome(nptr, fptr, aptr, nullptr);
+}
+
+int xml_parse_outcome(const char *nptr, xml_relay *fptr, void *aptr, xml_outcome *outcome)
+{
+    if (!nptr) return refuse_input(outcome);
+    return parse_from({.path = nptr, .data = nullptr, .length = 0, .name = nptr}, fptr, aptr,
+                      outcome);
+}
+
+int xml_parse_buffer(const char *data, std::size_t length, const char *name, xml_relay *fptr,
+                     void *aptr, xml_outcome *outcome)
+{
+    if (!data && length != 0) return refuse_input(outcome);
+    return parse_from({.path = nullptr, .data = data, .length = length, .name = name ? name : ""},
+                      fptr, aptr, outcome);
 }
 
 int xml_parse_tokens(xml_parser *sptr)

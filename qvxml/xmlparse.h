@@ -74,8 +74,8 @@ struct xml_relay {
 struct xml_parser {
     xml_relay *user;       // relays in force (ordinary memory, owned)
     xml_application *work; // application context (secure memory, owned)
-    FILE *handle;          // the input, opened in mode "r"
-    char *name;            // copy of the file name
+    FILE *handle;          // the input, opened in mode "r"; null when reading memory
+    char *name;            // copy of the file name (of the name given with memory input)
     int lines;             // line feeds read so far
     int column;            // characters read since the last line feed
     int ungotch;           // pushed-back character, 0 when none
@@ -88,7 +88,7 @@ struct xml_parser {
     int ended;       // non-zero once a zero byte or the end of input was met
     int inpos;       // next unread byte of input
     int inend;       // end of the bytes held in input
-    unsigned char input[xml_input_block]; // bytes read from handle, not yet delivered
+    unsigned char input[xml_input_block]; // bytes read from handle; unused for memory input
 };
 
 // Parses the file nptr with the relays of fptr (required); aptr goes into the first
@@ -120,6 +120,16 @@ struct xml_outcome {
 // returned is xml_parse's, the failure hook's result included. (Since 1.1.)
 QVXML_API int xml_parse_outcome(const char *nptr, xml_relay *fptr, void *aptr,
                                 xml_outcome *outcome);
+// xml_parse_outcome on length bytes at data instead of a file: the same relay calls,
+// content runs cut at the same places, statuses, line counts and outcome as a file
+// holding those bytes gives. The reader reads the bytes where they are, so they must
+// stay unchanged until the call returns; nothing is copied. name is what the failure
+// hook receives (a null name stands for ""). A null data with length 0 reads as
+// empty input; with a length above 0 it is refused with status_cannot_open (4),
+// outcome->error_number EINVAL, before any relay or hook runs. The parser's handle
+// is null during the parse. (Since 1.1.)
+QVXML_API int xml_parse_buffer(const char *data, std::size_t length, const char *name,
+                               xml_relay *fptr, void *aptr, xml_outcome *outcome);
 // Runs the state machine over an open parser to the end of input or the first
 // stopping status, which it returns (status_no_element (48) is returned as is;
 // xml_parse maps it to 0).

@@ -56,6 +56,42 @@ std::string check_serialise_round_trip(std::string_view input)
     return d.empty() ? balance.unbalanced() : d;
 }
 
+// A load from memory against the same load of a file holding the same bytes: the same
+// tree, the same streamed callbacks with the same lines, the same results and outcome.
+std::string check_memory_input(std::string_view input)
+{
+    const allocation_balance balance;
+    struct seen {
+        std::string log;
+        xml_outcome outcome{};
+    } got[2];
+    const auto note = [](seen &s, auto... n) { ((s.log += std::to_string(n) + ' '), ...); };
+    const auto visit = [](void *c, const xml_element *e, auto... child) {
+        seen &s = *static_cast<seen *>(c);
+        ((e = child), ...); // the child, when one is handed over
+        return s.log += e->name + std::to_string(s.outcome.element_line) + ' ', 0;
+    };
+    const memory_file file(input);
+    for (seen &s : got) {
+        const bool memory = &s == &got[1];
+        const document_stream stream{
+            .context = &s, .open_top = visit, .child = visit, .close_top = visit};
+        xml_element *tree =
+            memory ? document_parse_buffer(input.data(), input.size(), nullptr, &s.outcome)
+                   : document_parse_file_outcome(file.path(), &s.outcome);
+        bool fits = true;
+        s.log += dump(tree, false, fits), document_drop(tree);
+        const xml_outcome o = s.outcome;
+        note(s, o.status, o.line, o.open_elements, o.error_number, o.zero_byte, o.element_line);
+        const int tops =
+            memory ? document_stream_buffer(input.data(), input.size(), "", &stream, &s.outcome)
+                   : document_stream_file_outcome(file.path(), &stream, &s.outcome);
+        note(s, tops, s.outcome.status, s.outcome.line, s.outcome.open_elements);
+    }
+    const std::string d = first_difference(got[1].log, got[0].log);
+    return d.empty() ? balance.unbalanced() : d;
+}
+
 std::string check_quote_substitution(std::string_view data)
 {
     // layout: buffer size byte, replace length byte, with length byte, then the texts up

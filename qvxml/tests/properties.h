@@ -27,6 +27,9 @@ std::string check_entity_round_trip(std::string_view text);
 // A tree loaded from input, written out and loaded again, comes back identical when
 // every value written fits the reader's word limit; otherwise the reload gives null.
 std::string check_serialise_round_trip(std::string_view input);
+// Loads from memory and loads of a file holding the same bytes give the same trees,
+// streamed callbacks and outcomes.
+std::string check_memory_input(std::string_view input);
 // The converter on a file: the first byte picks the root the rest is wrapped in and the
 // options; input that starts with '<' is a whole file, converted with headings.
 // The file converts exactly when the library loads a tree from it; echo prints exactly

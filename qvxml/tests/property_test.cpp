@@ -16,8 +16,8 @@ TEST(Properties, HoldOverStoredInputs)
                 (!folder.ends_with("cases") || f.path().extension() == ".xml")) {
                 const std::string bytes = read_file(f.path());
                 for (const auto check :
-                     {check_reader_agreement, check_serialise_round_trip, check_entity_round_trip,
-                      check_quote_substitution, check_record_shape})
+                     {check_reader_agreement, check_serialise_round_trip, check_memory_input,
+                      check_entity_round_trip, check_quote_substitution, check_record_shape})
                     EXPECT_EQ(check(bytes), "") << f.path();
             }
 }
