@@ -13,8 +13,10 @@
 #include <string_view>
 #include <type_traits>
 
+#include "qvxml/internal/chars.h"
 #include "qvxml/internal/content_scan.h"
 #include "qvxml/internal/input.h"
+#include "qvxml/internal/markup.h"
 
 namespace
 {
@@ -24,43 +26,6 @@ namespace
 
 int xml_allow_eof = 0;
 int xml_echo_state = 0;
-
-// ---------------------------------------------------------------------------
-// Character classes
-
-enum class char_class : std::uint8_t { punctuation, end, space, token, quote };
-
-// Tables indexed by an input byte have one entry per value it can take.
-constexpr std::size_t byte_values = 256;
-using byte_table = std::array<bool, byte_values>;
-
-constexpr std::array<char_class, byte_values> char_classes = [] {
-    std::array<char_class, byte_values> t{}; // punctuation unless listed
-    t[0] = char_class::end;
-    for (int c : {'\t', '\n', '\r', ' '})
-        t[c] = char_class::space;
-    for (int c = '0'; c <= '9'; ++c)
-        t[c] = char_class::token;
-    for (int c = 'A'; c <= 'Z'; ++c)
-        t[c] = char_class::token;
-    for (int c = 'a'; c <= 'z'; ++c)
-        t[c] = char_class::token;
-    for (int c = 128; c <= 165; ++c)
-        t[c] = char_class::token; // code page 437 letters
-    for (int c : {'-', '.', ':', '_'})
-        t[c] = char_class::token;
-    for (int c : {'"', '\''})
-        t[c] = char_class::quote;
-    return t;
-}();
-static_assert(char_classes['<'] == char_class::punctuation);
-static_assert(char_classes[165] == char_class::token &&
-              char_classes[166] == char_class::punctuation);
-
-constexpr bool is_space(int c)
-{
-    return char_classes[static_cast<unsigned char>(c)] == char_class::space;
-}
 
 // ---------------------------------------------------------------------------
 // Syntax states, stored as their numbers in xml_parser::state
@@ -144,21 +109,6 @@ int xml_remove_space(xml_parser *sptr)
     }
 }
 
-// Token characters that may be taken as a run straight from the input: letters,
-// digits, the code page 437 letters and "-.:_", plus the quotation marks where they
-// are ordinary (inside element content).
-constexpr byte_table plain_token = [] {
-    byte_table t{};
-    for (std::size_t c = 0; c < byte_values; ++c)
-        t[c] = char_classes[c] == char_class::token;
-    return t;
-}();
-constexpr byte_table content_token = [] {
-    byte_table t = plain_token;
-    t['"'] = t['\''] = true;
-    return t;
-}();
-
 // Appends the run of token characters at the read position to the token, across
 // input blocks. Returns false when the run would pass the length limit; the
 // character that does not fit is consumed, as the limit demands.
@@ -200,6 +150,35 @@ bool take_quoted(xml_parser *sptr, int quote)
     }
 }
 
+// Reads the rest of a token whose first sptr->length characters are held, from the
+// read position on, and terminates it. False when it would exceed the limit.
+bool take_token_rest(xml_parser *sptr, const byte_table &is_token)
+{
+    for (;;) {
+        if (!take_token_run(sptr, is_token)) return false;
+        const int c = peek_input(sptr);
+        if (is_token[static_cast<unsigned char>(c)])
+            continue; // a dropped carriage return split the run
+        if (char_classes[static_cast<unsigned char>(c)] != char_class::quote) {
+            look_ahead(sptr, c);
+            break;
+        }
+        // a quotation mark that is not ordinary here
+        if (sptr->length >= xml_max_token) {
+            consume(sptr, c);
+            return false;
+        }
+        consume(sptr, c);
+        sptr->token[sptr->length++] = static_cast<char>(c);
+        if (sptr->length == 1) { // it opens a quoted token
+            if (!take_quoted(sptr, c)) return false;
+            break;
+        }
+    }
+    sptr->token[sptr->length] = '\0';
+    return true;
+}
+
 // Reads a token into sptr->token: its length, 0 when the next character starts none,
 // -1 when it would exceed the limit. Inside element content quotation marks are
 // ordinary characters, so an apostrophe in text never swallows the tags after it.
@@ -220,29 +199,7 @@ int xml_get_token(xml_parser *sptr)
             return sptr->length;
         }
     }
-    for (;;) {
-        if (!take_token_run(sptr, is_token)) return -1;
-        const int c = peek_input(sptr);
-        if (is_token[static_cast<unsigned char>(c)])
-            continue; // a dropped carriage return split the run
-        if (char_classes[static_cast<unsigned char>(c)] != char_class::quote) {
-            look_ahead(sptr, c);
-            break;
-        }
-        // a quotation mark that is not ordinary here
-        if (sptr->length >= xml_max_token) {
-            consume(sptr, c);
-            return -1;
-        }
-        consume(sptr, c);
-        sptr->token[sptr->length++] = static_cast<char>(c);
-        if (sptr->length == 1) { // it opens a quoted token
-            if (!take_quoted(sptr, c)) return -1;
-            break;
-        }
-    }
-    sptr->token[sptr->length] = '\0';
-    return sptr->length;
+    return take_token_rest(sptr, is_token) ? sptr->length : -1;
 }
 
 // Length of the word (run of content token characters) that ends at end, looking
@@ -402,6 +359,27 @@ int xml_use_token(xml_parser *p)
     return status_syntax;
 }
 
+// After "<!": a comment or a section is read whole; a declaration goes on in the
+// state machine, with the start of a token when its opening was read as far as that.
+int open_markup(xml_parser *p)
+{
+    switch (read_markup_opening(p)) {
+    case markup_kind::comment:
+        go_back(p);
+        skip_comment(p);
+        return 0;
+    case markup_kind::section:
+        go_back(p);
+        return take_section(p, p->nesting > 0);
+    case markup_kind::declaration:
+        enter(p, reader_state::declaration);
+        if (p->length == 0) return 0;
+        if (!take_token_rest(p, plain_token)) return status_token_too_long;
+        return xml_use_token(p); // a token in a declaration is ignored
+    }
+    return status_syntax;
+}
+
 int xml_use_punctuation(xml_parser *p)
 {
     const int c = p->punctuation;
@@ -418,8 +396,7 @@ int xml_use_punctuation(xml_parser *p)
             enter(p, reader_state::instruction);
             return 0;
         case '!':
-            enter(p, reader_state::declaration);
-            return 0;
+            return open_markup(p);
         default:
             return status_syntax;
         }

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <array>
+#include <cctype>
 #include <cstdint>
 
 #include "qvxml/element.h"
@@ -13,7 +14,8 @@
 // written, each text as the writer puts it and the reader takes it back: element text
 // followed by the line feed and indentation before the closing tag, attribute values
 // inside one pair of quotation marks. fits turns false when such a value, every other
-// quotation mark written as "&quot;", is longer than the reader's word limit.
+// quotation mark written as "&quot;", or a word of element text (which a CDATA section
+// may join from words the reader took apart) is longer than the reader's word limit.
 static std::string dump(const xml_element *root, bool written, bool &fits)
 {
     std::string s;
@@ -21,6 +23,11 @@ static std::string dump(const xml_element *root, bool written, bool &fits)
     long depth = 0;
     for (const xml_element *e = root; e;) {
         s += '\n' + std::to_string(depth), put(e->name);
+        for (std::size_t word = 0, i = 0; e->value && e->value[i]; ++i) {
+            const auto c = static_cast<unsigned char>(e->value[i]);
+            word = std::isalnum(c) || (c >= 128 && c <= 165) || strchr("-.:_\"'", c) ? word + 1 : 0;
+            fits = fits && word <= xml_max_token;
+        }
         put(written && e->value ? (e->value + ('\n' + std::string(depth, '\t'))).c_str()
                                 : e->value);
         for (const xml_atribut *a = e->firstatb; a; a = a->next) {

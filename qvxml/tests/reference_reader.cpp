@@ -152,6 +152,7 @@ struct reference_reader : trace {
         if (!c && at == valuing) return to(tag), call(atb_value, word);
         if (!c) return to(at == end ? closing : at == pi_end ? pi : at);
         if (at == outside) return c == '<' ? to(opened) : 0;
+        if (at == opened && c == '!' && (ahead("--") || ahead("[CDATA["))) return markup();
         if (at == opened && std::strchr("/?!", c)) return to(c == '/' ? end : c == '?' ? pi : decl);
         if (at == closing && c == '>' && nesting) return --nesting, to(back), call(close_tag, "");
         if (at == content && c == '<') return to(opened);
@@ -163,6 +164,59 @@ struct reference_reader : trace {
         if (at == decl) return c == '>' ? to(back) : 0;
         return 2; // anything else in a tag
     }
+
+    // Whether the characters ahead, carriage returns dropped, up to a zero byte, begin
+    // with s.
+    bool ahead(std::string_view s) const
+    {
+        std::string next;
+        for (std::size_t i = pos; i < in.size() && in[i] && next.size() < s.size(); ++i)
+            next += in[i] == '\r' ? "" : in.substr(i, 1);
+        return next == s;
+    }
+
+    // After "<!": a comment, skipped to "-->", or a CDATA section, to "]]>". Inside an
+    // element a section's text goes on as content, with & < > as their escapes, "]" held
+    // until it is known not to end the section; outside, it is dropped. 5 when a word of
+    // it grows too long.
+    int markup()
+    {
+        const bool section = ahead("[CDATA["), deliver = section && nesting;
+        for (int i = section ? 7 : 2; i > 0; --i)
+            getch();
+        at = nesting ? content : outside;
+        word.clear();
+        int held = 0;
+        for (int c, dashes = 0; (c = getch()) != 0;) {
+            if (!section && c == '>' && dashes >= 2) return 0;
+            dashes = c == '-' ? dashes + 1 : 0;
+            if (section && c == '>' && held == 2) return end_word();
+            if (!deliver) {
+                held = c == ']' ? std::min(held + 1, 2) : 0;
+            } else if (c == ']') {
+                held == 2 ? text(']') : (end_word(), ++held);
+            } else {
+                for (; held; --held)
+                    text(']');
+                const std::string e = c == '&'   ? "&amp;"
+                                      : c == '<' ? "&lt;"
+                                      : c == '>' ? "&gt;"
+                                                 : ch(c);
+                for (const char x : e)
+                    if (text(static_cast<unsigned char>(x))) return 5;
+            }
+        }
+        for (end_word(); deliver && held; --held) // held "]" are text too
+            text(']');
+        return 0;
+    }
+    // One character of a section's text: 5 when it makes a word too long.
+    int text(int c)
+    {
+        if (is_word(c) || is_quote(c)) return word.size() >= 8191 ? 5 : (word += char(c), 0);
+        return end_word(), step(c), 0;
+    }
+    int end_word() { return word.empty() ? 0 : (step(0), word.clear(), 0); }
 
     // Reads input as the reader reads a file; status and failure lines as with the library.
     std::string parse()
