@@ -1,17 +1,8 @@
 #include "qvxml/xmlparse.h"
 
 #include <algorithm>
-#include <array>
-#include <bit>
-#include <cassert>
 #include <cerrno>
-#include <climits>
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <string_view>
-#include <type_traits>
 
 #include "qvxml/internal/chars.h"
 #include "qvxml/internal/content_scan.h"

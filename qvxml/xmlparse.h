@@ -64,9 +64,10 @@ struct xml_relay {
     // in runs instead of through white_space, token and punctuation: length bytes, not
     // terminated, exactly the characters those relays would have received in the same
     // order (carriage returns dropped, so a run never holds one). The content between
-    // two tags may come in several runs, cut at the reader's input blocks and at
-    // dropped carriage returns. A word of content longer than xml_max_token still
-    // ends the parse with status_token_too_long (5). The result is not looked at.
+    // two tags may come in several runs, cut at the reader's input blocks, at dropped
+    // carriage returns, and in a CDATA section around the escapes and "]". A word of content longer
+    // than xml_max_token still ends the parse with status_token_too_long (5). The result is not
+    // looked at.
     int (*content_run)(xml_application *xptr, const char *text, int length) = nullptr;
 };
 
@@ -92,7 +93,12 @@ struct xml_parser {
 };
 
 // Parses the file nptr with the relays of fptr (required); aptr goes into the first
-// payload slot of the application context. Returns 0; status_syntax (2);
+// payload slot of the application context. A comment (<!-- to -->) is skipped whole.
+// A CDATA section (<![CDATA[ to ]]>) inside an element reaches the content relays as
+// escaped text in its place would: its &, < and > as &amp;, &lt; and &gt;, its words
+// as tokens (the section's start and end cut words); outside every element it is
+// skipped. Quotation marks inside either open no quoted token. Without its end either
+// runs to the end of the input. Returns 0; status_syntax (2);
 // status_unclosed (3), input ended with elements open (0 with set_xml_eof);
 // status_cannot_open (4), file cannot be opened or no memory for the parser;
 // status_token_too_long (5); or a relay's stopping status (status_no_element (48)

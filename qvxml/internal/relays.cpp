@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "qvxml/internal/grow.h"
+#include "qvxml/internal/sink.h"
 
 namespace
 {
@@ -33,45 +35,58 @@ int collect_text(xml_application *x, const char *text)
 // ---------------------------------------------------------------------------
 // Default relays: print events when echo is on, collect element content as text
 
+// With echo on, an event is printed on standard output as it goes by.
+void show_event(const xml_application *x, std::string_view before, std::string_view text,
+                std::string_view after = {})
+{
+    if (!x->echo) return;
+    text_sink out{stdout};
+    out.put(before);
+    out.put(text);
+    out.put(after);
+}
+
 int xml_open_tag(xml_application *x, const char *t)
 {
-    if (x->echo) std::printf("<%s>", t);
+    show_event(x, "<", t, ">");
     return 0;
 }
 
 int xml_atb_name(xml_application *x, const char *t)
 {
-    if (x->echo) std::printf(" %s", t);
+    show_event(x, " ", t);
     return 0;
 }
 
 int xml_atb_value(xml_application *x, const char *t)
 {
-    if (x->echo) std::printf("=%s", t);
+    show_event(x, "=", t);
     return 0;
 }
 
 int xml_white_space(xml_application *x, int c)
 {
-    if (x->echo) std::putchar(c);
+    const char ch = static_cast<char>(c);
+    show_event(x, {}, {&ch, 1});
     return collect_char(x, c);
 }
 
 int xml_data_token(xml_application *x, const char *t)
 {
-    if (x->echo) std::fputs(t, stdout);
+    show_event(x, {}, t);
     return collect_text(x, t);
 }
 
 int xml_data_punctuation(xml_application *x, int c)
 {
-    if (x->echo) std::putchar(c);
+    const char ch = static_cast<char>(c);
+    show_event(x, {}, {&ch, 1});
     return collect_char(x, c);
 }
 
 int xml_close_tag(xml_application *x)
 {
-    if (x->echo) std::fputs("</end>", stdout);
+    show_event(x, "</end>", {});
     return 0;
 }
 
