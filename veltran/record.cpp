@@ -1,5 +1,6 @@
 #include "veltran/record.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 
@@ -9,19 +10,18 @@
 namespace
 {
 
+constexpr std::size_t staging_size = std::size_t(1) << 17;
 constexpr std::size_t hold_memory_limit = std::size_t(4) << 20;
 constexpr std::size_t hold_growth_minimum = std::size_t(1) << 16;
 constexpr std::size_t emit_block_size = std::size_t(1) << 16;
 constexpr std::size_t spill_name_capacity = PATH_MAX;
 constexpr std::string_view spill_name_pattern = "/veltran-XXXXXX";
 
-// An unnamed file for the records past the memory limit, in $TMPDIR when it is set
-// (many systems keep /tmp in memory, so a very large export may need a disk), else
-// in /tmp. Null when no such file can be made.
+// An unnamed file for the records past the memory limit, in the spill folder. Null
+// when no such file can be made.
 FILE *open_spill()
 {
-    const char *dir = std::getenv("TMPDIR");
-    if (!dir || !*dir) dir = "/tmp";
+    const char *dir = spill_folder();
     int fd = open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd < 0) { // a file system without unnamed files: a named one, unlinked at once
         char name[spill_name_capacity];
@@ -52,35 +52,62 @@ std::uint64_t integer_element(const xml_element *vptr)
 
 } // namespace
 
-void held_records::emit(std::size_t from, std::size_t to)
+const char *spill_folder()
+{
+    const char *dir = std::getenv("TMPDIR");
+    return dir && *dir ? dir : "/tmp";
+}
+
+void held_records::finish()
 {
     flush();
+    if (spill_ && error_ == 0 && std::fflush(spill_) != 0) error_ = errno != 0 ? errno : EIO;
+}
+
+bool held_records::emit(std::size_t from, std::size_t to, checked_output &out)
+{
+    finish();
     const std::size_t in_memory = spill_ ? std::min(length_, hold_memory_limit) : length_;
     if (from < in_memory) {
         const std::size_t end = std::min(to, in_memory);
-        std::fwrite(memory_ + from, 1, end - from, stdout);
+        if (!out.write({memory_ + from, end - from})) return false;
         from = end;
     }
-    if (from >= to) return;
-    std::fflush(spill_);
-    if (std::fseek(spill_, long(from - in_memory), SEEK_SET) != 0) return;
+    if (from >= to) return true;
+    if (error_ != 0 || std::fseek(spill_, long(from - in_memory), SEEK_SET) != 0) {
+        if (error_ == 0) error_ = errno != 0 ? errno : EIO;
+        return false;
+    }
     char block[emit_block_size];
     for (std::size_t left = to - from; left > 0;) {
         const std::size_t n = std::fread(block, 1, std::min(left, sizeof block), spill_);
-        if (n == 0) break;
-        std::fwrite(block, 1, n, stdout);
+        if (n == 0) { // the file holds less than was written to it
+            error_ = std::ferror(spill_) && errno != 0 ? errno : EIO;
+            return false;
+        }
+        if (!out.write({block, n})) return false;
         left -= n;
     }
     std::fseek(spill_, 0, SEEK_END);
+    return true;
+}
+
+void held_records::stage()
+{
+    staged_ = static_cast<char *>(allocate(int(staging_size)));
+    staged_capacity_ = staged_ ? staging_size : 0;
 }
 
 void held_records::clear()
 {
+    staged_ = static_cast<char *>(liberate(staged_));
+    staged_capacity_ = 0;
     memory_ = static_cast<char *>(liberate(memory_));
     capacity_ = length_ = staged_length_ = 0;
     if (spill_) std::fclose(spill_);
     spill_ = nullptr;
-    spill_failed_ = lost_ = false;
+    spill_failed_ = false;
+    error_ = 0;
 }
 
 void held_records::keep(std::string_view s)
@@ -89,18 +116,20 @@ void held_records::keep(std::string_view s)
     if (!spill_ && !spill_failed_ && length_ + s.size() > hold_memory_limit)
         spill_failed_ = !(spill_ = open_spill());
     if (!spill_) {
-        lost_ = lost_ || !keep_in_memory(s);
+        if (!keep_in_memory(s) && error_ == 0) error_ = ENOMEM;
         return;
     }
     if (length_ < hold_memory_limit) { // fill the memory part first
         const std::size_t n = std::min(s.size(), hold_memory_limit - length_);
         if (!keep_in_memory(s.substr(0, n))) {
-            lost_ = true;
+            if (error_ == 0) error_ = ENOMEM;
             return;
         }
         s.remove_prefix(n);
     }
-    if (std::fwrite(s.data(), 1, s.size(), spill_) != s.size()) lost_ = true;
+    errno = 0;
+    if (std::fwrite(s.data(), 1, s.size(), spill_) != s.size() && error_ == 0)
+        error_ = errno != 0 ? errno : EIO;
     length_ += s.size();
 }
 
@@ -147,19 +176,21 @@ void put_element(field_sink &out, const xml_element *vptr, const char *fallback,
     put_field(out, vptr && vptr->value ? vptr->value : fallback, terminate);
 }
 
-void copy_bounded(char *store, std::size_t capacity, const char *text)
+bool copy_bounded(char *store, std::size_t capacity, const char *text)
 {
-    const std::size_t n = std::min(std::strlen(text), capacity - 1);
+    const std::size_t length = std::strlen(text);
+    const std::size_t n = std::min(length, capacity - 1);
     std::memcpy(store, text, n);
     store[n] = '\0';
+    return n == length;
 }
 
-void track_stamp(newest_stamp &newest, const xml_element *stamp)
+bool track_stamp(newest_stamp &newest, const xml_element *stamp)
 {
     const std::uint64_t n = integer_element(stamp);
-    if (n <= newest.since) return;
+    if (n <= newest.since) return true;
     newest.since = n;
-    copy_bounded(newest.recent.data(), newest.recent.size(), stamp->value);
+    return copy_bounded(newest.recent.data(), newest.recent.size(), stamp->value);
 }
 
 void merge_stamp(newest_stamp &run, const newest_stamp &found)

@@ -127,9 +127,10 @@ std::string check_record_shape(std::string_view data)
         document_drop(tree);
         conversion found;
         const std::string out = captured_stdout([&] {
-            if (echo) return void(found.loaded = show_file(file.path()));
+            checked_output written;
+            if (echo) return show_file(file.path(), found);
             convert_file(file.path(), {.type = (o & 8) ? 1 : 0, .verbose = heading}, found);
-            if (found.loaded) found.records.emit(found.from, found.to);
+            if (found.loaded) found.records.emit(found.from, found.to, written);
         });
         std::string_view rest = out;
         if (found.loaded != loaded) d = "converted, yet no tree loads, or the reverse";
