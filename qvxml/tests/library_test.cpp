@@ -1,10 +1,11 @@
 // The tracked allocator, the document tree, entity conversion, and what a parse leaves
 // to its caller (the application context, the value readers and writers). Most cases
-// are data under data/, one per line with tab-separated fields, "(none)" standing for
-// an absent text. The reader's events, statuses, line counts, collected text and echo
+// are data under data/: tables of tab-separated fields, the first row naming the
+// columns. The reader's events, statuses, line counts, collected text and echo
 // are checked against the reference reader, and the quote substitution, the entity
 // round trip and the writers' round trip are properties (properties.cpp).
 
+#include <map>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -16,16 +17,28 @@
 namespace
 {
 
-// The rows of data/<name>, each padded to fields (a last field left empty).
-std::vector<std::vector<std::string>> rows(const std::string &name, std::size_t fields)
+// A row of a table in data/: its fields by the column names of the table's header row
+// (a missing last field is empty), and the line itself for messages.
+struct row {
+    std::map<std::string, std::string> fields;
+    std::string line;
+    const std::string &operator[](const std::string &column) const { return fields.at(column); }
+};
+std::vector<row> table(const std::string &name)
 {
-    std::vector<std::vector<std::string>> out;
     std::istringstream lines(read_file(std::string(QVXML_TEST_DATA) + "/" + name));
-    for (std::string line; std::getline(lines, line); out.back().resize(fields)) {
-        std::istringstream row(line);
-        out.emplace_back();
-        for (std::string field; std::getline(row, field, '\t');)
-            out.back().push_back(field);
+    std::vector<std::string> columns;
+    std::vector<row> out;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        if (columns.empty()) {
+            for (std::string column; std::getline(fields, column, '\t');)
+                columns.push_back(column);
+            continue;
+        }
+        row &r = out.emplace_back(row{.fields = {}, .line = line});
+        for (const std::string &column : columns)
+            std::getline(fields, r.fields[column], '\t');
     }
     EXPECT_FALSE(out.empty()) << name;
     return out;
@@ -117,68 +130,95 @@ TEST_F(Allocator, BlocksAndCountersUnderConcurrentUse)
 }
 
 // ---------------------------------------------------------------------------
-// Conversions, attribute values, joins and queries, from data
+// Conversions, attribute values, joins and queries: one table each in data/, its first
+// row naming its columns, "(none)" standing for an absent text
 
-// Rows by kind, then:
-// entity: mode, extent (xml or html), text, converted text. Mode 1 shrinks the text in
-//   its own block; mode 2 writes a new ordinary block of the exact size and releases
-//   the old one, or obtains nothing when nothing converts (data/entities.tsv).
-// number, string: a stored attribute value read as a number, or as copies, ordinary
-//   and secure, without quotation marks (data/atribut-values.txt).
-// join, joins, join-sep: separator, r, s, result, whether the caller still owns s,
-//   whether the result is r itself. Each join gets tracked copies of its arguments: a
-//   join that releases too little leaks, one that releases too much releases twice.
-// extend: value, text, length, status, value after. A call that adds text stores a new
-//   block of exactly the new size; the others leave the value as it was.
-// element, nested, atribut: document, name, the text or the attribute value found.
-TEST_F(Library, DataCases)
+// data/entities.tsv. Mode 1 shrinks the text in its own block; mode 2 writes a new
+// ordinary block of the exact size and releases the old one, or obtains nothing when
+// nothing converts. The HTML extent is in force again after each conversion.
+TEST_F(Library, EntitiesConvertInTheirBlockOrIntoAnExactOne)
+{
+    for (const row &c : table("entities.tsv")) {
+        SCOPED_TRACE(c.line);
+        if (c["extent"] == "xml") use_xml_macros();
+        char *block = allocate_string(c["text"].c_str()), *const old = block;
+        convert_html_accents(&block, std::stoi(c["mode"]));
+        use_html_macros();
+        const bool fresh = c["mode"] == "2" && c["text"] != c["converted"];
+        const std::size_t size = (fresh ? c["converted"] : c["text"]).size() + 1;
+        EXPECT_EQ(std::tuple(std::string(block), block != old, header_of(block)->size,
+                             header_of(block)->secure),
+                  std::tuple(c["converted"], fresh, size, 0));
+        liberate(block);
+    }
+}
+
+// data/atribut-values.tsv: a stored attribute value read as a number, or as copies,
+// ordinary and secure, without quotation marks.
+TEST_F(Library, AtributValuesReadAsNumbersAndCopies)
 {
     owned_tree e{document_add_element(nullptr, "e")};
-    for (const char *f : {"entities.tsv", "atribut-values.txt", "allocations.tsv", "queries.tsv"})
-        for (const auto &c : rows(f, 7)) {
-            SCOPED_TRACE(c[0] + " " + c[1].substr(0, 40) + " " + c[2] + " " + c[3].substr(0, 40));
-            const xml_atribut *a = document_add_atribut(e.get(), "k", c[1].c_str());
-            if (c[0] == "entity") {
-                if (c[2] == "xml") use_xml_macros();
-                char *block = allocate_string(c[3].c_str()), *const old = block;
-                convert_html_accents(&block, std::stoi(c[1])), use_html_macros(); // where it rests
-                const bool fresh = c[1] == "2" && c[3] != c[4];
-                EXPECT_EQ(std::tuple(std::string(block), block != old, header_of(block)->size,
-                                     header_of(block)->secure),
-                          std::tuple(c[4], fresh, (fresh ? c[4] : c[3]).size() + 1, 0));
-                liberate(block);
-            } else if (c[0] == "number") {
-                EXPECT_EQ(document_atribut_value(a), std::stoi(c[2]));
-            } else if (c[0] == "string") {
-                owned_text plain{document_atribut_string(a)}, secret{document_atribut_password(a)};
-                EXPECT_EQ(std::tuple(plain.get(), secret.get(), header_of(secret.get())->secure,
-                                     header_of(plain.get())->secure, plain.get() != a->value),
-                          std::tuple(c[2], c[2], 1, 0, true));
-            } else if (c[0].starts_with("join")) {
-                char *r = allocate_string(given(c[2])), *s = allocate_string(given(c[3]));
-                const unsigned long before = counts_now().a;
-                owned_text got{c[0] == "join"    ? join_string(r, s)
-                               : c[0] == "joins" ? join_strings(r, s)
-                                                 : join_string_sep(r, s, given(c[1]))};
-                EXPECT_EQ(std::tuple(shown(got.get()), counts_now().a == before),
-                          std::tuple(c[4], c[4] == "(none)" || c[6] == "1"));
-                if (c[5] == "1") liberate(s);
-            } else if (c[0] == "extend") {
-                char *value = allocate_string(given(c[1])), *const old = value;
-                EXPECT_EQ(extend_value(&value, given(c[2]), std::stoi(c[3])), std::stoi(c[4]));
-                EXPECT_EQ(std::tuple(shown(value), value != old, exact(value)),
-                          std::tuple(c[5], c[4] == "0" && c[3] != "0", true));
-                liberate(value);
-            } else {
-                owned_tree root = load(c[1]);
-                const auto query = c[0] == "nested" ? nested_document_element : document_element;
-                const xml_element *found = query(root.get(), c[2].c_str());
-                const xml_atribut *t = document_atribut(root.get(), c[2].c_str());
-                EXPECT_EQ(c[0] == "atribut" ? shown(t ? t->value : nullptr)
-                                            : shown(found ? found->value : nullptr),
-                          c[3]);
-            }
+    for (const row &c : table("atribut-values.tsv")) {
+        SCOPED_TRACE(c.line);
+        const xml_atribut *a = document_add_atribut(e.get(), "k", c["value"].c_str());
+        if (c["read"] == "number") {
+            EXPECT_EQ(document_atribut_value(a), std::stoi(c["result"]));
+            continue;
         }
+        owned_text plain{document_atribut_string(a)}, secret{document_atribut_password(a)};
+        EXPECT_EQ(std::tuple(plain.get(), secret.get(), header_of(secret.get())->secure,
+                             header_of(plain.get())->secure, plain.get() != a->value),
+                  std::tuple(c["result"], c["result"], 1, 0, true));
+    }
+}
+
+// data/joins.tsv: whether the caller still owns s after the call, and whether the result
+// is r itself (no new block). Each join gets tracked copies of its arguments: a join
+// that releases too little leaks, one that releases too much releases twice.
+TEST_F(Library, JoinsTakeWhatTheyRelease)
+{
+    for (const row &c : table("joins.tsv")) {
+        SCOPED_TRACE(c.line);
+        char *r = allocate_string(given(c["r"])), *s = allocate_string(given(c["s"]));
+        const unsigned long before = counts_now().a;
+        owned_text got{c["call"] == "join"    ? join_string(r, s)
+                       : c["call"] == "joins" ? join_strings(r, s)
+                                              : join_string_sep(r, s, given(c["separator"]))};
+        EXPECT_EQ(std::tuple(shown(got.get()), counts_now().a == before),
+                  std::tuple(c["result"], c["result"] == "(none)" || c["result_is_r"] == "1"));
+        if (c["caller_owns_s"] == "1") liberate(s);
+    }
+}
+
+// data/extend.tsv: a call that adds text stores a new block of exactly the new size;
+// the others leave the value as it was.
+TEST_F(Library, ExtendStoresAnExactBlockOrLeavesTheValue)
+{
+    for (const row &c : table("extend.tsv")) {
+        SCOPED_TRACE(c.line);
+        char *value = allocate_string(given(c["value"])), *const old = value;
+        EXPECT_EQ(extend_value(&value, given(c["text"]), std::stoi(c["length"])),
+                  std::stoi(c["status"]));
+        EXPECT_EQ(std::tuple(shown(value), value != old, exact(value)),
+                  std::tuple(c["after"], c["status"] == "0" && c["length"] != "0", true));
+        liberate(value);
+    }
+}
+
+// data/queries.tsv: the text of the element, or the value of the attribute, that a
+// query of the loaded document finds by name.
+TEST_F(Library, QueriesFindByName)
+{
+    for (const row &c : table("queries.tsv")) {
+        SCOPED_TRACE(c.line);
+        owned_tree root = load(c["document"]);
+        const auto query = c["query"] == "nested" ? nested_document_element : document_element;
+        const xml_element *e = query(root.get(), c["name"].c_str());
+        const xml_atribut *t = document_atribut(root.get(), c["name"].c_str());
+        const char *found =
+            c["query"] == "atribut" ? (t ? t->value : nullptr) : (e ? e->value : nullptr);
+        EXPECT_EQ(shown(found), c["found"]);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -278,21 +318,24 @@ TEST_F(Library, MillionDeepFileLoadsSearchesAndPrintsWithoutRecursion)
 // ---------------------------------------------------------------------------
 // What a parse leaves to its caller
 
-// data/buffer-growth.tsv: text held, bytes asked for, status, capacity after. The buffer
-// grows to the smallest multiple of 8192 that holds the text, the request and the
-// terminating zero, keeping the text; a refused growth keeps all. A reset then keeps
-// the buffer but not its text, stores the payload in the first slot and clears the rest.
+// data/buffer-growth.tsv: the buffer grows to the smallest multiple of 8192 that holds
+// the text, the request and the terminating zero, keeping the text; a refused growth
+// keeps all. A reset then keeps the buffer but not its text, stores the payload in the
+// first slot and clears the rest.
 TEST_F(Library, CheckBufferDataCasesAndReset)
 {
-    for (const auto &c : rows("buffer-growth.tsv", 4)) {
+    for (const row &c : table("buffer-growth.tsv")) {
+        SCOPED_TRACE(c.line);
         // a context as a parser builds it: zero-filled secure memory, then reset
         auto *x = static_cast<xml_application *>(allocate_secure(sizeof(xml_application)));
-        const std::string text(std::stoul(c[0]), 't');
-        ASSERT_EQ(xml_reset(x, 0, nullptr) + xml_check_buffer(x, std::stoi(c[0])), 0);
-        std::memcpy(x->buffer, text.c_str(), text.size() + 1), x->offset = std::stoi(c[0]);
-        const int status = xml_check_buffer(x, std::stoi(c[1]));
+        const std::string text(std::stoul(c["held"]), 't');
+        ASSERT_EQ(xml_reset(x, 0, nullptr), 0);
+        ASSERT_EQ(xml_check_buffer(x, int(text.size())), 0);
+        std::memcpy(x->buffer, text.c_str(), text.size() + 1);
+        x->offset = int(text.size());
+        const int status = xml_check_buffer(x, std::stoi(c["asked"]));
         EXPECT_EQ(std::tuple(status, x->buflen, std::string(x->buffer)),
-                  std::tuple(std::stoi(c[2]), std::stoi(c[3]), text));
+                  std::tuple(std::stoi(c["status"]), std::stoi(c["capacity"]), text));
         char *const buffer = x->buffer;
         std::fill(std::begin(x->payload), std::end(x->payload), x);
         x->nested = 3, x->parent = reinterpret_cast<xml_parser *>(x);
@@ -300,7 +343,7 @@ TEST_F(Library, CheckBufferDataCasesAndReset)
         EXPECT_EQ(std::tuple(x->buffer, x->buflen, x->offset, x->nested, x->parent, x->echo,
                              x->buffer[0], x->payload[0],
                              std::count(std::begin(x->payload) + 1, std::end(x->payload), nullptr)),
-                  std::tuple(buffer, std::stoi(c[3]), 0, 0, nullptr, 1, '\0',
+                  std::tuple(buffer, std::stoi(c["capacity"]), 0, 0, nullptr, 1, '\0',
                              static_cast<void *>(&x), xml_payload_slots - 1L));
         liberate_xml_application(x);
     }
