@@ -1,6 +1,6 @@
 #pragma once
-// Properties of the library and the converter that hold for any input, each written once
-// and checked both by a seeded test in the suite and by a fuzz target (FUZZ_PROPERTY).
+// Properties of the library that hold for any input, each written once and checked
+// both by a seeded test in the suite and by a fuzz target (FUZZ_PROPERTY).
 // A check returns an empty string when the property holds, else what went wrong.
 
 #include <sys/mman.h>
@@ -27,13 +27,6 @@ std::string check_entity_round_trip(std::string_view text);
 // A tree loaded from input, written out and loaded again, comes back identical when
 // every value written fits the reader's word limit; otherwise the reload gives null.
 std::string check_serialise_round_trip(std::string_view input);
-// The converter on a file: the first byte picks the root the rest is wrapped in and the
-// options; input that starts with '<' is a whole file, converted with headings.
-// The file converts exactly when the library loads a tree from it; echo prints exactly
-// that tree written as indented XML; every record line has its kind's field count
-// (artists 13, locations 19 or 21, events 16) and ends in "|", after the heading when
-// asked for; another root writes nothing; every tracked block is released.
-std::string check_record_shape(std::string_view data);
 
 // Aborts, a finding for a fuzz target, when failure says what went wrong.
 inline void abort_on(const std::string &failure)
