@@ -19,6 +19,11 @@
 // calls with the same texts in the same order, same status, same line count for the
 // failure hook and same echoed output, with relays that stop at a point set by input.
 std::string check_reader_agreement(std::string_view input);
+// The relay calls of one parse of the file path with every relay set, logged as that
+// check logs them, then the status and, when the failure hook is called, the line count
+// it is given: content in runs when runs is set, and the end of input with elements
+// open allowed when eof is.
+std::string reader_trace(const char *path, bool runs, bool eof);
 // The bounded quote substitution, its buffer size and texts taken from data: it never
 // writes beyond the buffer, and growing to its result always completes the text.
 std::string check_quote_substitution(std::string_view data);

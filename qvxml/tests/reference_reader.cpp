@@ -17,11 +17,17 @@ const auto ch = [](int c) { return std::string(1, static_cast<char>(c)); };
 // in an instruction, after its '?'; in a declaration.
 enum state { outside, opened, closing, content, tag, named, valuing, end, pi, pi_end, decl };
 
+// One line of a log: what, the length of s, and s between brackets.
+void put(std::string &log, std::string_view what, std::string_view s)
+{
+    log.append(what).append(' ' + std::to_string(s.size()) + " [").append(s).append("]\n");
+}
+
 // What one parse is asked to do, and what it is seen to do: the log holds each relay
-// call (event, length and text) after the text the default relays collected since the
-// last call, the content handed over since when in runs, and (with echo on) where
-// standard output stood. Call stop_at (0: none) returns stop_status; logged is how much
-// of the collected text is in the log already.
+// call (event, length and text), after the text the default relays collected since the
+// last call and the content handed over since then in runs, when there is any, and
+// (with echo on) where standard output stood. Call stop_at (0: none) returns
+// stop_status; logged is how much of the collected text is in the log already.
 struct trace {
     unsigned mask = 0x7f; // relays set by the application, one bit per event
     int stop_at = 0, stop_status = 0, count = 0, logged = 0;
@@ -31,19 +37,32 @@ struct trace {
 
     int note(int e, std::string_view s, std::string_view collected)
     {
-        if (runs && e >= white_space && e <= punctuation) return pending.append(s), 0;
-        log += '[' + std::string(collected.substr(std::exchange(logged, collected.size()))) + ']';
-        log += std::exchange(pending, {}) + (echo ? '@' + std::to_string(std::ftell(stdout)) : "");
-        log += std::to_string(e) + ':' + std::to_string(s.size()) + ':' + std::string(s) + '\n';
+        static constexpr const char *names[] = {"open_tag",    "atb_name", "atb_value",
+                                                "white_space", "token",    "punctuation",
+                                                "close_tag"};
+        if (runs && e >= white_space && e <= punctuation) {
+            pending.append(s);
+            return 0;
+        }
+        const std::string_view fresh = collected.substr(std::exchange(logged, collected.size()));
+        if (!fresh.empty()) put(log, "collected", fresh);
+        if (!pending.empty()) put(log, "run", std::exchange(pending, {}));
+        if (echo) log += "at " + std::to_string(std::ftell(stdout)) + '\n';
+        put(log, names[e], s);
         return ++count == stop_at ? stop_status : 0;
     }
-    // The log, then the status, the line count given to the failure hook (-1 when it is
-    // not called), the content after the last tag (before a word too long, a run may
-    // already hold its beginning) and standard output.
+    // The log, then the content after the last call (before a word too long, a run may
+    // already hold its beginning), the status, the line count given to the failure hook
+    // when it is called (lines not negative) and standard output.
     std::string finish(int status, int lines, const std::string &out) const
     {
-        return log + "status " + std::to_string(status) + " lines " + std::to_string(lines) +
-               (status == 5 ? "" : " then " + pending) + "\noutput:\n" + out;
+        std::string s = log;
+        if (status != 5 && !pending.empty()) put(s, "run", pending);
+        s += "status " + std::to_string(status);
+        if (lines >= 0) s += " lines " + std::to_string(lines);
+        s += '\n';
+        if (!out.empty()) put(s, "output", out);
+        return s;
     }
 
     // The library's relays, logging into the trace given as payload; the failure hook
@@ -188,4 +207,9 @@ std::string check_reader_agreement(std::string_view input)
         for (const bool echo : {false, true})
             if (d.empty()) s.echo = echo, d = agree(s);
     return d;
+}
+
+std::string reader_trace(const char *path, bool runs, bool eof)
+{
+    return trace{.eof = eof, .runs = runs}.library(path);
 }
