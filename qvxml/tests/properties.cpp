@@ -18,19 +18,24 @@ static std::string dump(const xml_element *root, bool written, bool &fits)
     const auto put = [&](const char *t) { s += t ? std::to_string(strlen(t)) + ':' + t : "-"; };
     long depth = 0;
     for (const xml_element *e = root; e;) {
-        s += '\n' + std::to_string(depth), put(e->name);
+        s += '\n' + std::to_string(depth);
+        put(e->name);
         put(written && e->value ? (e->value + ('\n' + std::string(depth, '\t'))).c_str()
                                 : e->value);
         for (const xml_atribut *a = e->firstatb; a; a = a->next) {
             std::string_view v = a->value ? a->value : "";
             if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
             fits = fits && 2 + v.size() + 5 * std::ranges::count(v, '"') <= xml_max_token;
-            put(a->name), put(written ? ('"' + std::string(v) + '"').c_str() : a->value);
+            put(a->name);
+            put(written ? ('"' + std::string(v) + '"').c_str() : a->value);
         }
         // on to the next element in document order, staying inside root
         const xml_element *next = e->first;
-        for (depth += next != nullptr; !next && e != root; e = e->parent)
-            next = e->next, depth -= !next;
+        if (next) ++depth;
+        for (; !next && e != root; e = e->parent) {
+            next = e->next;
+            if (!next) --depth;
+        }
         e = next;
     }
     return s;
@@ -49,7 +54,8 @@ std::string check_serialise_round_trip(std::string_view input)
         xml_element *const second = first ? document_parse_file(copy.path()) : nullptr;
         if (!fits && second) d = "a value too long to read back, yet the reload gave a tree";
         if (fits && d.empty()) d = first_difference(dump(second, false, fits), want);
-        document_drop(first), document_drop(second);
+        document_drop(first);
+        document_drop(second);
     }
     return d.empty() ? balance.unbalanced() : d;
 }
@@ -94,10 +100,13 @@ std::string check_entity_round_trip(std::string_view data)
     const std::string text = std::string(data).c_str();
     use_xml_macros();
     char *back = allocate_string(text.c_str()), *once = allocate_string(text.c_str());
-    convert_html_accents(&back, 2), convert_html_accents(&back, 1), convert_html_accents(&once, 1);
+    convert_html_accents(&back, 2);
+    convert_html_accents(&back, 1);
+    convert_html_accents(&once, 1);
     use_html_macros();
     std::string d = back && text == back ? "" : "mode 1 does not undo mode 2: " + text;
     if (!once || strlen(once) > text.size()) d = "mode 1 alone grew " + text;
-    liberate(back), liberate(once);
+    liberate(back);
+    liberate(once);
     return d.empty() ? balance.unbalanced() : d;
 }

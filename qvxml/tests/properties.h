@@ -36,13 +36,16 @@ std::string check_serialise_round_trip(std::string_view input);
 // Aborts, a finding for a fuzz target, when failure says what went wrong.
 inline void abort_on(const std::string &failure)
 {
-    if (!failure.empty()) std::fprintf(stderr, "%s\n", failure.c_str()), std::abort();
+    if (failure.empty()) return;
+    std::fprintf(stderr, "%s\n", failure.c_str());
+    std::abort();
 }
 // A fuzz target that checks one property on each input.
 #define FUZZ_PROPERTY(check)                                                                       \
     extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, std::size_t size)             \
     {                                                                                              \
-        return abort_on(check({reinterpret_cast<const char *>(data), size})), 0;                   \
+        abort_on(check({reinterpret_cast<const char *>(data), size}));                             \
+        return 0;                                                                                  \
     }
 
 // What run puts on standard output, caught in a memory stream (so that its position
@@ -54,8 +57,9 @@ inline std::string captured_stdout(const std::function<void()> &run)
     FILE *const saved = std::exchange(stdout, open_memstream(&data, &size));
     run();
     std::fclose(std::exchange(stdout, saved));
-    const std::string out(data, size);
-    return std::free(data), out;
+    std::string out(data, size);
+    std::free(data);
+    return out;
 }
 
 // Empty when a and b are equal, else both around their first difference.

@@ -23,9 +23,6 @@ inline const auto read_file = [](const fs::path &name) {
     return (std::ostringstream() << std::ifstream(name, std::ios::binary).rdbuf()).str();
 };
 
-// The allocator's counters now: blocks allocated (a), released (l), bytes in use (t).
-inline const auto counts_now = [] { return allocation_balance(); };
-
 // Each test leaves the allocator as it found it.
 struct TrackedTest : ::testing::Test {
     allocation_balance balance_;
@@ -37,7 +34,11 @@ struct InTempDir : TrackedTest {
     fs::path old_ = fs::current_path();
     fs::path dir_ = std::string(mkdtemp(std::string("/tmp/qvxml-test-XXXXXX").data()));
     void SetUp() override { fs::current_path(dir_); }
-    ~InTempDir() { fs::current_path(old_), fs::remove_all(dir_); }
+    ~InTempDir()
+    {
+        fs::current_path(old_);
+        fs::remove_all(dir_);
+    }
 };
 
 // Owners that release through the library: the deleter converts to the function.

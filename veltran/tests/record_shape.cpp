@@ -29,7 +29,10 @@ std::string check_record_shape(std::string_view data)
         document_drop(tree);
         conversion found;
         const std::string out = captured_stdout([&] {
-            if (echo) return void(found.loaded = show_file(file.path()));
+            if (echo) {
+                found.loaded = show_file(file.path());
+                return;
+            }
             convert_file(file.path(), {.type = (o & 8) ? 1 : 0, .verbose = heading}, found);
             if (found.loaded) found.records.emit(found.from, found.to);
         });
