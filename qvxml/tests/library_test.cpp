@@ -27,17 +27,13 @@ struct row {
 std::vector<row> table(const std::string &name)
 {
     std::istringstream lines(read_file(std::string(QVXML_TEST_DATA) + "/" + name));
-    std::vector<std::string> columns;
+    std::string header;
+    std::getline(lines, header);
     std::vector<row> out;
     for (std::string line; std::getline(lines, line);) {
-        std::istringstream fields(line);
-        if (columns.empty()) {
-            for (std::string column; std::getline(fields, column, '\t');)
-                columns.push_back(column);
-            continue;
-        }
+        std::istringstream columns(header), fields(line);
         row &r = out.emplace_back(row{.fields = {}, .line = line});
-        for (const std::string &column : columns)
+        for (std::string column; std::getline(columns, column, '\t');)
             std::getline(fields, r.fields[column], '\t');
     }
     EXPECT_FALSE(out.empty()) << name;

@@ -59,8 +59,8 @@ struct trace {
     {
         std::string s = log;
         if (status != 5 && !pending.empty()) put(s, "run", pending);
-        s += "status " + std::to_string(status);
-        if (lines >= 0) s += " lines " + std::to_string(lines);
+        s += "status " + std::to_string(status) +
+             (lines < 0 ? "" : " lines " + std::to_string(lines));
         s += '\n';
         if (!out.empty()) put(s, "output", out);
         return s;
@@ -226,9 +226,7 @@ std::string check_reader_agreement(std::string_view input)
         count = lib.count;
         return d;
     };
-    unsigned h = 2166136261u; // FNV-1a
-    for (const char c : input)
-        h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+    const auto h = static_cast<unsigned>(std::hash<std::string_view>()(input));
     std::string d = agree({}, false);
     // relays set by input, one stopping at a call set by input; the default relays; the
     // first call stopping; content in runs; each with echo off and on
