@@ -44,8 +44,10 @@ __attribute__((destructor)) static void report()
 extern "C" void *__wrap_malloc(std::size_t n)
 {
     // the plan is read on the first call, which may come before main; getenv allocates nothing
-    if (const char *plan = calls == 0 ? std::getenv("VELTRAN_FAIL_MALLOC_AT") : nullptr)
-        fail_at = std::atol(plan), fail_onward = std::strchr(plan, '+') != nullptr;
+    if (const char *plan = calls == 0 ? std::getenv("VELTRAN_FAIL_MALLOC_AT") : nullptr) {
+        fail_at = std::atol(plan);
+        fail_onward = std::strchr(plan, '+') != nullptr;
+    }
     const bool refused = ++calls == fail_at || (fail_onward && fail_at > 0 && calls > fail_at);
     return refused ? nullptr : __real_malloc(n);
 }
@@ -58,12 +60,16 @@ extern "C" void __wrap_free(void *p)
 
 const unsigned char *malloc_fault_watch_free(const void *block)
 {
-    return watched = block, static_cast<unsigned char *>(std::memset(freed, 0xff, sizeof freed));
+    watched = block;
+    std::memset(freed, 0xff, sizeof freed);
+    return freed;
 }
 
 long malloc_fault_arm(long at, bool onward)
 {
     const long counted = calls;
-    calls = 0, fail_at = at, fail_onward = onward;
+    calls = 0;
+    fail_at = at;
+    fail_onward = onward;
     return counted;
 }

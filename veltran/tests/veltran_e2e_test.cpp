@@ -29,7 +29,10 @@ namespace
 template <class Out> Out &&expand(const fs::path &file, Out &&out)
 {
     std::ifstream in(file, std::ios::binary);
-    if (file.extension() != ".gen") return out << in.rdbuf(), std::forward<Out>(out);
+    if (file.extension() != ".gen") {
+        out << in.rdbuf();
+        return std::forward<Out>(out);
+    }
     std::string text, piece;
     for (long count; in >> count && in.get() == ' ' && std::getline(in, text); piece.clear()) {
         for (std::size_t i = 0; i < text.size(); ++i)
@@ -62,8 +65,10 @@ TEST_P(Case, Run)
             expected[name.substr(9)] = expand(entry, std::ostringstream()).str();
         else if (name.find('.') == std::string::npos)
             given[name] = expand(entry, std::ostringstream()).str();
-        else
-            expand(entry, std::ofstream(name, std::ios::binary)), inputs.insert(name);
+        else {
+            expand(entry, std::ofstream(name, std::ios::binary));
+            inputs.insert(name);
+        }
     }
     std::replace(given["args"].begin(), given["args"].end(), '\n', ' ');
     // The case run with the given malloc refusals: what it printed, its exit status and
