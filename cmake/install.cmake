@@ -2,7 +2,6 @@
 # Debian package and the tests that check all of them from the outside.
 # Included once from the top-level CMakeLists.txt, after the targets exist.
 
-include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(QVXML_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/qvxml")
@@ -16,18 +15,8 @@ install(TARGETS veltran RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT 
 install(TARGETS qvxml EXPORT qvxmlTargets
         ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT development
         LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT library
-                NAMELINK_COMPONENT development)
-
-# Every header beside the sources is public; they include each other as
-# "qvxml/<name>.h", so they keep that folder. Taken at install time, so a header
-# added later needs no change here. Headers in internal/ are shared between the
-# library's own sources and its tests only, and are never installed.
-install(DIRECTORY "${PROJECT_SOURCE_DIR}/qvxml/"
-        DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/qvxml"
-        COMPONENT development
-        FILES_MATCHING PATTERN "*.h"
-        PATTERN "tests" EXCLUDE
-        PATTERN "internal" EXCLUDE)
+                NAMELINK_COMPONENT development
+        PUBLIC_HEADER DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/qvxml" COMPONENT development)
 
 # The kind built, named by the CMake package and qvxml.pc. A shared library brings
 # its own dependencies; a static one leaves them to the program linked against it.
