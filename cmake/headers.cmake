@@ -9,7 +9,8 @@
 # in it.) The headers directly in FOLDER are globbed, so one added there gets its link
 # at the next build, with no change here; subfolders (tests/, internal/) have their
 # own call or none. With SCOPE PUBLIC, the headers are also listed in TARGET's
-# PUBLIC_HEADER property, which install(TARGETS) copies.
+# PUBLIC_HEADER property, which install(TARGETS) copies; a target built from another's
+# objects takes them with SCOPE INTERFACE, so they are listed once.
 function(header_folder target scope folder)
   string(REPLACE "/" "-" name "${folder}")
   set(root "${PROJECT_BINARY_DIR}/headers/${name}")
