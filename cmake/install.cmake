@@ -24,6 +24,12 @@ install(CODE "if(CMAKE_INSTALL_DO_STRIP)
   execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug
     \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/libqvxml.a\")
 endif()" COMPONENT development)
+# The installed program finds the shared library from its own place, whatever prefix
+# the install is given (cmake --install --prefix), without LD_LIBRARY_PATH.
+if(BUILD_SHARED_LIBS)
+  file(RELATIVE_PATH QVXML_BIN_TO_LIB "${CMAKE_INSTALL_FULL_BINDIR}" "${CMAKE_INSTALL_FULL_LIBDIR}")
+  set_target_properties(veltran PROPERTIES INSTALL_RPATH "$ORIGIN/${QVXML_BIN_TO_LIB}")
+endif()
 
 # The kind built, named by the CMake package and qvxml.pc. A shared library brings
 # its own dependencies; a static one leaves them to the program linked against it.
@@ -108,7 +114,7 @@ if(QVXML_BUILD_TESTS)
 
   # The shared library, built beside this tree as the packages are (without the
   # sanitizers, which the suite itself covers) and checked from the outside:
-  # installed and consumed, and its Debian packages with its exports.
+  # installed into a prefix and consumed, and its Debian packages with its exports.
   if(NOT QVXML_SANITIZE)
     set(QVXML_SHARED_DIR "${PROJECT_BINARY_DIR}/shared")
     add_test(NAME shared_library_builds
