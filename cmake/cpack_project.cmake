@@ -1,8 +1,12 @@
 # Read by cpack for each generator it runs (CPACK_PROJECT_CONFIG_FILE), with the
 # variables of the build's CPackConfig.cmake.
 
-# Packages come from a shared build, which makes the static archive too; a package of
-# a static build's install would collide with libqvxml-dev.
+if(NOT CPACK_GENERATOR STREQUAL "DEB")
+  return()
+endif()
+
+# Debian packages come from a shared build, which makes the static archive too; a
+# package of a static build's install would collide with libqvxml-dev.
 if(NOT CPACK_QVXML_SHARED)
   message(FATAL_ERROR "The Debian packages (libqvxml1, libqvxml-dev, veltran) come from "
                       "a shared build, which also makes the static library; this build is "
