@@ -14,6 +14,9 @@
 #include "veltran/convert.h"
 #include "veltran/diagnostics.h"
 #include "veltran/output.h"
+#include "veltran/pool.h"
+
+#include <unistd.h>
 
 #ifndef VELTRAN_VERSION
 #define VELTRAN_VERSION "unknown"
@@ -52,9 +55,44 @@ constexpr std::array<option_row, 15> options = {{
     {"--quiet", &settings::quiet, 1},
 }};
 
+// The job count of "--jobs=N" or "-jN": 1 to max_jobs (more is taken as max_jobs);
+// 0 when the argument is not a job count.
+int job_count(std::string_view arg)
+{
+    for (std::string_view form : {"--jobs=", "-j"}) {
+        if (!arg.starts_with(form)) continue;
+        arg.remove_prefix(form.size());
+        long n = 0;
+        for (char c : arg) {
+            if (c < '0' || c > '9') return 0;
+            n = std::min<long>(n * 10 + (c - '0'), max_jobs);
+        }
+        return arg.empty() ? 0 : int(n);
+    }
+    return 0;
+}
+
+bool is_job_option(std::string_view arg)
+{
+    return arg.starts_with("--jobs") || arg.starts_with("-j");
+}
+
+// The run's job count: the last valid job option wherever it stands, else the number
+// of processors online.
+int run_jobs(int argc, char **argv)
+{
+    int jobs = 0;
+    for (int i = 1; i < argc && argv[i]; ++i)
+        if (const int n = job_count(argv[i]); n > 0) jobs = n;
+    if (jobs > 0) return jobs;
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? int(std::min<long>(online, max_jobs)) : 1;
+}
+
 // Unknown options, "-" alone included, are ignored as they always were, with a
-// warning that says so.
-void apply_option(settings &s, std::string_view text)
+// warning that says so when warn is set. Job options act on the whole run before it
+// starts; here they are only checked.
+void apply_option(settings &s, std::string_view text, bool warn)
 {
     for (const option_row &row : options) {
         if (row.text == text) {
@@ -62,9 +100,12 @@ void apply_option(settings &s, std::string_view text)
             return;
         }
     }
-    if (s.quiet) return;
+    if (!warn || s.quiet || (is_job_option(text) && job_count(text) > 0)) return;
     if (text == "-")
         print_diagnostic("'-' ignored: to read standard input, name /dev/stdin");
+    else if (is_job_option(text))
+        print_diagnostic("invalid job count '%.*s' ignored: give --jobs=N or -jN, N from 1",
+                         int(text.size()), text.data());
     else
         print_diagnostic("unknown option '%.*s' ignored", int(text.size()), text.data());
 }
@@ -185,22 +226,33 @@ int main(int argc, char **argv)
             out.write(piece);
         return out.flush() ? exit_loaded : unwritten(out);
     }
+    // The files are queued with the settings in force where each is named, converted
+    // by the pool, and delivered here in the same order, options warned of in place.
+    int files = 0;
+    for (int i = 1; i < argc && argv[i]; ++i)
+        files += argv[i][0] != '-';
+    file_pool pool{run_jobs(argc, argv), files};
     settings s;
+    for (int i = 1; i < argc && argv[i]; ++i) {
+        if (argv[i][0] == '-')
+            apply_option(s, argv[i], false);
+        else
+            pool.add(argv[i], s);
+    }
+    pool.start();
+    s = settings{};
     newest_stamp run;
     int status = exit_loaded;
     for (int i = 1; i < argc && argv[i]; ++i) {
         const char *arg = argv[i];
         if (arg[0] == '-') {
-            apply_option(s, arg);
+            apply_option(s, arg, true);
             continue;
         }
-        conversion found;
-        if (s.echo)
-            show_file(arg, found);
-        else
-            convert_file(arg, s, found);
-        if (!deliver(arg, s, found, run, out, status))
-            return out.failed() ? unwritten(out) : status;
+        conversion &found = pool.take(arg, s);
+        const bool delivered = deliver(arg, s, found, run, out, status);
+        pool.done();
+        if (!delivered) return out.failed() ? unwritten(out) : status;
     }
     return out.flush() ? status : unwritten(out);
 }
