@@ -342,6 +342,19 @@ void put_event_location(field_sink &common, const xml_element *location)
     put_group(common, found[event_contact_child], event_contact, no_event_contact);
 }
 
+// ":" and the decimal digits of n, written at the end of store.
+std::string_view date_number(std::array<char, counter_capacity> &store, unsigned n)
+{
+    char *const end = store.data() + store.size();
+    char *p = end;
+    do {
+        *--p = char('0' + n % 10);
+        n /= 10;
+    } while (n != 0);
+    *--p = ':';
+    return {p, std::size_t(end - p)};
+}
+
 // One line per scheduled date: the tag, the identifier (numbered from the second
 // date on), the common text and the date's own three fields.
 void put_date_line(listing_run &run, const char *id, unsigned counter, std::string_view common,
@@ -352,8 +365,7 @@ void put_date_line(listing_run &run, const char *id, unsigned counter, std::stri
     put_field(out, id, 0);
     if (counter != 0) {
         std::array<char, counter_capacity> number;
-        const int n = std::snprintf(number.data(), number.size(), ":%u", counter);
-        out.put({number.data(), std::size_t(n)});
+        out.put(date_number(number, counter));
     }
     out.separator();
     out.put(common);

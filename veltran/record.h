@@ -16,11 +16,11 @@
 constexpr std::size_t recent_capacity = 256; // the timestamp text kept, with its terminator
 
 // The records of one file, held back until the file is known to load, since a file
-// that fails prints only its error line. Bytes are gathered in a buffer and kept in
-// memory up to a limit; past it they go to an unlinked temporary file in the spill
-// folder, so memory stays flat however large the file. Without a temporary file the
-// memory simply grows; when even that fails, or the file cannot be written, the
-// records are marked lost with the cause.
+// that fails prints only its error line. Bytes are written once, into a chain of
+// tracked chunks kept in memory up to a limit; past it a chunk stages them for an
+// unlinked temporary file in the spill folder, so memory stays flat however large
+// the file. Without a temporary file the memory simply grows; when even that fails,
+// or the file cannot be written, the records are marked lost with the cause.
 class held_records
 {
   public:
@@ -31,36 +31,20 @@ class held_records
 
     void put(std::string_view s)
     {
-        if (s.size() > staged_capacity_ - staged_length_) {
-            flush();
-            if (s.size() >= staged_capacity_) {
-                keep(s);
-                return;
-            }
-        }
-        std::memcpy(staged_ + staged_length_, s.data(), s.size());
-        staged_length_ += s.size();
+        if (s.size() > std::size_t(limit_ - cursor_)) return put_slow(s);
+        std::memcpy(cursor_, s.data(), s.size());
+        cursor_ += s.size();
     }
     void put(char c)
     {
-        if (staged_length_ == staged_capacity_) {
-            flush();
-            if (staged_capacity_ == 0) return keep({&c, 1});
-        }
-        staged_[staged_length_++] = c;
+        if (cursor_ == limit_) return put_slow({&c, 1});
+        *cursor_++ = c;
     }
-    // Keeps what was gathered; lost() then tells whether all of it was kept.
-    void flush()
-    {
-        keep({staged_, staged_length_});
-        staged_length_ = 0;
-        if (!staged_) stage();
-    }
-    // flush, and hands the temporary file's buffered bytes to the system, so that a
+    // Hands the staged bytes and the temporary file's buffer to the system, so that a
     // full disk shows now rather than when the records are emitted.
     void finish();
     // The number of bytes put so far.
-    std::size_t size() const { return length_ + staged_length_; }
+    std::size_t size() const { return settled_ + std::size_t(cursor_ - open_); }
     // True when some bytes could not be kept; error() is then the cause's errno
     // (ENOMEM when memory ran out).
     bool lost() const { return error_ != 0; }
@@ -72,17 +56,21 @@ class held_records
     void clear();
 
   private:
-    void keep(std::string_view s);
-    void stage();
-    bool keep_in_memory(std::string_view s);
-    bool reserve(std::size_t needed);
+    struct chunk {
+        chunk *next;
+    };
+    static char *data_of(chunk *c) { return reinterpret_cast<char *>(c + 1); }
+    void put_slow(std::string_view s);
+    bool next_chunk();
+    chunk *new_chunk();
+    void fail(int error);
+    bool write_staged();
 
-    // Small pieces are gathered here first; a tracked block taken at the first flush,
-    // so that the record stays small. Without it, every piece is kept at once.
-    char *staged_ = nullptr;
-    std::size_t staged_capacity_ = 0, staged_length_ = 0;
-    char *memory_ = nullptr;
-    std::size_t capacity_ = 0, length_ = 0;
+    chunk *first_ = nullptr, *last_ = nullptr; // the memory part, in order
+    chunk *staging_ = nullptr;                 // past the memory part: bytes bound for spill_
+    char *open_ = nullptr, *cursor_ = nullptr, *limit_ = nullptr; // the chunk being filled
+    std::size_t settled_ = 0;                                     // bytes before open_
+    std::size_t in_memory_ = 0; // bytes of the memory part in full chunks
     FILE *spill_ = nullptr;
     bool spill_failed_ = false;
     int error_ = 0;
