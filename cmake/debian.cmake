@@ -1,12 +1,15 @@
-# The Debian packages made by cpack -G DEB. A static build gives one package,
-# veltran, holding the whole install. A shared build gives one package per install
-# component, as Debian ships a library: libqvxml1 (the shared object), libqvxml-dev
-# (what building against it needs) and veltran (the program).
+# The Debian packages made by cpack -G DEB from a shared build, one per install
+# component as Debian ships a library: libqvxml1 (the shared object), libqvxml-dev
+# (what building against it needs, the static archive included) and veltran (the
+# program). A static build makes none: a package of its install would hold the
+# headers and the archive that libqvxml-dev holds, so its cpack stops and says where
+# the packages come from (cpack_project.cmake).
 
 set(CPACK_PACKAGE_NAME "veltran")
 set(CPACK_PACKAGE_VENDOR "veltran developers")
 set(CPACK_PACKAGE_CONTACT "veltran developers <dev@veltran.invalid>")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_GENERATOR "DEB")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "veltran developers <dev@veltran.invalid>")
@@ -14,20 +17,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-# dpkg-shlibdeps (package dpkg-dev) states the exact library versions; without it
-# the package names the libraries the program is linked against.
-find_program(QVXML_DPKG_SHLIBDEPS dpkg-shlibdeps)
-if(QVXML_DPKG_SHLIBDEPS)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6")
-endif()
-
-set(QVXML_LIBRARY_TEXT "qvxml is a small XML support library: a lenient streaming reader
-that hands tags, attributes and text to a table of callbacks, a document tree
-of plain records with lookups, edits and printing, a tracked allocator with
-locked memory, and conversion between code page 437 accented letters and HTML
-entity names.")
+set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_LIST_DIR}/cpack_project.cmake")
+set(CPACK_QVXML_SHARED "${BUILD_SHARED_LIBS}")
+set(CPACK_QVXML_DEBIAN_DIR "${PROJECT_BINARY_DIR}/debian")
 
 # Every package carries its copyright notice and changelog in /usr/share/doc/<package>.
 set(QVXML_DEBIAN_DOC "${PROJECT_BINARY_DIR}/debian-doc")
@@ -42,13 +34,6 @@ endfunction()
 qvxml_debian_doc(veltran program)
 
 if(NOT BUILD_SHARED_LIBS)
-  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-      "converter of events-listing XML exports to flat records, with the qvxml library")
-  set(CPACK_PACKAGE_DESCRIPTION
-      "veltran reads XML exports of artists, locations and scheduled events and
-writes them as flat records, one per line, keeping marker files with the
-newest timestamp seen. The package also holds qvxml, the static XML support
-library beneath it, with its headers, a CMake package and a pkg-config file.")
   include(CPack)
   return()
 endif()
@@ -60,6 +45,20 @@ set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL library development program)
 # Each component's own summary is the first line of its description.
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "")
+set(QVXML_LIBRARY_TEXT "qvxml is a small XML support library: a lenient streaming reader
+that hands tags, attributes and text to a table of callbacks, a document tree
+of plain records with lookups, edits and printing, a tracked allocator with
+locked memory, and conversion between code page 437 accented letters and HTML
+entity names.")
+
+# The program's dependencies come from dpkg-shlibdeps (package dpkg-dev) when it is
+# installed; the library's are found when it is built (debian_symbols.cmake).
+find_program(QVXML_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(QVXML_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6")
+endif()
 
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME "libqvxml1")
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION "libs")
@@ -67,32 +66,38 @@ set(CPACK_DEBIAN_LIBRARY_DESCRIPTION "lenient streaming XML reader and document 
 ${QVXML_LIBRARY_TEXT}
 .
 This package holds the shared library.")
-# shlibs and symbols give the packages built against the library their dependency
-# on it; the symbols file is written from the built library (debian_symbols.cmake).
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+# shlibs and symbols give the packages built against the library their dependency on
+# it; the triggers file has dpkg run ldconfig. The package has no maintainer script,
+# so removing it leaves nothing behind. CPack's own dependency search is off for it:
+# it would add scripts that call ldconfig.
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA
-    "${PROJECT_BINARY_DIR}/debian/symbols" "${CMAKE_CURRENT_LIST_DIR}/triggers")
+    "${CPACK_QVXML_DEBIAN_DIR}/shlibs" "${CPACK_QVXML_DEBIAN_DIR}/symbols"
+    "${CMAKE_CURRENT_LIST_DIR}/triggers")
 add_custom_command(
-  OUTPUT "${PROJECT_BINARY_DIR}/debian/symbols"
+  OUTPUT "${CPACK_QVXML_DEBIAN_DIR}/symbols" "${CPACK_QVXML_DEBIAN_DIR}/shlibs"
+         "${CPACK_QVXML_DEBIAN_DIR}/depends"
   COMMAND "${CMAKE_COMMAND}" -DLIBRARY=$<TARGET_FILE:qvxml>
           -DPACKAGE=libqvxml1 -DDEV_PACKAGE=libqvxml-dev
-          -DNM=${CMAKE_NM} -DREADELF=${CMAKE_READELF} -DVERSION=${PROJECT_VERSION}
-          -DOUTPUT=${PROJECT_BINARY_DIR}/debian/symbols
+          -DNM=${CMAKE_NM} -DREADELF=${CMAKE_READELF} -DSHLIBDEPS=${QVXML_DPKG_SHLIBDEPS}
+          -DVERSION=${PROJECT_VERSION} -DOUTPUT_DIR=${CPACK_QVXML_DEBIAN_DIR}
           -P "${CMAKE_CURRENT_LIST_DIR}/debian_symbols.cmake"
   DEPENDS qvxml "${CMAKE_CURRENT_LIST_DIR}/debian_symbols.cmake"
   VERBATIM)
-add_custom_target(qvxml_debian_symbols ALL DEPENDS "${PROJECT_BINARY_DIR}/debian/symbols")
+add_custom_target(qvxml_debian_symbols ALL DEPENDS "${CPACK_QVXML_DEBIAN_DIR}/symbols")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME "libqvxml-dev")
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION "libdevel")
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SHLIBDEPS OFF)
+# Up to 1.0.0 the package veltran held the headers, the archive and qvxml(3).
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_BREAKS "veltran (<< 1.1.0)")
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_REPLACES "veltran (<< 1.1.0)")
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
     "lenient streaming XML reader and document tree library - development files
 ${QVXML_LIBRARY_TEXT}
 .
-This package holds the headers, the CMake package (find_package(qvxml)), the
-pkg-config file and the qvxml(3) manual page.")
+This package holds the headers, the static library, the CMake package
+(find_package(qvxml)), the pkg-config file and the qvxml(3) manual page.")
 
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_NAME "veltran")
 set(CPACK_DEBIAN_PROGRAM_DESCRIPTION "converter of events-listing XML exports to flat records

@@ -4,8 +4,8 @@
 # pkg-config, and runs each build on a small file: it must print the root and the
 # child, and exit with 1 for a missing file (a time limit keeps a consumer that
 # never returns from holding CTest). When the tree built the shared library, both
-# programs must need libqvxml.so.1 and load it from the prefix, and no static
-# archive may be installed.
+# programs and the installed veltran must need libqvxml.so.1 and load it from the
+# prefix, with no LD_LIBRARY_PATH.
 #     consumer_test.sh BUILD_DIR CONSUMER_SOURCE_DIR CMAKE CXX [EXTRA_FLAGS]
 # EXTRA_FLAGS go to both compilations (the sanitizer runtime, for a library
 # built with the sanitizers).
@@ -23,13 +23,16 @@ quiet "cmake --install into $prefix" "$cmake" --install "$build" --prefix "$pref
 printf '<?xml version="1.0"?>\n<catalogue>\n  <count>2</count>\n  <title>Night Market</title>
 </catalogue>\n' >"$work/sample.xml"
 shared=$(find "$prefix" -name libqvxml.so.1)
-[ -z "$shared" ] || [ -z "$(find "$prefix" -name libqvxml.a)" ] || fail "a shared build installed libqvxml.a"
+loads_installed() {
+    [ -z "$shared" ] && return
+    readelf -d "$1" | grep -q 'NEEDED.*\[libqvxml\.so\.1\]' || fail "$2: libqvxml.so.1 not NEEDED"
+    loaded=$(env -u LD_LIBRARY_PATH ldd "$1" | awk '$1 == "libqvxml.so.1" {print $3}')
+    [ "$(realpath "$loaded")" = "$(realpath "$shared")" ] || fail "$2: loads '$loaded'"
+}
+loads_installed "$prefix/bin/veltran" "installed veltran"
+env -u LD_LIBRARY_PATH "$prefix/bin/veltran" >/dev/null || fail "installed veltran: exit status $?"
 check_program() {
-    if [ -n "$shared" ]; then
-        readelf -d "$1" | grep -q 'NEEDED.*\[libqvxml\.so\.1\]' || fail "$2: libqvxml.so.1 not NEEDED"
-        loaded=$(ldd "$1" | awk '$1 == "libqvxml.so.1" {print $3}')
-        [ "$(realpath "$loaded")" = "$(realpath "$shared")" ] || fail "$2: loads '$loaded'"
-    fi
+    loads_installed "$1" "$2"
     got=$(timeout 60 "$1" "$work/sample.xml" title) || fail "$2: exit status $? on sample.xml"
     [ "$got" = "$(printf 'root: catalogue\ntitle: Night Market')" ] || fail "$2 printed: $got"
     status=0 && timeout 60 "$1" "$work/absent.xml" title >/dev/null || status=$?

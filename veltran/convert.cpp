@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "qvxml/xmlparse.h"
+#include "veltran/diagnostics.h"
 
 namespace
 {
@@ -23,19 +24,26 @@ struct file_walk {
     file_walk(const settings &s, conversion &c) : options{s}, found{c} {}
     const settings &options;
     conversion &found;
-    newest_stamp newest; // raised by the items of the element being read
-    listing_run run{options, found.records, newest};
+    xml_outcome outcome{}; // filled as the load goes, and at its end
+    newest_stamp newest;   // raised by the items of the element being read
+    findings noted;        // what its listing lost
+    listing_run run{options, found.records, newest, noted};
     const listing *row = nullptr;  // its listing
     bool ended = false;            // its listing has met a child of another name
     std::size_t segment_start = 0; // where its records begin
+    int top_line = 0;              // where it began
     bool have_root = false;
-    const listing *root_row = nullptr;
+    findings file_noted;                             // losses of the file as a whole
+    std::array<char, instance_capacity> root_name{}; // the last top-level element closed
+    int root_line = 0;
 };
 
 int open_top(void *context, const xml_element *top)
 {
     auto &w = *static_cast<file_walk *>(context);
     w.newest = {};
+    w.noted = {};
+    w.top_line = w.outcome.element_line;
     w.segment_start = w.found.records.size();
     w.row = listing_for(top->name);
     w.ended = false;
@@ -51,23 +59,37 @@ int open_top(void *context, const xml_element *top)
 int take_child(void *context, const xml_element *, const xml_element *child)
 {
     auto &w = *static_cast<file_walk *>(context);
-    if (!w.row || w.ended || !child->name) return 0;
-    if (std::strcmp(w.row->item, child->name) != 0) {
-        w.ended = true;
+    if (!w.row || !child->name) return 0;
+    if (w.ended) {
+        w.noted.count(warning_kind::listing_ended);
         return 0;
     }
+    if (std::strcmp(w.row->item, child->name) != 0) {
+        w.ended = true;
+        w.noted.note(warning_kind::listing_ended, w.outcome.element_line, child->name);
+        return 0;
+    }
+    w.run.item_line = w.outcome.element_line;
     w.row->write_item(w.run, child);
     return 0;
 }
 
-int close_top(void *context, const xml_element *)
+// The top-level element that closes last is the root; an earlier one is set aside
+// with its records and what its listing noted.
+int close_top(void *context, const xml_element *top)
 {
     auto &w = *static_cast<file_walk *>(context);
+    if (w.have_root)
+        w.file_noted.note(warning_kind::tops_set_aside, w.root_line, w.root_name.data());
     w.have_root = true;
-    w.root_row = w.row;
+    w.found.root = w.row;
     w.found.from = w.segment_start;
     w.found.to = w.found.records.size();
     w.found.newest = w.newest;
+    w.found.found = w.noted;
+    if (!w.row) w.found.found.note(warning_kind::unknown_root, w.top_line, top->name);
+    copy_bounded(w.root_name.data(), w.root_name.size(), top->name);
+    w.root_line = w.top_line;
     return 0;
 }
 
@@ -97,14 +119,18 @@ FILE *create_temporary(const char (&name)[marker_name_capacity],
 
 // Writes one marker into a temporary file and renames it into place, so no reader
 // ever sees half of it and a link named like the marker is replaced, not followed.
-// Any failure (an unwritable directory, say) leaves the old marker and says nothing.
-void write_marker(const char *prefix, const char *ending, const char *recent)
+// Any failure (an unwritable directory, say) leaves the old marker; it is said on
+// standard error unless quiet.
+void write_marker(const char *prefix, const char *ending, const char *recent, bool quiet)
 {
     char name[marker_name_capacity];
     char temporary[temporary_name_capacity];
     std::snprintf(name, sizeof name, "recent-%s.%s", prefix, ending);
+    const auto skipped = [&](int error) {
+        if (!quiet) print_diagnostic("%s: warning: not written: %s", name, std::strerror(error));
+    };
     std::unique_ptr<FILE, file_closer> h{create_temporary(name, temporary)};
-    if (!h) return;
+    if (!h) return skipped(errno);
     if (std::strcmp(ending, "xml") == 0) {
         char format[marker_format_capacity];
         std::snprintf(format, sizeof format, "<%s recent=\"%%s\"/>\n", prefix);
@@ -115,9 +141,29 @@ void write_marker(const char *prefix, const char *ending, const char *recent)
     // a marker line is never empty: nothing written means the writer gave up (the
     // attribute writer says nothing when it cannot grow its buffer), and the old
     // marker must then stay
+    errno = 0;
     bool written = !std::ferror(h.get()) && std::ftell(h.get()) > 0;
     written = std::fclose(h.release()) == 0 && written;
-    if (!written || std::rename(temporary, name) != 0) unlink(temporary);
+    int error = written ? 0 : errno != 0 ? errno : ENOMEM;
+    if (written && std::rename(temporary, name) != 0) error = errno;
+    if (error == 0) return;
+    unlink(temporary);
+    skipped(error);
+}
+
+// Whether the file loaded, and what the end of its load tells: the cause of its
+// failure, or when it loaded whatever ended the load after its root.
+void take_outcome(conversion &found, const xml_outcome &ended, bool loaded)
+{
+    found.loaded = loaded;
+    found.failure = failure_of(ended);
+    if (!loaded && found.failure.cause == failure_cause::none)
+        found.failure.cause = failure_cause::no_element;
+    if (!loaded) return;
+    if (found.failure.cause != failure_cause::none)
+        found.found.note(warning_kind::stopped_after_root, ended.line, "");
+    else if (ended.zero_byte)
+        found.found.note(warning_kind::zero_byte, ended.line, "");
 }
 
 struct tree_owner {
@@ -132,23 +178,28 @@ void convert_file(const char *path, const settings &options, conversion &found)
     file_walk w{options, found};
     const document_stream stream{
         .context = &w, .open_top = open_top, .child = take_child, .close_top = close_top};
-    const int closed = document_stream_file(path, &stream);
-    found.records.flush();
-    found.loaded = closed != 0 && w.have_root && !found.records.lost();
-    if (found.loaded && w.root_row) found.prefix = w.root_row->prefix;
+    const int closed = document_stream_file_outcome(path, &stream, &w.outcome);
+    found.records.finish();
+    take_outcome(found, w.outcome, closed != 0 && w.have_root);
+    if (found.loaded && found.records.lost()) {
+        found.loaded = false;
+        found.failure = {.cause = failure_cause::cannot_hold,
+                         .error_number = found.records.error()};
+    }
+    if (found.loaded) found.found.merge(w.file_noted);
 }
 
-bool show_file(const char *path)
+void show_file(const char *path, conversion &found)
 {
-    const owned_tree root{document_parse_file(path)};
-    if (!root) return false;
-    document_show_element(root.get(), 0);
-    return true;
+    xml_outcome outcome{};
+    const owned_tree root{document_parse_file_outcome(path, &outcome)};
+    take_outcome(found, outcome, root != nullptr);
+    if (root) document_show_element(root.get(), 0);
 }
 
-void write_markers(const char *prefix, const newest_stamp &newest)
+void write_markers(const char *prefix, const newest_stamp &newest, bool quiet)
 {
     if (newest.since == 0) return;
-    write_marker(prefix, "txt", newest.recent.data());
-    write_marker(prefix, "xml", newest.recent.data());
+    write_marker(prefix, "txt", newest.recent.data(), quiet);
+    write_marker(prefix, "xml", newest.recent.data(), quiet);
 }

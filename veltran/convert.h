@@ -4,16 +4,20 @@
 
 #include <cstddef>
 
+#include "veltran/diagnostics.h"
 #include "veltran/listings.h"
 #include "veltran/record.h"
 
 // What converting one file found.
 struct conversion {
-    bool loaded = false;          // the file loaded and all its records were held
-    const char *prefix = nullptr; // marker prefix of the root's listing; null for another root
-    held_records records;         // everything written; the root's records are [from, to)
+    bool loaded = false;           // the file loaded and all its records were held
+    const listing *root = nullptr; // the root's listing; null for another root
+    held_records records;          // everything written; the root's records are [from, to)
     std::size_t from = 0, to = 0;
-    newest_stamp newest; // the newest timestamp among the root's items
+    newest_stamp newest;  // the newest timestamp among the root's items
+    load_failure failure; // why it did not load; when it did, what ended the
+                          // load after its root (cause none when nothing did)
+    findings found;       // what the file that loaded lost on the way
 };
 
 // Converts the file path into found, which must be fresh. Each item is written as
@@ -24,10 +28,10 @@ struct conversion {
 void convert_file(const char *path, const settings &options, conversion &found);
 
 // Echo mode: loads the file whole and prints it back to standard output as indented
-// XML. False when no tree loads; nothing is printed then.
-bool show_file(const char *path);
+// XML; found says whether it loaded, and why not. Nothing is printed when it did not.
+void show_file(const char *path, conversion &found);
 // Writes both marker files of a kind (prefix "artists", "locations" or "events") in
 // the working directory with the newest timestamp, unless its number is 0. Each is
 // written beside its place and renamed into it; a marker that cannot be written is
-// skipped without a message.
-void write_markers(const char *prefix, const newest_stamp &newest);
+// skipped, with a warning unless quiet.
+void write_markers(const char *prefix, const newest_stamp &newest, bool quiet);

@@ -65,10 +65,20 @@ void put_group(field_sink &out, const xml_element *parent, const std::array<cons
         put_element(out, child, "", 1);
 }
 
+const char *text_of(const xml_element *e)
+{
+    return has_text(e) ? e->value : "";
+}
+
+void note_cut(listing_run &run)
+{
+    run.found.note(warning_kind::field_cut, run.item_line, run.item_id);
+}
+
 void put_stamp(listing_run &run, field_sink &out, const xml_element *stamp)
 {
     put_element(out, stamp, "", 1);
-    track_stamp(run.newest, stamp);
+    if (!track_stamp(run.newest, stamp)) note_cut(run);
 }
 
 // ---------------------------------------------------------------------------
@@ -96,7 +106,7 @@ constexpr std::size_t style_capacity = 16000;
 // Joins the labels of the style run with ",". The run starts at the first child
 // spelled exactly "artistStyle" and goes on through siblings of that name in any
 // case. The join stops before the first label that no longer fits the store.
-void put_styles(field_sink &out, const xml_element *first_style)
+void put_styles(listing_run &run, field_sink &out, const xml_element *first_style)
 {
     std::array<char, style_capacity> store;
     std::size_t length = 0;
@@ -108,7 +118,10 @@ void put_styles(field_sink &out, const xml_element *first_style)
         if (!has_text(label)) continue;
         const std::string_view text = label->value;
         const std::size_t comma = length == 0 ? 0 : 1;
-        if (comma + text.size() > store.size() - 1 - length) break;
+        if (comma + text.size() > store.size() - 1 - length) {
+            note_cut(run);
+            break;
+        }
         if (comma) store[length++] = ',';
         std::memcpy(store.data() + length, text.data(), text.size());
         length += text.size();
@@ -194,7 +207,7 @@ void write_flat_record(listing_run &run, const std::array<field_row, N> &fields,
             put_stamp(run, out, found[i]);
             break;
         case field_kind::styles:
-            put_styles(out, found[i]);
+            put_styles(run, out, found[i]);
             break;
         case field_kind::description:
             put_description(out, found[i]);
@@ -241,8 +254,13 @@ template <const auto &fields> void write_flat_item(listing_run &run, const xml_e
 {
     static constexpr auto children = names_of(fields);
     static constexpr std::size_t name = position(children, "name");
+    static constexpr std::size_t id = position(children, "id");
     const auto found = index_children(item, children);
-    if (!has_text(found[name])) return;
+    run.item_id = text_of(found[id]);
+    if (!has_text(found[name])) {
+        run.found.note(warning_kind::item_left_out, run.item_line, run.item_id);
+        return;
+    }
     write_flat_record(run, fields, found);
 }
 
@@ -324,6 +342,19 @@ void put_event_location(field_sink &common, const xml_element *location)
     put_group(common, found[event_contact_child], event_contact, no_event_contact);
 }
 
+// ":" and the decimal digits of n, written at the end of store.
+std::string_view date_number(std::array<char, counter_capacity> &store, unsigned n)
+{
+    char *const end = store.data() + store.size();
+    char *p = end;
+    do {
+        *--p = char('0' + n % 10);
+        n /= 10;
+    } while (n != 0);
+    *--p = ':';
+    return {p, std::size_t(end - p)};
+}
+
 // One line per scheduled date: the tag, the identifier (numbered from the second
 // date on), the common text and the date's own three fields.
 void put_date_line(listing_run &run, const char *id, unsigned counter, std::string_view common,
@@ -334,8 +365,7 @@ void put_date_line(listing_run &run, const char *id, unsigned counter, std::stri
     put_field(out, id, 0);
     if (counter != 0) {
         std::array<char, counter_capacity> number;
-        const int n = std::snprintf(number.data(), number.size(), ":%u", counter);
-        out.put({number.data(), std::size_t(n)});
+        out.put(date_number(number, counter));
     }
     out.separator();
     out.put(common);
@@ -347,9 +377,13 @@ void put_date_line(listing_run &run, const char *id, unsigned counter, std::stri
 void write_event_schedule(listing_run &run, const xml_element *description)
 {
     const auto found = index_children(description, description_children);
-    if (!has_text(found[id_child])) return; // an id without text is passed over like a missing one
+    if (!has_text(found[id_child])) { // an id without text is passed over like a missing one
+        run.found.note(warning_kind::item_left_out, run.item_line, "");
+        return;
+    }
+    run.item_id = found[id_child]->value;
     std::array<char, event_id_capacity> id;
-    copy_bounded(id.data(), id.size(), found[id_child]->value);
+    if (!copy_bounded(id.data(), id.size(), run.item_id)) note_cut(run);
 
     std::array<char, common_capacity> store;
     field_sink common{store.data(), store.size(), common_fields};
@@ -367,18 +401,21 @@ void write_event_schedule(listing_run &run, const xml_element *description)
         put_run(common, no_event_proper);
     }
 
+    if (common.cut()) note_cut(run);
+
     const xml_element *schedule = found[schedule_child];
     unsigned counter = 0;
     for (const xml_element *when = schedule ? schedule->first : nullptr; when; when = when->next) {
         if (!when->name || std::strcmp(when->name, "eventScheduleDate") != 0) continue;
         put_date_line(run, id.data(), counter++, common.text(), when);
     }
+    if (counter == 0) run.found.note(warning_kind::event_without_dates, run.item_line, run.item_id);
 }
 
 constexpr std::array<listing, 3> listings = {{
-    {"artists", "artist", "Artists", write_flat_item<artist_fields>, "artists"},
-    {"locations", "location", "Locations", write_flat_item<location_fields>, "locations"},
-    {"scheduledEvents", "eventDescription", "Events", write_event_schedule, "events"},
+    {"artists", "artist", "name", "Artists", write_flat_item<artist_fields>, "artists"},
+    {"locations", "location", "name", "Locations", write_flat_item<location_fields>, "locations"},
+    {"scheduledEvents", "eventDescription", "id", "Events", write_event_schedule, "events"},
 }};
 
 } // namespace

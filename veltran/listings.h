@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "qvxml/element.h"
+#include "veltran/diagnostics.h"
 #include "veltran/record.h"
 
 // What the command line has set so far; an option affects the files named after it.
@@ -12,13 +13,18 @@ struct settings {
     int type = 0;    // event-type filter; 0 lets every event through
     int echo = 0;    // 1: print each loaded tree back as XML instead of converting it
     int verbose = 0; // 1: each listing prints its heading line first
+    int quiet = 0;   // 1: no warnings about the files named from here on
 };
 
-// Where a listing writes its records and the newest timestamp its items raise.
+// Where a listing writes its records and the newest timestamp its items raise, and
+// where it notes what it had to leave out or cut.
 struct listing_run {
     const settings &options;
     held_records &records;
     newest_stamp &newest;
+    findings &found;
+    int item_line = 0;        // where the item being written began
+    const char *item_id = ""; // its identifier, for warnings
 };
 
 // One listing: the root element it converts, the name of its items, its verbose
@@ -26,6 +32,7 @@ struct listing_run {
 struct listing {
     const char *root;
     const char *item;
+    const char *required; // the child an item is left out without
     std::string_view title;
     void (*write_item)(listing_run &run, const xml_element *item);
     const char *prefix;

@@ -1,5 +1,6 @@
 #include "veltran/record.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 
@@ -9,19 +10,17 @@
 namespace
 {
 
+constexpr std::size_t chunk_size = std::size_t(1) << 16;
 constexpr std::size_t hold_memory_limit = std::size_t(4) << 20;
-constexpr std::size_t hold_growth_minimum = std::size_t(1) << 16;
-constexpr std::size_t emit_block_size = std::size_t(1) << 16;
+static_assert(hold_memory_limit % chunk_size == 0);
 constexpr std::size_t spill_name_capacity = PATH_MAX;
 constexpr std::string_view spill_name_pattern = "/veltran-XXXXXX";
 
-// An unnamed file for the records past the memory limit, in $TMPDIR when it is set
-// (many systems keep /tmp in memory, so a very large export may need a disk), else
-// in /tmp. Null when no such file can be made.
+// An unnamed file for the records past the memory limit, in the spill folder. Null
+// when no such file can be made.
 FILE *open_spill()
 {
-    const char *dir = std::getenv("TMPDIR");
-    if (!dir || !*dir) dir = "/tmp";
+    const char *dir = spill_folder();
     int fd = open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd < 0) { // a file system without unnamed files: a named one, unlinked at once
         char name[spill_name_capacity];
@@ -52,80 +51,129 @@ std::uint64_t integer_element(const xml_element *vptr)
 
 } // namespace
 
-void held_records::emit(std::size_t from, std::size_t to)
+const char *spill_folder()
 {
-    flush();
-    const std::size_t in_memory = spill_ ? std::min(length_, hold_memory_limit) : length_;
-    if (from < in_memory) {
-        const std::size_t end = std::min(to, in_memory);
-        std::fwrite(memory_ + from, 1, end - from, stdout);
+    const char *dir = std::getenv("TMPDIR");
+    return dir && *dir ? dir : "/tmp";
+}
+
+void held_records::fail(int error)
+{
+    if (error_ == 0) error_ = error != 0 ? error : EIO;
+}
+
+held_records::chunk *held_records::new_chunk()
+{
+    auto *c = static_cast<chunk *>(allocate(int(sizeof(chunk) + chunk_size)));
+    if (!c) fail(ENOMEM);
+    return c;
+}
+
+// Writes the staged bytes to the temporary file.
+bool held_records::write_staged()
+{
+    const auto n = std::size_t(cursor_ - open_);
+    if (n == 0) return true;
+    errno = 0;
+    if (std::fwrite(open_, 1, n, spill_) != n) fail(errno);
+    settled_ += n;
+    cursor_ = open_;
+    return error_ == 0;
+}
+
+// Makes room for more bytes: the next chunk of the memory part, or once that is full
+// (and a temporary file can be had) the staging chunk emptied into the file.
+bool held_records::next_chunk()
+{
+    if (staging_) return write_staged();
+    if (last_) { // the chunk being filled is full
+        settled_ += chunk_size;
+        in_memory_ += chunk_size;
+    }
+    if (in_memory_ >= hold_memory_limit && !spill_failed_) {
+        spill_failed_ = !(spill_ = open_spill());
+        if (spill_) {
+            if (!(staging_ = new_chunk())) return false;
+            open_ = cursor_ = data_of(staging_);
+            limit_ = open_ + chunk_size;
+            return true;
+        }
+    }
+    chunk *c = new_chunk();
+    if (!c) return false;
+    c->next = nullptr;
+    (last_ ? last_->next : first_) = c;
+    last_ = c;
+    open_ = cursor_ = data_of(c);
+    limit_ = open_ + chunk_size;
+    return true;
+}
+
+void held_records::put_slow(std::string_view s)
+{
+    while (error_ == 0) {
+        const std::size_t n = std::min(s.size(), std::size_t(limit_ - cursor_));
+        if (n) std::memcpy(cursor_, s.data(), n);
+        cursor_ += n;
+        s.remove_prefix(n);
+        if (s.empty() || !next_chunk()) break;
+    }
+    settled_ += s.size(); // what could not be kept still counts, so ranges stay right
+}
+
+void held_records::finish()
+{
+    if (!spill_ || error_ != 0) return;
+    errno = 0;
+    if (write_staged() && std::fflush(spill_) != 0) fail(errno);
+}
+
+bool held_records::emit(std::size_t from, std::size_t to, checked_output &out)
+{
+    finish();
+    // the memory part: full chunks, then the one being filled when nothing is staged
+    const std::size_t in_memory = staging_ ? in_memory_ : size();
+    std::size_t at = 0;
+    for (chunk *c = first_; c && from < std::min(to, in_memory); c = c->next, at += chunk_size) {
+        if (from >= at + chunk_size) continue;
+        const std::size_t end = std::min({to, in_memory, at + chunk_size});
+        if (!out.write({data_of(c) + (from - at), end - from})) return false;
         from = end;
     }
-    if (from >= to) return;
-    std::fflush(spill_);
-    if (std::fseek(spill_, long(from - in_memory), SEEK_SET) != 0) return;
-    char block[emit_block_size];
+    if (from >= to) return true;
+    // the rest from the temporary file, read back through the emptied staging chunk
+    if (error_ != 0 || std::fseek(spill_, long(from - in_memory), SEEK_SET) != 0) {
+        fail(errno);
+        return false;
+    }
     for (std::size_t left = to - from; left > 0;) {
-        const std::size_t n = std::fread(block, 1, std::min(left, sizeof block), spill_);
-        if (n == 0) break;
-        std::fwrite(block, 1, n, stdout);
+        const std::size_t n = std::fread(open_, 1, std::min(left, chunk_size), spill_);
+        if (n == 0) { // the file holds less than was written to it
+            fail(std::ferror(spill_) ? errno : EIO);
+            return false;
+        }
+        if (!out.write({open_, n})) return false;
         left -= n;
     }
     std::fseek(spill_, 0, SEEK_END);
+    return true;
 }
 
 void held_records::clear()
 {
-    memory_ = static_cast<char *>(liberate(memory_));
-    capacity_ = length_ = staged_length_ = 0;
+    while (first_) {
+        chunk *next = first_->next;
+        liberate(first_);
+        first_ = next;
+    }
+    staging_ = static_cast<chunk *>(liberate(staging_));
+    last_ = nullptr;
+    open_ = cursor_ = limit_ = nullptr;
+    settled_ = in_memory_ = 0;
     if (spill_) std::fclose(spill_);
     spill_ = nullptr;
-    spill_failed_ = lost_ = false;
-}
-
-void held_records::keep(std::string_view s)
-{
-    if (s.empty()) return;
-    if (!spill_ && !spill_failed_ && length_ + s.size() > hold_memory_limit)
-        spill_failed_ = !(spill_ = open_spill());
-    if (!spill_) {
-        lost_ = lost_ || !keep_in_memory(s);
-        return;
-    }
-    if (length_ < hold_memory_limit) { // fill the memory part first
-        const std::size_t n = std::min(s.size(), hold_memory_limit - length_);
-        if (!keep_in_memory(s.substr(0, n))) {
-            lost_ = true;
-            return;
-        }
-        s.remove_prefix(n);
-    }
-    if (std::fwrite(s.data(), 1, s.size(), spill_) != s.size()) lost_ = true;
-    length_ += s.size();
-}
-
-bool held_records::keep_in_memory(std::string_view s)
-{
-    if (!reserve(length_ + s.size())) return false;
-    std::memcpy(memory_ + length_, s.data(), s.size());
-    length_ += s.size();
-    return true;
-}
-
-bool held_records::reserve(std::size_t needed)
-{
-    if (needed <= capacity_) return true;
-    std::size_t grown = std::max({needed, capacity_ * 2, hold_growth_minimum});
-    if (spill_) grown = std::min(grown, hold_memory_limit);
-    if (grown > std::size_t(INT32_MAX)) grown = needed;
-    if (grown > std::size_t(INT32_MAX)) return false;
-    auto *bigger = static_cast<char *>(allocate(int(grown)));
-    if (!bigger) return false;
-    if (length_) std::memcpy(bigger, memory_, length_);
-    liberate(memory_);
-    memory_ = bigger;
-    capacity_ = grown;
-    return true;
+    spill_failed_ = false;
+    error_ = 0;
 }
 
 void put_field(field_sink &out, const char *text, int terminate)
@@ -147,19 +195,21 @@ void put_element(field_sink &out, const xml_element *vptr, const char *fallback,
     put_field(out, vptr && vptr->value ? vptr->value : fallback, terminate);
 }
 
-void copy_bounded(char *store, std::size_t capacity, const char *text)
+bool copy_bounded(char *store, std::size_t capacity, const char *text)
 {
-    const std::size_t n = std::min(std::strlen(text), capacity - 1);
+    const std::size_t length = std::strlen(text);
+    const std::size_t n = std::min(length, capacity - 1);
     std::memcpy(store, text, n);
     store[n] = '\0';
+    return n == length;
 }
 
-void track_stamp(newest_stamp &newest, const xml_element *stamp)
+bool track_stamp(newest_stamp &newest, const xml_element *stamp)
 {
     const std::uint64_t n = integer_element(stamp);
-    if (n <= newest.since) return;
+    if (n <= newest.since) return true;
     newest.since = n;
-    copy_bounded(newest.recent.data(), newest.recent.size(), stamp->value);
+    return copy_bounded(newest.recent.data(), newest.recent.size(), stamp->value);
 }
 
 void merge_stamp(newest_stamp &run, const newest_stamp &found)

@@ -11,14 +11,16 @@
 #include <string_view>
 
 #include "qvxml/element.h"
+#include "veltran/output.h"
 
 constexpr std::size_t recent_capacity = 256; // the timestamp text kept, with its terminator
 
 // The records of one file, held back until the file is known to load, since a file
-// that fails prints only its error line. Bytes are gathered in a buffer and kept in
-// memory up to a limit; past it they go to an unlinked temporary file in $TMPDIR (or
-// /tmp), so memory stays flat however large the file. Without a temporary file the
-// memory simply grows; when even that fails the records are marked lost.
+// that fails prints only its error line. Bytes are written once, into a chain of
+// tracked chunks kept in memory up to a limit; past it a chunk stages them for an
+// unlinked temporary file in the spill folder, so memory stays flat however large
+// the file. Without a temporary file the memory simply grows; when even that fails,
+// or the file cannot be written, the records are marked lost with the cause.
 class held_records
 {
   public:
@@ -29,49 +31,54 @@ class held_records
 
     void put(std::string_view s)
     {
-        if (s.size() > staged_.size() - staged_length_) {
-            flush();
-            if (s.size() >= staged_.size()) {
-                keep(s);
-                return;
-            }
-        }
-        std::memcpy(staged_.data() + staged_length_, s.data(), s.size());
-        staged_length_ += s.size();
+        if (s.size() > std::size_t(limit_ - cursor_)) return put_slow(s);
+        std::memcpy(cursor_, s.data(), s.size());
+        cursor_ += s.size();
     }
     void put(char c)
     {
-        if (staged_length_ == staged_.size()) flush();
-        staged_[staged_length_++] = c;
+        if (cursor_ == limit_) return put_slow({&c, 1});
+        *cursor_++ = c;
     }
-    // Keeps what was gathered; lost() then tells whether all of it was kept.
-    void flush()
-    {
-        keep({staged_.data(), staged_length_});
-        staged_length_ = 0;
-    }
+    // Hands the staged bytes and the temporary file's buffer to the system, so that a
+    // full disk shows now rather than when the records are emitted.
+    void finish();
     // The number of bytes put so far.
-    std::size_t size() const { return length_ + staged_length_; }
-    // True when some bytes could not be kept.
-    bool lost() const { return lost_; }
-    // Copies the bytes [from, to) to standard output.
-    void emit(std::size_t from, std::size_t to);
+    std::size_t size() const { return settled_ + std::size_t(cursor_ - open_); }
+    // True when some bytes could not be kept; error() is then the cause's errno
+    // (ENOMEM when memory ran out).
+    bool lost() const { return error_ != 0; }
+    int error() const { return error_; }
+    // Copies the bytes [from, to) to out. False when out failed, or when the bytes
+    // could not all be read back (error() then says why).
+    bool emit(std::size_t from, std::size_t to, checked_output &out);
     // Forgets everything held; the temporary file is closed, which removes it.
     void clear();
 
   private:
-    void keep(std::string_view s);
-    bool keep_in_memory(std::string_view s);
-    bool reserve(std::size_t needed);
+    struct chunk {
+        chunk *next;
+    };
+    static char *data_of(chunk *c) { return reinterpret_cast<char *>(c + 1); }
+    void put_slow(std::string_view s);
+    bool next_chunk();
+    chunk *new_chunk();
+    void fail(int error);
+    bool write_staged();
 
-    std::array<char, std::size_t(1) << 17> staged_;
-    std::size_t staged_length_ = 0;
-    char *memory_ = nullptr;
-    std::size_t capacity_ = 0, length_ = 0;
+    chunk *first_ = nullptr, *last_ = nullptr; // the memory part, in order
+    chunk *staging_ = nullptr;                 // past the memory part: bytes bound for spill_
+    char *open_ = nullptr, *cursor_ = nullptr, *limit_ = nullptr; // the chunk being filled
+    std::size_t settled_ = 0;                                     // bytes before open_
+    std::size_t in_memory_ = 0; // bytes of the memory part in full chunks
     FILE *spill_ = nullptr;
     bool spill_failed_ = false;
-    bool lost_ = false;
+    int error_ = 0;
 };
+
+// The folder of held records' temporary files: $TMPDIR when it is set, else /tmp
+// (many systems keep /tmp in memory, so a very large export may need a disk).
+const char *spill_folder();
 
 // Where a field goes: the held records, or the end of a caller's text store whose
 // capacity the sink knows. A store may reserve room for the separators still to
@@ -98,6 +105,7 @@ class field_sink
         std::size_t n = std::min(s.size(), room);
         if (indivisible && n < s.size()) n = 0;
         append(s.substr(0, n));
+        cut_ = cut_ || n < s.size();
         return n == s.size();
     }
     // Appends one "|"; in a store it uses up one reserved byte when there is one.
@@ -114,6 +122,8 @@ class field_sink
         append("|");
     }
     std::string_view text() const { return {text_, length_}; }
+    // True once a piece was cut to fit the store.
+    bool cut() const { return cut_; }
 
   private:
     void append(std::string_view s)
@@ -125,6 +135,7 @@ class field_sink
     held_records *records_ = nullptr;
     char *text_ = nullptr;
     std::size_t capacity_ = 0, length_ = 0, due_ = 0;
+    bool cut_ = false;
 };
 
 // Writes text with "|" as "&brvbar;" and a line feed as one blank, so that a record
@@ -135,7 +146,8 @@ void put_field(field_sink &out, const char *text, int terminate);
 // no text.
 void put_element(field_sink &out, const xml_element *vptr, const char *fallback, int terminate);
 // Copies text into store, keeping at most capacity - 1 bytes and the terminator.
-void copy_bounded(char *store, std::size_t capacity, const char *text);
+// False when text was cut.
+bool copy_bounded(char *store, std::size_t capacity, const char *text);
 
 // The newest timestamp seen: the largest leading number and the text that first
 // reached it, cut to recent_capacity - 1 bytes (the number is read from the whole).
@@ -144,7 +156,8 @@ struct newest_stamp {
     std::array<char, recent_capacity> recent{};
 };
 // A strictly larger number takes over, so among equal maxima the first text met
-// stays. A null element or one without text counts as 0.
-void track_stamp(newest_stamp &newest, const xml_element *stamp);
+// stays. A null element or one without text counts as 0. False when the text taken
+// over was cut to the store.
+bool track_stamp(newest_stamp &newest, const xml_element *stamp);
 // Merges what a file found into the run's newest by the same rule.
 void merge_stamp(newest_stamp &run, const newest_stamp &found);

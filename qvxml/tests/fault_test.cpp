@@ -22,10 +22,11 @@ template <class Op>
 void sweep(Op op, bool (*allows)(const std::string &, const std::string &, bool) = nullptr)
 {
     const allocation_balance before;
-    const std::string whole = (malloc_fault_arm(0, false), op()); // counted from the start of op
+    malloc_fault_arm(0, false); // counted from the start of op
+    const std::string whole = op();
     const long calls = malloc_fault_arm(0, false);
     // allocations past the wrapper (a calloc the compiler made up, say) would go untested
-    ASSERT_EQ(counts_now().a - before.a, static_cast<unsigned long>(calls));
+    ASSERT_EQ(allocation_balance().a - before.a, static_cast<unsigned long>(calls));
     for (bool onward : {false, true})
         for (long n = 1; n <= calls + 1; ++n) {
             const allocation_balance balance;
@@ -56,15 +57,18 @@ std::string collected;
 int taken = 0;
 const auto take = [](xml_application *x, auto...) {
     collected.append(x->buffer + taken, static_cast<std::size_t>(x->offset - taken));
-    return taken = x->offset, 0;
+    taken = x->offset;
+    return 0;
 };
 
 TEST_F(FaultInjection, LoadsAndReadsGiveTheWholeOrALossTheCallerCanTell)
 {
-    sweep([] {
+    sweep([]() -> std::string {
         std::string tree;
         const owned_tree t{document_parse_file(input)};
-        return t ? (add(&tree, t.get()), tree) : "failed ";
+        if (!t) return "failed ";
+        add(&tree, t.get());
+        return tree;
     });
     sweep([] {
         std::string events;
@@ -74,9 +78,11 @@ TEST_F(FaultInjection, LoadsAndReadsGiveTheWholeOrALossTheCallerCanTell)
     });
     sweep(
         [] {
-            collected.clear(), taken = 0;
+            collected.clear();
+            taken = 0;
             xml_relay relays{};
-            relays.open_tag = take, relays.close_tag = take;
+            relays.open_tag = take;
+            relays.close_tag = take;
             const int st = xml_parse(input, &relays, nullptr);
             if (st != status_ok && st != status_cannot_open) return std::string("another status");
             return (st == status_ok ? "" : "failed ") + collected;

@@ -4,15 +4,18 @@
 //   VELTRAN_FAIL_MALLOC_AT=N    refuse the N-th call (0: refuse none)
 //   VELTRAN_FAIL_MALLOC_AT=N+   refuse every call from the N-th on
 //
-// and while that variable is set it reports on standard error at exit how many calls
-// it made and how many tracked blocks and bytes were still in use:
-// "mallocs 123 blocks 0 bytes 0".
+// and with VELTRAN_MALLOC_REPORT=FILE it writes to FILE at exit how many calls it made
+// and how many tracked blocks and bytes were still in use: "mallocs 123 blocks 0 bytes
+// 0" (a file of its own, so the program's standard error stays the program's).
 
 #include "malloc_fault.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "properties.h"
 
@@ -28,15 +31,23 @@ static unsigned char freed[malloc_fault_freed_size];
 __attribute__((destructor)) static void report()
 {
     const allocation_balance now; // the allocator's counters
-    if (std::getenv("VELTRAN_FAIL_MALLOC_AT"))
-        std::fprintf(stderr, "mallocs %ld blocks %lu bytes %llu\n", calls, now.a - now.l, now.t);
+    const char *name = std::getenv("VELTRAN_MALLOC_REPORT");
+    const int fd = name ? open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644) : -1;
+    if (fd < 0) return;
+    char line[128]; // written without stdio, which could call malloc
+    const int n = std::snprintf(line, sizeof line, "mallocs %ld blocks %lu bytes %llu\n", calls,
+                                now.a - now.l, now.t);
+    if (write(fd, line, std::size_t(n)) != n) line[0] = '\0';
+    close(fd);
 }
 
 extern "C" void *__wrap_malloc(std::size_t n)
 {
     // the plan is read on the first call, which may come before main; getenv allocates nothing
-    if (const char *plan = calls == 0 ? std::getenv("VELTRAN_FAIL_MALLOC_AT") : nullptr)
-        fail_at = std::atol(plan), fail_onward = std::strchr(plan, '+') != nullptr;
+    if (const char *plan = calls == 0 ? std::getenv("VELTRAN_FAIL_MALLOC_AT") : nullptr) {
+        fail_at = std::atol(plan);
+        fail_onward = std::strchr(plan, '+') != nullptr;
+    }
     const bool refused = ++calls == fail_at || (fail_onward && fail_at > 0 && calls > fail_at);
     return refused ? nullptr : __real_malloc(n);
 }
@@ -49,12 +60,16 @@ extern "C" void __wrap_free(void *p)
 
 const unsigned char *malloc_fault_watch_free(const void *block)
 {
-    return watched = block, static_cast<unsigned char *>(std::memset(freed, 0xff, sizeof freed));
+    watched = block;
+    std::memset(freed, 0xff, sizeof freed);
+    return freed;
 }
 
 long malloc_fault_arm(long at, bool onward)
 {
     const long counted = calls;
-    calls = 0, fail_at = at, fail_onward = onward;
+    calls = 0;
+    fail_at = at;
+    fail_onward = onward;
     return counted;
 }

@@ -1,6 +1,6 @@
 #pragma once
-// Properties of the library and the converter that hold for any input, each written once
-// and checked both by a seeded test in the suite and by a fuzz target (FUZZ_PROPERTY).
+// Properties of the library that hold for any input, each written once and checked
+// both by a seeded test in the suite and by a fuzz target (FUZZ_PROPERTY).
 // A check returns an empty string when the property holds, else what went wrong.
 
 #include <sys/mman.h>
@@ -19,6 +19,11 @@
 // calls with the same texts in the same order, same status, same line count for the
 // failure hook and same echoed output, with relays that stop at a point set by input.
 std::string check_reader_agreement(std::string_view input);
+// The relay calls of one parse of the file path with every relay set, logged as that
+// check logs them, then the status and, when the failure hook is called, the line count
+// it is given: content in runs when runs is set, and the end of input with elements
+// open allowed when eof is.
+std::string reader_trace(const char *path, bool runs, bool eof);
 // The bounded quote substitution, its buffer size and texts taken from data: it never
 // writes beyond the buffer, and growing to its result always completes the text.
 std::string check_quote_substitution(std::string_view data);
@@ -30,38 +35,38 @@ std::string check_serialise_round_trip(std::string_view input);
 // Loads from memory and loads of a file holding the same bytes give the same trees,
 // streamed callbacks and outcomes.
 std::string check_memory_input(std::string_view input);
-// The converter on a file: the first byte picks the root the rest is wrapped in and the
-// options; input that starts with '<' is a whole file, converted with headings.
-// The file converts exactly when the library loads a tree from it; echo prints exactly
-// that tree written as indented XML; every record line has its kind's field count
-// (artists 13, locations 19 or 21, events 16) and ends in "|", after the heading when
-// asked for; another root writes nothing; every tracked block is released.
-std::string check_record_shape(std::string_view data);
 
 // Aborts, a finding for a fuzz target, when failure says what went wrong.
 inline void abort_on(const std::string &failure)
 {
-    if (!failure.empty()) std::fprintf(stderr, "%s\n", failure.c_str()), std::abort();
+    if (failure.empty()) return;
+    std::fprintf(stderr, "%s\n", failure.c_str());
+    std::abort();
 }
 // A fuzz target that checks one property on each input.
 #define FUZZ_PROPERTY(check)                                                                       \
     extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, std::size_t size)             \
     {                                                                                              \
-        return abort_on(check({reinterpret_cast<const char *>(data), size})), 0;                   \
+        abort_on(check({reinterpret_cast<const char *>(data), size}));                             \
+        return 0;                                                                                  \
     }
 
 // What run puts on standard output: its descriptor is pointed at a memory file for the
 // run, the stream rewound so that its position counts from the run's start.
 inline std::string captured_stdout(const std::function<void()> &run)
 {
-    const int memory = memfd_create("captured-stdout", 0), saved = (std::fflush(stdout), dup(1));
+    std::fflush(stdout);
+    const int memory = memfd_create("captured-stdout", 0), saved = dup(1);
     if (memory < 0 || saved < 0 || dup2(memory, 1) < 0) std::abort();
     std::rewind(stdout);
     run();
     std::fflush(stdout);
     std::string out(static_cast<std::size_t>(lseek(memory, 0, SEEK_END)), '\0');
     if (pread(memory, out.data(), out.size(), 0) != ssize_t(out.size())) std::abort();
-    dup2(saved, 1), close(saved), close(memory), std::clearerr(stdout);
+    dup2(saved, 1);
+    close(saved);
+    close(memory);
+    std::clearerr(stdout);
     return out;
 }
 

@@ -1,5 +1,6 @@
 // The streaming reader against a plain reference reader, on the same input under the
 // same relays: every relay call logged the same way by both, then compared.
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -9,7 +10,8 @@
 namespace
 {
 
-enum event { open_tag, atb_name, atb_value, white_space, token, punctuation, close_tag };
+enum event { open_tag, atb_name, atb_value, white_space, token, punctuation, close_tag, none };
+constexpr auto is_content = [](int e) { return e >= white_space && e <= punctuation; };
 using text = const char *;
 const auto ch = [](int c) { return std::string(1, static_cast<char>(c)); };
 // The reference reader's states: after '<', waiting for '>' that closes, in content, in
@@ -17,11 +19,17 @@ const auto ch = [](int c) { return std::string(1, static_cast<char>(c)); };
 // in an instruction, after its '?'; in a declaration.
 enum state { outside, opened, closing, content, tag, named, valuing, end, pi, pi_end, decl };
 
+// One line of a log: what, the length of s, and s between brackets.
+void put(std::string &log, std::string_view what, std::string_view s)
+{
+    log.append(what).append(' ' + std::to_string(s.size()) + " [").append(s).append("]\n");
+}
+
 // What one parse is asked to do, and what it is seen to do: the log holds each relay
-// call (event, length and text) after the text the default relays collected since the
-// last call, the content handed over since when in runs, and (with echo on) where
-// standard output stood. Call stop_at (0: none) returns stop_status; logged is how much
-// of the collected text is in the log already.
+// call (event, length and text), after the text the default relays collected since the
+// last call and the content handed over since then in runs, when there is any, and
+// (with echo on) where standard output stood. Call stop_at (0: none) returns
+// stop_status; logged is how much of the collected text is in the log already.
 struct trace {
     unsigned mask = 0x7f; // relays set by the application, one bit per event
     int stop_at = 0, stop_status = 0, count = 0, logged = 0;
@@ -32,19 +40,32 @@ struct trace {
 
     int note(int e, std::string_view s, std::string_view collected)
     {
-        if (runs && e >= white_space && e <= punctuation) return pending.append(s), 0;
-        log += '[' + std::string(collected.substr(std::exchange(logged, collected.size()))) + ']';
-        log += std::exchange(pending, {}) + (echo ? '@' + std::to_string(std::ftell(stdout)) : "");
-        log += std::to_string(e) + ':' + std::to_string(s.size()) + ':' + std::string(s) + '\n';
+        static constexpr const char *names[] = {"open_tag",    "atb_name", "atb_value",
+                                                "white_space", "token",    "punctuation",
+                                                "close_tag"};
+        if (runs && is_content(e)) {
+            pending.append(s);
+            return 0;
+        }
+        const std::string_view fresh = collected.substr(std::exchange(logged, collected.size()));
+        if (!fresh.empty()) put(log, "collected", fresh);
+        if (!pending.empty()) put(log, "run", std::exchange(pending, {}));
+        if (echo) log += "at " + std::to_string(std::ftell(stdout)) + '\n';
+        put(log, names[e], s);
         return ++count == stop_at ? stop_status : 0;
     }
-    // The log, then the status, the line count given to the failure hook (-1 when it is
-    // not called), the content after the last tag (before a word too long, a run may
-    // already hold its beginning) and standard output.
+    // The log, then the content after the last call (before a word too long, a run may
+    // already hold its beginning), the status, the line count given to the failure hook
+    // when it is called (lines not negative) and standard output.
     std::string finish(int status, int lines, const std::string &out) const
     {
-        return log + "status " + std::to_string(status) + " lines " + std::to_string(lines) +
-               (status == 5 ? "" : " then " + pending) + "\noutput:\n" + out;
+        std::string s = log;
+        if (status != 5 && !pending.empty()) put(s, "run", pending);
+        s += "status " + std::to_string(status) +
+             (lines < 0 ? "" : " lines " + std::to_string(lines));
+        s += '\n';
+        if (!out.empty()) put(s, "output", out);
+        return s;
     }
 
     // The library's relays, logging into the trace given as payload; the failure hook
@@ -58,30 +79,36 @@ struct trace {
     // the lengths of the runs go to the outcome: the reference reader does not model them
     static int on_run(xml_application *x, text t, int n)
     {
-        return of(x).outcome += std::to_string(n) + ',', of(x).pending.append(t, n), 0;
+        of(x).outcome += std::to_string(n) + ',';
+        return of(x).note(token, {t, std::size_t(n)}, {}); // with runs set, content is pending
     }
     static int on_failure(text name, int status, int n)
     {
-        return failure_name = name, failure_lines = n, status + 1000;
+        failure_name = name;
+        failure_lines = n;
+        return status + 1000;
     }
 
     // The parse of the file path, or of input in memory (path null), noting its outcome
     // after the lengths of the runs.
-    std::string library(const char *path, std::string_view input)
+    std::string library(const char *path, std::string_view input = {})
     {
         const auto set = [this](int e, auto relay) { return (mask >> e) & 1 ? relay : nullptr; };
         xml_relay r{set(0, on<0, text>),    set(1, on<1, text>), set(2, on<2, text>),
                     set(3, on<3, int>),     set(4, on<4, text>), set(5, on<5, int>),
                     set(6, on<6>),          on_failure,          nullptr,
                     runs ? on_run : nullptr};
-        set_xml_echo(echo), set_xml_eof(eof), failure_lines = -1;
+        set_xml_echo(echo);
+        set_xml_eof(eof);
+        failure_lines = -1;
         int st = 0;
         xml_outcome o{};
         const std::string out = captured_stdout([&] {
             st = path ? xml_parse_outcome(path, &r, this, &o)
                       : xml_parse_buffer(input.data(), input.size(), "in memory", &r, this, &o);
-            set_xml_echo(0), set_xml_eof(0);
         });
+        set_xml_echo(0);
+        set_xml_eof(0);
         for (const int n : {o.status, o.line, o.open_elements, o.error_number, o.zero_byte})
             outcome += std::to_string(n) + ' ';
         if (failure_lines >= 0 && failure_name != (path ? path : "in memory"))
@@ -110,54 +137,76 @@ struct reference_reader : trace {
     int getch()
     {
         if (pushed) return std::exchange(pushed, 0);
-        for (int c; pos < in.size();)
-            if ((c = static_cast<unsigned char>(in[pos++])) != '\r')
-                return c ? (lines += c == '\n', echo && std::putchar(c), c) : (pos = in.size(), 0);
+        while (pos < in.size()) {
+            const int c = static_cast<unsigned char>(in[pos++]);
+            if (c == 0) pos = in.size();
+            if (c == 0 || c == '\r') continue;
+            if (c == '\n') ++lines;
+            if (echo) std::putchar(c);
+            return c;
+        }
         return 0;
     }
 
+    // Calls relay e, or does what the default relay does; the content relays' results are
+    // not looked at.
     int call(int e, std::string_view s)
     {
-        if ((mask >> e) & 1) return note(e, s, collected);
-        if (e >= white_space && e <= punctuation) collected += s;
         static constexpr const char *before[] = {"<", " ", "=", "", "", "", "</end>"};
+        if ((mask >> e) & 1) {
+            const int st = note(e, s, collected);
+            return is_content(e) ? 0 : st;
+        }
+        if (is_content(e)) collected += s;
         if (echo) std::printf("%s%.*s%s", before[e], int(s.size()), s.data(), e ? "" : ">");
         return 0;
     }
 
-    // Reads a word and steps on, or returns 5 when it grows too long. A quotation mark
-    // opens a quoted word when it comes first, except in content: q is the mark, -1 once
-    // it is closed.
-    int read_word()
+    // Reads a word from its first character on and steps on, or returns 5 when it grows
+    // too long. A quotation mark opens a quoted word when it comes first, except in
+    // content: q is the mark, -1 once it is closed.
+    int read_word(int first)
     {
         word.clear();
+        pushed = first;
         for (int q = 0, c; q >= 0 && (c = getch()) != 0; word += static_cast<char>(c)) {
-            if (!q && !is_word(c) && !is_quote(c)) return pushed = c, step(0);
+            if (!q && !is_word(c) && !is_quote(c)) {
+                pushed = c; // the word ends before c
+                break;
+            }
             if (word.size() >= 8191) return 5;
             if (q ? c == q : is_quote(c) && word.empty() && at != content) q = q ? -1 : c;
         }
         return step(0);
     }
 
+    // Goes to state s with opening more elements open (fewer when negative), then calls
+    // relay e: with the word, or with nothing for close_tag.
+    int to(int s, int e = none, int opening = 0)
+    {
+        at = s;
+        nesting += opening;
+        return e == none ? 0 : call(e, e == close_tag ? "" : word);
+    }
+
     // After a word (c = 0), white space (handed over in content only) or punctuation c: 0
     // to go on, else the status that ends the parse.
     int step(int c)
     {
-        const auto to = [this](int s) { return at = s, 0; };
         const int back = nesting > (at == closing) ? content : outside; // after an element or tag
-        if (c && std::strchr(" \t\n\r", c)) return at == content ? call(white_space, ch(c)) * 0 : 0;
-        if (!c && at == opened) return to(tag), call(open_tag, word);
-        if (!c && at == content) return call(token, word), 0;
-        if (!c && (at == tag || at == named)) return to(named), call(atb_name, word);
-        if (!c && at == valuing) return to(tag), call(atb_value, word);
+        if (c && std::strchr(" \t\n\r", c)) return at == content ? call(white_space, ch(c)) : 0;
+        if (!c && at == opened) return to(tag, open_tag);
+        if (!c && at == content) return call(token, word);
+        if (!c && (at == tag || at == named)) return to(named, atb_name);
+        if (!c && at == valuing) return to(tag, atb_value);
         if (!c) return to(at == end ? closing : at == pi_end ? pi : at);
         if (at == outside) return c == '<' ? to(opened) : 0;
         if (at == opened && c == '!' && (ahead("--") || ahead("[CDATA["))) return markup();
         if (at == opened && std::strchr("/?!", c)) return to(c == '/' ? end : c == '?' ? pi : decl);
-        if (at == closing && c == '>' && nesting) return --nesting, to(back), call(close_tag, "");
+        if (at == closing && c == '>' && nesting) return to(back, close_tag, -1);
         if (at == content && c == '<') return to(opened);
-        if (at == content) return call(punctuation, ch(c)), 0;
-        if (at == tag && std::strchr("/>", c)) return ++nesting, to(c == '>' ? content : closing);
+        if (at == content) return call(punctuation, ch(c));
+        if (at == tag && std::strchr("/>", c)) return to(c == '>' ? content : closing, none, 1);
         if (at == named && c == '=') return to(valuing);
         if (at == pi) return c == '?' ? to(pi_end) : 0;
         if (at == pi_end) return to(c == '>' ? back : pi);
@@ -171,7 +220,7 @@ struct reference_reader : trace {
     {
         std::string next;
         for (std::size_t i = pos; i < in.size() && in[i] && next.size() < s.size(); ++i)
-            next += in[i] == '\r' ? "" : in.substr(i, 1);
+            if (in[i] != '\r') next += in[i];
         return next == s;
     }
 
@@ -193,30 +242,44 @@ struct reference_reader : trace {
             if (section && c == '>' && held == 2) return end_word();
             if (!deliver) {
                 held = c == ']' ? std::min(held + 1, 2) : 0;
+            } else if (c == ']' && held == 2) {
+                text(']');
             } else if (c == ']') {
-                held == 2 ? text(']') : (end_word(), ++held);
+                end_word();
+                ++held;
             } else {
-                for (; held; --held)
+                for (; held > 0; --held)
                     text(']');
                 const std::string e = c == '&'   ? "&amp;"
                                       : c == '<' ? "&lt;"
                                       : c == '>' ? "&gt;"
                                                  : ch(c);
                 for (const char x : e)
-                    if (text(static_cast<unsigned char>(x))) return 5;
+                    if (text(static_cast<unsigned char>(x)) != 0) return 5;
             }
         }
-        for (end_word(); deliver && held; --held) // held "]" are text too
+        end_word();
+        for (; deliver && held > 0; --held) // held "]" are text too
             text(']');
         return 0;
     }
     // One character of a section's text: 5 when it makes a word too long.
     int text(int c)
     {
-        if (is_word(c) || is_quote(c)) return word.size() >= 8191 ? 5 : (word += char(c), 0);
-        return end_word(), step(c), 0;
+        if (!is_word(c) && !is_quote(c)) {
+            end_word();
+            return step(c);
+        }
+        if (word.size() >= 8191) return 5;
+        word += static_cast<char>(c);
+        return 0;
     }
-    int end_word() { return word.empty() ? 0 : (step(0), word.clear(), 0); }
+    int end_word()
+    {
+        if (!word.empty()) step(0);
+        word.clear();
+        return 0;
+    }
 
     // Reads input as the reader reads a file; status and failure lines as with the library.
     std::string parse()
@@ -224,7 +287,7 @@ struct reference_reader : trace {
         int st = 0;
         const std::string out = captured_stdout([&] {
             for (int c; st == 0 && (c = getch()) != 0;)
-                st = is_word(c) || is_quote(c) ? (pushed = c, read_word()) : step(c);
+                st = is_word(c) || is_quote(c) ? read_word(c) : step(c);
         });
         if (st == 0 && nesting && !eof) return finish(3, -1, out); // elements left open
         return finish(st == 48 ? 0 : st, st == 0 || st == 48 ? -1 : lines, out);
@@ -239,21 +302,20 @@ std::string check_reader_agreement(std::string_view input)
     int count = 0;
     // The log shows what differs and under what: which relays are set (the events logged),
     // echo (positions logged), runs (content logged between tags) and the stop (the status).
-    // the reader on the file, on the same bytes in memory, and the reference reader
-    const auto agree = [&](trace lib) {
+    // the reader on the file and on the same bytes in memory, and the reference reader
+    const auto agree = [&](trace lib, bool echo) {
+        lib.echo = echo;
         const std::string want = reference_reader{lib, input}.parse();
         trace memory = lib;
-        std::string got = lib.library(file.path(), input);
+        std::string got = lib.library(file.path());
         std::string d = first_difference(got, want);
-        if (d.empty())
-            got += lib.outcome,
-                d = first_difference(memory.library(nullptr, input) + memory.outcome, got);
-        return count = lib.count, d;
+        got += lib.outcome;
+        if (d.empty()) d = first_difference(memory.library(nullptr, input) + memory.outcome, got);
+        count = lib.count;
+        return d;
     };
-    unsigned h = 2166136261u; // FNV-1a
-    for (const char c : input)
-        h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
-    std::string d = agree({});
+    const auto h = static_cast<unsigned>(std::hash<std::string_view>()(input));
+    std::string d = agree({}, false);
     // relays set by input, one stopping at a call set by input; the default relays; the
     // first call stopping; content in runs; each with echo off and on
     const trace stopping{.mask = h & 0x7f,
@@ -261,9 +323,16 @@ std::string check_reader_agreement(std::string_view input)
                          .stop_status = std::array{2, 3, 7, 48}[(h >> 20) & 3],
                          .eof = ((h >> 22) & 1) != 0};
     trace runs = stopping;
-    runs.mask = 0x7f, runs.runs = true;
-    for (trace s : {stopping, trace{.mask = 0}, trace{.stop_at = 1, .stop_status = 99}, runs})
+    runs.mask = 0x7f;
+    runs.runs = true;
+    for (const trace &s :
+         {stopping, trace{.mask = 0}, trace{.stop_at = 1, .stop_status = 99}, runs})
         for (const bool echo : {false, true})
-            if (d.empty()) s.echo = echo, d = agree(s);
+            if (d.empty()) d = agree(s, echo);
     return d;
+}
+
+std::string reader_trace(const char *path, bool runs, bool eof)
+{
+    return trace{.eof = eof, .runs = runs}.library(path);
 }

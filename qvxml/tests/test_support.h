@@ -23,9 +23,6 @@ inline const auto read_file = [](const fs::path &name) {
     return (std::ostringstream() << std::ifstream(name, std::ios::binary).rdbuf()).str();
 };
 
-// The allocator's counters now: blocks allocated (a), released (l), bytes in use (t).
-inline const auto counts_now = [] { return allocation_balance(); };
-
 // Each test leaves the allocator as it found it.
 struct TrackedTest : ::testing::Test {
     allocation_balance balance_;
@@ -37,7 +34,11 @@ struct InTempDir : TrackedTest {
     fs::path old_ = fs::current_path();
     fs::path dir_ = std::string(mkdtemp(std::string("/tmp/qvxml-test-XXXXXX").data()));
     void SetUp() override { fs::current_path(dir_); }
-    ~InTempDir() { fs::current_path(old_), fs::remove_all(dir_); }
+    ~InTempDir()
+    {
+        fs::current_path(old_);
+        fs::remove_all(dir_);
+    }
 };
 
 // Owners that release through the library: the deleter converts to the function.
@@ -68,9 +69,11 @@ inline const auto written = [](const std::function<void(FILE *)> &write) {
     char *data = nullptr;
     std::size_t size = 0;
     FILE *h = open_memstream(&data, &size);
-    write(h), std::fclose(h);
+    write(h);
+    std::fclose(h);
     const std::string out(data, size);
-    return std::free(data), out;
+    std::free(data);
+    return out;
 };
 
 // The files of a folder with the given extension, in name order; a relative folder is
@@ -79,5 +82,25 @@ inline const auto data_files = [](const fs::path &folder, const std::string &end
     std::vector<fs::path> files;
     for (const auto &entry : fs::directory_iterator(QVXML_TEST_DATA / folder))
         if (entry.path().extension() == ending) files.push_back(entry.path());
-    return std::sort(files.begin(), files.end()), files;
+    std::ranges::sort(files);
+    return files;
 };
+
+// Every stored input the properties hold over: the fuzz targets' kept corpora and seeds,
+// the library's data files (every shape of markup, texts across the reader's input
+// blocks, values at the writer's limit, the inputs that once broke one) and the
+// converter's example exports and case inputs. A folder missing is a failure: the walk
+// throws.
+inline std::vector<fs::path> stored_inputs()
+{
+    std::vector<fs::path> files;
+    for (const std::string folder :
+         {"qvxml/tests/data", "fuzz/corpus", "fuzz/seeds", "examples", "veltran/tests/cases"})
+        for (const auto &f :
+             fs::recursive_directory_iterator(QVXML_TEST_DATA "/../../../" + folder))
+            // of the converter's cases, only the input files
+            if (f.is_regular_file() &&
+                (!folder.ends_with("cases") || f.path().extension() == ".xml"))
+                files.push_back(f.path());
+    return files;
+}

@@ -1,0 +1,25 @@
+#pragma once
+// Standard output as the converter writes it: every write and flush is checked, since a
+// record that did not get out must never be reported as written. The first failure's
+// errno is kept and nothing more is attempted after it.
+
+#include <cstdio>
+#include <string_view>
+
+class checked_output
+{
+  public:
+    // Writes s; false once any write or flush has failed.
+    bool write(std::string_view s);
+    // Hands everything written so far to the system; false once anything failed.
+    bool flush();
+    // Takes note of a failure of what others wrote to standard output.
+    bool check();
+    bool failed() const { return error_ != 0; }
+    // errno of the first failure; 0 while there was none.
+    int error() const { return error_; }
+
+  private:
+    bool fail();
+    int error_ = 0;
+};
