@@ -7,7 +7,9 @@
 
 #include "qvxml/element.h"
 #include "qvxml/internal/arena.h"
+#include "qvxml/internal/chars.h"
 #include "qvxml/internal/grow.h"
+#include "qvxml/internal/input.h"
 #include "qvxml/internal/walk.h"
 #include "qvxml/xmlparse.h"
 
@@ -115,17 +117,25 @@ void pop_frame(build_state &b)
     if (exact) f.element->value = static_cast<char *>(exact); // else the roomy block stays
 }
 
-// A new element of a streamed item, with its name, carved from the arena.
-xml_element *arena_element(bump_arena &arena, const char *token)
+// A new element of a streamed item, with its name of len bytes, carved from the
+// arena in one piece.
+xml_element *arena_element(bump_arena &arena, const char *token, std::size_t len)
 {
-    const std::size_t len = std::strlen(token);
-    auto *e = static_cast<xml_element *>(arena.take(sizeof(xml_element)));
-    auto *name = static_cast<char *>(arena.take(len + 1));
-    if (!e || !name) return nullptr;
+    auto *e = static_cast<xml_element *>(arena.take(sizeof(xml_element) + len + 1));
+    if (!e) return nullptr;
     *e = xml_element{};
+    auto *name = reinterpret_cast<char *>(e + 1);
     std::memcpy(name, token, len + 1);
     e->name = name;
     return e;
+}
+
+// The length of a token the reader hands over: the reader's count when it is the
+// reader's own token, as it always is in a parse.
+std::size_t token_length(const xml_application *xptr, const char *token)
+{
+    const xml_parser *p = xptr->parent;
+    return p && token == p->token ? static_cast<std::size_t>(p->length) : std::strlen(token);
 }
 
 int build_open_tag(xml_application *xptr, const char *token)
@@ -136,7 +146,7 @@ int build_open_tag(xml_application *xptr, const char *token)
     const int line = xptr->parent ? xptr->parent->lines + 1 : 0;
     xml_element *e;
     if (b.stream && parent) {
-        e = arena_element(b.arena, token);
+        e = arena_element(b.arena, token, token_length(xptr, token));
         if (!e || !push_frame(b, e, true, line))
             return status_no_memory; // the arena is reset with the item
     } else {
@@ -212,7 +222,7 @@ int build_token(xml_application *xptr, const char *token)
 {
     build_state &b = builder(xptr);
     if (!b.current) return status_no_element;
-    return append_text(b, token, std::strlen(token));
+    return append_text(b, token, token_length(xptr, token));
 }
 
 // Element content in runs: the text the three relays above would gather, white
@@ -221,11 +231,12 @@ int build_content_run(xml_application *xptr, const char *text, int length)
 {
     build_state &b = builder(xptr);
     if (!b.current) return status_no_element;
-    std::size_t first = 0;
     const auto n = static_cast<std::size_t>(length);
-    if (!b.current->value)
-        while (first < n && (text[first] == ' ' || text[first] == '\t' || text[first] == '\n'))
-            ++first;
+    if (b.current->value) return append_text(b, text, n);
+    // the reader says how much of the run it already knows to be white space
+    auto first = static_cast<std::size_t>(record_of(xptr->parent).run_space);
+    while (first < n && is_blank[static_cast<unsigned char>(text[first])])
+        ++first;
     return append_text(b, text + first, n - first);
 }
 

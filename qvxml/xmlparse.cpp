@@ -229,6 +229,15 @@ void count_lines(xml_parser *sptr, const xml_content_scan &s, std::size_t n)
         sptr->column += static_cast<int>(n);
 }
 
+// Hands a run of content to the run relay, space bytes of white space at its start.
+void hand_run(xml_parser *sptr, const unsigned char *begin, std::size_t length, std::size_t space)
+{
+    record_of(sptr).run_space = static_cast<int>(space);
+    (void)sptr->user->content_run(sptr->work, reinterpret_cast<const char *>(begin),
+                                  static_cast<int>(length));
+    record_of(sptr).run_space = 0;
+}
+
 // Element content for the run relay (echo off, nothing pushed back): hands the text
 // up to the next tag over in runs, one or more per input block, and reads the '<'
 // that ends it (the state is then tag_open). Returns 0, also when the input ends
@@ -241,17 +250,26 @@ int take_content(xml_parser *sptr)
         if (sptr->inpos == sptr->inend && !refill(sptr)) return 0;
         const unsigned char *begin = window_of(sptr) + sptr->inpos;
         const unsigned char *end = window_of(sptr) + sptr->inend;
+        if (const std::size_t run = xml_scan_indentation(begin, end)) {
+            ++sptr->lines;
+            sptr->column = static_cast<int>(run - 1);
+            sptr->inpos += static_cast<int>(run);
+            hand_run(sptr, begin, run, run);
+            step_in_line(sptr, 1); // the '<'
+            enter(sptr, reader_state::tag_open);
+            return 0;
+        }
         const xml_content_scan s = xml_scan_content_wide(begin, end);
         const unsigned char *stop = begin + s.stop;
+        const std::size_t space = s.space;
         if (s.stop > 0) {
             if (word + s.stop > static_cast<std::size_t>(xml_max_token)) {
                 if (const unsigned char *over = overlong_word(begin, stop, word)) {
                     const unsigned char *start =
                         over - std::min<std::size_t>(xml_max_token, over - begin);
                     if (start > begin)
-                        (void)sptr->user->content_run(sptr->work,
-                                                      reinterpret_cast<const char *>(begin),
-                                                      static_cast<int>(start - begin));
+                        hand_run(sptr, begin, static_cast<std::size_t>(start - begin),
+                                 std::min(space, static_cast<std::size_t>(start - begin)));
                     const xml_content_scan head = xml_scan_content_portable(begin, over + 1);
                     count_lines(sptr, head, head.stop);
                     sptr->inpos += static_cast<int>(over + 1 - begin);
@@ -263,8 +281,7 @@ int take_content(xml_parser *sptr)
             }
             count_lines(sptr, s, s.stop);
             sptr->inpos += static_cast<int>(s.stop);
-            (void)sptr->user->content_run(sptr->work, reinterpret_cast<const char *>(begin),
-                                          static_cast<int>(s.stop));
+            hand_run(sptr, begin, s.stop, space);
         }
         if (stop == end) continue;
         switch (*stop) {
@@ -292,9 +309,7 @@ int take_plain_tag(xml_parser *sptr)
     const unsigned char *end = window_of(sptr) + sptr->inend;
     const bool closing = p < end && *p == '/';
     const unsigned char *name = p + (closing ? 1 : 0);
-    const unsigned char *q = name;
-    while (q < end && plain_token[*q])
-        ++q;
+    const unsigned char *q = name + xml_scan_name_wide(name, end);
     const auto n = static_cast<int>(q - name);
     if (n == 0 || n > xml_max_token || q == end || *q != '>') return 0;
     if (closing) { // nesting is at least 1 in content

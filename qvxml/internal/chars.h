@@ -35,6 +35,14 @@ static_assert(char_classes['<'] == char_class::punctuation);
 static_assert(char_classes[165] == char_class::token &&
               char_classes[166] == char_class::punctuation);
 
+// White space that content may hold: the reader drops carriage returns before any
+// relay sees them.
+constexpr byte_table is_blank = [] {
+    byte_table t{};
+    t[' '] = t['\t'] = t['\n'] = true;
+    return t;
+}();
+
 constexpr bool is_space(int c)
 {
     return char_classes[static_cast<unsigned char>(c)] == char_class::space;

@@ -1,19 +1,143 @@
 #pragma once
-// Block scanners of the reader's content path: they find where a stretch of element
-// content ends in an input block and count its line feeds. The wide scanner tests
-// sixteen bytes at a time with SSE2 where the target has it; the portable one tests
-// a byte at a time and gives the same result everywhere. Both are always built, so
-// each can be checked against the other on any machine.
+// Block scanners of the reader's hot path: where a stretch of element content ends in
+// an input block, with its line feeds and the white space it begins with, and how far
+// a tag's name goes. The wide scanners test sixteen bytes at a time with SSE2 where
+// the target has it (every x86-64 does); the portable ones test a byte at a time and
+// give the same results everywhere. Both are always built, so each can be checked
+// against the other on any machine. The wide ones are inline: they run once or twice
+// per element, where a call costs as much as the scan.
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 struct xml_content_scan {
     std::size_t stop;     // offset of the first '<', carriage return or zero byte; the
                           // length of the block when it holds none
     std::size_t lines;    // line feeds before stop
     std::size_t line_end; // offset just past the last of those line feeds; 0 when none
+    std::size_t space;    // how many bytes before stop are white space (' ', '\t', '\n')
+                          // from the start on
 };
 
 // Scans [begin, end), begin <= end.
 xml_content_scan xml_scan_content_portable(const unsigned char *begin, const unsigned char *end);
-xml_content_scan xml_scan_content_wide(const unsigned char *begin, const unsigned char *end);
+
+// The length of the run of name characters (letters, digits, the code page 437
+// letters and "-.:_") at begin, at most end - begin: how far a tag's name goes.
+std::size_t xml_scan_name_portable(const unsigned char *begin, const unsigned char *end);
+
+// Content that is a line feed and up to fifteen spaces of indentation, then a '<', as
+// between the tags of an indented export: the length of the run before the '<'; 0
+// for anything else, or when the block holds less than seventeen bytes from begin.
+inline std::size_t xml_scan_indentation(const unsigned char *begin, const unsigned char *end)
+{
+    constexpr std::uint64_t spaces = 0x2020202020202020u;
+    if (end - begin < 17 || *begin != '\n') return 0;
+    std::uint64_t word[2];
+    std::memcpy(word, begin + 1, sizeof word);
+    // on a little-endian machine the first byte is the lowest; elsewhere take the
+    // general path
+    if constexpr (std::endian::native != std::endian::little) return 0;
+    const std::uint64_t first = word[0] ^ spaces;
+    const std::size_t n = first ? static_cast<std::size_t>(std::countr_zero(first)) / 8
+                          : (word[1] ^ spaces)
+                              ? 8 + static_cast<std::size_t>(std::countr_zero(word[1] ^ spaces)) / 8
+                              : 16;
+    return n < 16 && begin[1 + n] == '<' ? 1 + n : 0;
+}
+
+#if defined(__SSE2__)
+
+inline xml_content_scan xml_scan_content_wide(const unsigned char *begin, const unsigned char *end)
+{
+    const __m128i lt = _mm_set1_epi8('<');
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i sp = _mm_set1_epi8(' ');
+    const __m128i tab = _mm_set1_epi8('\t');
+    const __m128i zero = _mm_setzero_si128();
+    xml_content_scan r{0, 0, 0, 0};
+    bool blank = true; // nothing but white space so far
+    const unsigned char *p = begin;
+    for (; end - p >= 16; p += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const __m128i feed = _mm_cmpeq_epi8(v, lf);
+        const __m128i ends = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, cr)), _mm_cmpeq_epi8(v, zero));
+        const auto stops = static_cast<unsigned>(_mm_movemask_epi8(ends));
+        auto feeds = static_cast<unsigned>(_mm_movemask_epi8(feed));
+        const auto offset = static_cast<std::size_t>(p - begin);
+        if (blank) {
+            const __m128i white =
+                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, sp), _mm_cmpeq_epi8(v, tab)), feed);
+            const auto words = ~static_cast<unsigned>(_mm_movemask_epi8(white)) & 0xffffu;
+            if (words) {
+                blank = false;
+                r.space = offset + static_cast<std::size_t>(std::countr_zero(words));
+            }
+        }
+        if (stops) feeds &= (1u << std::countr_zero(stops)) - 1; // only those before the stop
+        if (feeds) {
+            r.line_end = offset + static_cast<std::size_t>(std::bit_width(feeds));
+            for (; feeds; feeds &= feeds - 1)
+                ++r.lines; // few per vector: cheaper than a popcount call
+        }
+        if (stops) {
+            r.stop = offset + static_cast<std::size_t>(std::countr_zero(stops));
+            if (blank || r.space > r.stop) r.space = r.stop;
+            return r;
+        }
+    }
+    const auto offset = static_cast<std::size_t>(p - begin);
+    const xml_content_scan tail = xml_scan_content_portable(p, end);
+    r.stop = offset + tail.stop;
+    r.lines += tail.lines;
+    if (tail.lines) r.line_end = offset + tail.line_end;
+    if (blank) r.space = offset + tail.space;
+    return r;
+}
+
+inline std::size_t xml_scan_name_wide(const unsigned char *begin, const unsigned char *end)
+{
+    // bytes from lo to lo + span, as unsigned differences from lo
+    const auto within = [](__m128i v, char lo, char span) {
+        const __m128i d = _mm_sub_epi8(v, _mm_set1_epi8(lo));
+        return _mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(span)), d);
+    };
+    const unsigned char *p = begin;
+    for (; end - p >= 16; p += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const __m128i letters = within(_mm_or_si128(v, _mm_set1_epi8(0x20)), 'a', 'z' - 'a');
+        const __m128i digits = within(v, '-', ':' - '-'); // "-./0123456789:"
+        const __m128i slash = _mm_cmpeq_epi8(v, _mm_set1_epi8('/'));
+        const __m128i others = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('_')),
+                                            within(v, static_cast<char>(128), 165 - 128));
+        const __m128i name =
+            _mm_or_si128(_mm_or_si128(letters, others), _mm_andnot_si128(slash, digits));
+        const auto outside = ~static_cast<unsigned>(_mm_movemask_epi8(name)) & 0xffffu;
+        if (outside)
+            return static_cast<std::size_t>(p - begin) +
+                   static_cast<std::size_t>(std::countr_zero(outside));
+    }
+    return static_cast<std::size_t>(p - begin) + xml_scan_name_portable(p, end);
+}
+
+#else
+
+inline xml_content_scan xml_scan_content_wide(const unsigned char *begin, const unsigned char *end)
+{
+    return xml_scan_content_portable(begin, end);
+}
+
+inline std::size_t xml_scan_name_wide(const unsigned char *begin, const unsigned char *end)
+{
+    return xml_scan_name_portable(begin, end);
+}
+
+#endif

@@ -23,6 +23,9 @@ struct parser_record {
     const unsigned char *memory; // memory input: the caller's bytes; null for a file
     std::size_t memory_length;   // memory input: how many
     std::size_t memory_next;     // memory input: where the next window starts
+    // While a content run is handed over: how many white-space bytes begin it, as the
+    // reader found them, so that the builder need not look at them again.
+    int run_space;
 };
 static_assert(std::is_standard_layout_v<parser_record>);
 

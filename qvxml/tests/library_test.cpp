@@ -5,6 +5,8 @@
 // are checked against the reference reader, and the quote substitution, the entity
 // round trip and the writers' round trip are properties (properties.cpp).
 
+#include <cctype>
+#include <cstring>
 #include <map>
 #include <random>
 #include <regex>
@@ -446,7 +448,7 @@ TEST_F(Library, ValueReadersAndWritersDuringAParse)
 TEST(ContentScan, WideAndPortableScannersAgreeWithAPlainReading)
 {
     std::mt19937 rng(7);
-    const unsigned char alphabet[] = {'<', '\r', '\n', '\0', 'a', ' ', 0xff, '>'};
+    const unsigned char alphabet[] = {'<', '\r', '\n', '\0', 'a', ' ', 0xff, '\t'};
     std::vector<unsigned char> block(80);
     for (int i = 0; i < 20000; ++i) {
         const unsigned rare = 5 + rng() % 61; // sparse stops and feeds
@@ -457,12 +459,45 @@ TEST(ContentScan, WideAndPortableScannersAgreeWithAPlainReading)
         const auto *stop =
             std::find_if(begin, end, [](auto c) { return c == '<' || c == '\r' || !c; });
         const auto lf = std::find(std::reverse_iterator(stop), std::reverse_iterator(begin), '\n');
+        const auto *word =
+            std::find_if(begin, stop, [](auto c) { return c != ' ' && c != '\t' && c != '\n'; });
         for (auto scan : {xml_scan_content_portable, xml_scan_content_wide}) {
             const xml_content_scan s = scan(begin, end);
-            ASSERT_EQ(std::tuple(s.stop, s.lines, s.line_end),
-                      std::tuple(stop - begin, std::count(begin, stop, '\n'), lf.base() - begin));
+            ASSERT_EQ(std::tuple(s.stop, s.lines, s.line_end, s.space),
+                      std::tuple(stop - begin, std::count(begin, stop, '\n'), lf.base() - begin,
+                                 word - begin));
         }
     }
+}
+
+// The name scanners stop at the first byte that is not a name character, whatever
+// its value, at every alignment; the indentation scanner takes a line feed and up to
+// fifteen spaces before a '<', and nothing else.
+TEST(ContentScan, NameAndIndentationScannersAgreeWithAPlainReading)
+{
+    std::mt19937 rng(11);
+    std::vector<unsigned char> block(80);
+    for (int i = 0; i < 20000; ++i) {
+        const unsigned stop = rng() % 256, at = rng() % 40;
+        for (auto &c : block)
+            c = "aZ09-.:_\x80\xa5"[rng() % 10];
+        block[at] = static_cast<unsigned char>(stop);
+        const unsigned char *begin = block.data() + rng() % 17;
+        const unsigned char *end = begin + rng() % (block.data() + block.size() - begin + 1);
+        const auto *want = std::find_if(begin, end, [](unsigned char c) {
+            return !(std::isalnum(c) || (c >= 128 && c <= 165) || std::strchr("-.:_", c)) || !c;
+        });
+        for (auto scan : {xml_scan_name_portable, xml_scan_name_wide})
+            ASSERT_EQ(scan(begin, end), std::size_t(want - begin)) << stop;
+    }
+    for (std::size_t spaces = 0; spaces < 20; ++spaces)
+        for (const std::string after : {"<", "a", "\t<"}) {
+            const std::string text = '\n' + std::string(spaces, ' ') + after + std::string(20, 'x');
+            const auto *begin = reinterpret_cast<const unsigned char *>(text.data());
+            const std::size_t want = after == "<" && spaces < 16 ? spaces + 1 : 0;
+            EXPECT_EQ(xml_scan_indentation(begin, begin + text.size()), want) << spaces << after;
+            EXPECT_EQ(xml_scan_indentation(begin, begin + 16), 0u);
+        }
 }
 
 } // namespace
