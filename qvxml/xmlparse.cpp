@@ -299,6 +299,19 @@ int take_content(xml_parser *sptr)
     }
 }
 
+// Copies a name of n bytes, n <= xml_max_token, to the token and terminates it. A
+// short name with room to read past it is copied as two fixed blocks, which costs
+// less than a call.
+void copy_name(char *token, const unsigned char *name, const unsigned char *end, std::size_t n)
+{
+    constexpr std::size_t block = 32;
+    if (n < block && static_cast<std::size_t>(end - name) >= block)
+        std::memcpy(token, name, block); // the token holds xml_max_token + 2 bytes
+    else
+        std::memcpy(token, name, n);
+    token[n] = '\0';
+}
+
 // Right after the '<' that ends a run of content: a plain start tag "name>" or end
 // tag "/name>" that the block holds whole is taken in one step, with the relay calls,
 // states and counts the state machine would give it. Anything else is left unread to
@@ -318,8 +331,7 @@ int take_plain_tag(xml_parser *sptr)
         go_back(sptr);
         return sptr->user->close_tag(sptr->work);
     }
-    std::memcpy(sptr->token, name, static_cast<std::size_t>(n));
-    sptr->token[n] = '\0';
+    copy_name(sptr->token, name, end, static_cast<std::size_t>(n));
     sptr->length = n;
     step_in_line(sptr, n);
     enter(sptr, reader_state::start_tag);
@@ -519,12 +531,16 @@ int xml_parse_buffer(const char *data, std::size_t length, const char *name, xml
 
 int xml_parse_tokens(xml_parser *sptr)
 {
+    // content goes over in runs when the application takes them and nothing is echoed
+    const bool runs = sptr->user->content_run && !sptr->echo;
     for (;;) {
-        if (state_of(sptr) == reader_state::content && sptr->user->content_run && !sptr->echo &&
-            !sptr->ungotch) {
-            if (int st = take_content(sptr); st != 0) return st;
-            if (state_of(sptr) == reader_state::content) return 0; // the input ended
-            if (int st = take_plain_tag(sptr); st != 0) return st;
+        if (runs && state_of(sptr) == reader_state::content && !sptr->ungotch) {
+            // content and plain tags in turn, until something else comes
+            do {
+                if (int st = take_content(sptr); st != 0) return st;
+                if (state_of(sptr) == reader_state::content) return 0; // the input ended
+                if (int st = take_plain_tag(sptr); st != 0) return st;
+            } while (state_of(sptr) == reader_state::content);
             continue;
         }
         if (xml_remove_space(sptr) == 0) return 0;

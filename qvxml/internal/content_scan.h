@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "qvxml/internal/chars.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -105,25 +107,24 @@ inline xml_content_scan xml_scan_content_wide(const unsigned char *begin, const 
 
 inline std::size_t xml_scan_name_wide(const unsigned char *begin, const unsigned char *end)
 {
-    // bytes from lo to lo + span, as unsigned differences from lo
-    const auto within = [](__m128i v, char lo, char span) {
-        const __m128i d = _mm_sub_epi8(v, _mm_set1_epi8(lo));
-        return _mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(span)), d);
-    };
+    // Names are mostly letters: the first byte that is not one ends the name unless
+    // it is one of the other name characters, and the scan goes on after it.
+    const __m128i lower = _mm_set1_epi8(0x20);
+    const __m128i a = _mm_set1_epi8('a');
+    const __m128i span = _mm_set1_epi8('z' - 'a');
     const unsigned char *p = begin;
-    for (; end - p >= 16; p += 16) {
+    while (end - p >= 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-        const __m128i letters = within(_mm_or_si128(v, _mm_set1_epi8(0x20)), 'a', 'z' - 'a');
-        const __m128i digits = within(v, '-', ':' - '-'); // "-./0123456789:"
-        const __m128i slash = _mm_cmpeq_epi8(v, _mm_set1_epi8('/'));
-        const __m128i others = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('_')),
-                                            within(v, static_cast<char>(128), 165 - 128));
-        const __m128i name =
-            _mm_or_si128(_mm_or_si128(letters, others), _mm_andnot_si128(slash, digits));
-        const auto outside = ~static_cast<unsigned>(_mm_movemask_epi8(name)) & 0xffffu;
-        if (outside)
-            return static_cast<std::size_t>(p - begin) +
-                   static_cast<std::size_t>(std::countr_zero(outside));
+        const __m128i d = _mm_sub_epi8(_mm_or_si128(v, lower), a);
+        const __m128i letters = _mm_cmpeq_epi8(_mm_min_epu8(d, span), d);
+        const auto others = ~static_cast<unsigned>(_mm_movemask_epi8(letters)) & 0xffffu;
+        if (!others) {
+            p += 16;
+            continue;
+        }
+        p += std::countr_zero(others);
+        if (!plain_token[*p]) return static_cast<std::size_t>(p - begin);
+        ++p;
     }
     return static_cast<std::size_t>(p - begin) + xml_scan_name_portable(p, end);
 }
