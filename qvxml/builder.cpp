@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "qvxml/element.h"
 #include "qvxml/internal/arena.h"
@@ -50,6 +51,7 @@ struct build_state {
     // carved from the arena and thrown away with it. Attributes stay ordinary
     // tracked records, since their values are kept in secure memory.
     bump_arena arena;
+    bool item_atributes = false; // some element of that item has attributes to release
     // Where the caller wants to learn how the load ended; null when it does not.
     // During a streamed load's callbacks its element_line tells where the element
     // handed over began.
@@ -168,7 +170,7 @@ int build_open_tag(xml_application *xptr, const char *token)
             return status_no_memory;
         }
     }
-    add_element(parent, e);
+    if (parent) link_last_child(parent, e);
     b.current = e;
     if (!parent) {
         b.open_top = e;
@@ -195,6 +197,7 @@ int build_atb_name(xml_application *xptr, const char *token)
         return status_missing;
     }
     add_atribut(e, a);
+    builder(xptr).item_atributes = true;
     return 0;
 }
 
@@ -256,6 +259,7 @@ void release_item(build_state &b, xml_element *top)
 {
     xml_element *item = top->first;
     top->first = top->last = nullptr;
+    if (!std::exchange(b.item_atributes, false)) item = nullptr; // nothing to walk for
     for (xml_element *e = item; e; e = next_in_document_order(e, item)) {
         while (xml_atribut *a = e->firstatb) {
             e->firstatb = a->next;

@@ -21,14 +21,7 @@ xml_atribut *allocate_atribut()
 
 void add_element(xml_element *eptr, xml_element *aptr)
 {
-    if (!eptr || !aptr) return;
-    aptr->previous = eptr->last;
-    if (eptr->last)
-        eptr->last->next = aptr;
-    else
-        eptr->first = aptr;
-    eptr->last = aptr;
-    aptr->parent = eptr;
+    if (eptr && aptr) link_last_child(eptr, aptr);
 }
 
 void add_atribut(xml_element *eptr, xml_atribut *aptr)

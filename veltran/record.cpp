@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <utility>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -62,9 +63,12 @@ void held_records::fail(int error)
     if (error_ == 0) error_ = error != 0 ? error : EIO;
 }
 
+// Chunks come straight from the system allocator: they are the converter's own
+// store, never handed to the library, and every byte is written before it is read,
+// so the tracked allocator's zero fill of 64 KiB a chunk would be wasted work.
 held_records::chunk *held_records::new_chunk()
 {
-    auto *c = static_cast<chunk *>(allocate(int(sizeof(chunk) + chunk_size)));
+    auto *c = static_cast<chunk *>(std::malloc(sizeof(chunk) + chunk_size));
     if (!c) fail(ENOMEM);
     return c;
 }
@@ -163,10 +167,10 @@ void held_records::clear()
 {
     while (first_) {
         chunk *next = first_->next;
-        liberate(first_);
+        std::free(first_);
         first_ = next;
     }
-    staging_ = static_cast<chunk *>(liberate(staging_));
+    std::free(std::exchange(staging_, nullptr));
     last_ = nullptr;
     open_ = cursor_ = limit_ = nullptr;
     settled_ = in_memory_ = 0;

@@ -65,7 +65,8 @@ inline xml_content_scan xml_scan_content_wide(const unsigned char *begin, const 
     const __m128i tab = _mm_set1_epi8('\t');
     const __m128i zero = _mm_setzero_si128();
     xml_content_scan r{0, 0, 0, 0};
-    bool blank = true; // nothing but white space so far
+    // nothing but white space so far; text that starts with a word needs no look
+    bool blank = begin < end && is_blank[*begin];
     const unsigned char *p = begin;
     for (; end - p >= 16; p += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));

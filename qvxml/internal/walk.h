@@ -23,3 +23,16 @@ Element *next_in_document_order(Element *e, const xml_element *top, Leave &&leav
         e = e->parent;
     }
 }
+
+// Links child in as parent's last child; both non-null. Inline, for the builder, which
+// does it once per element read.
+inline void link_last_child(xml_element *parent, xml_element *child)
+{
+    child->previous = parent->last;
+    if (parent->last)
+        parent->last->next = child;
+    else
+        parent->first = child;
+    parent->last = child;
+    child->parent = parent;
+}
