@@ -20,6 +20,7 @@ class text_sink
 
     void put(std::string_view s)
     {
+        if (s.empty()) return; // an empty view may hold no address, which fwrite refuses
         if (stream_) {
             std::fwrite(s.data(), 1, s.size(), stream_);
         } else if (size_ < capacity_) {
