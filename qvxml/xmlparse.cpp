@@ -342,6 +342,87 @@ int take_plain_tag(xml_parser *sptr)
     return 0;
 }
 
+// Content and plain tags in turn, from the start of a run of content (the run relay
+// set, echo off, nothing pushed back), as take_content and take_plain_tag would take
+// them, inside the current input block: an indented line or a run of text up to a
+// '<', then a start tag "<name>" or an end tag "</name>". The position and counts
+// are kept in locals and stored before every relay call, so a relay sees the parser
+// as those two would leave it. At anything else (the end of the block within reach,
+// a carriage return or zero byte, a run long enough to hold an overlong word, a tag
+// that is not plain) it returns 0 with the parser where the last step left it: at
+// the start of a run (state content) or just after a '<' (state tag_open). Returns
+// a relay's status when one stops the parse.
+int take_stretch(xml_parser *sptr)
+{
+    const unsigned char *const window = window_of(sptr);
+    const unsigned char *const end = window + sptr->inend;
+    const unsigned char *p = window + sptr->inpos;
+    int lines = sptr->lines;
+    int column = sptr->column;
+    const auto store = [&] {
+        sptr->inpos = static_cast<int>(p - window);
+        sptr->lines = lines;
+        sptr->column = column;
+    };
+    for (;;) {
+        const unsigned char *const begin = p;
+        std::size_t run = xml_scan_indentation(p, end);
+        std::size_t space = run;
+        if (run) {
+            ++lines;
+            column = static_cast<int>(run - 1);
+        } else {
+            const xml_content_scan s = xml_scan_content_wide(p, end);
+            if (s.stop == static_cast<std::size_t>(end - p) || p[s.stop] != '<' ||
+                s.stop > static_cast<std::size_t>(xml_max_token)) {
+                store();
+                return 0;
+            }
+            run = s.stop;
+            space = s.space;
+            lines += static_cast<int>(s.lines);
+            column = s.lines ? static_cast<int>(run - s.line_end) : column + static_cast<int>(run);
+        }
+        p += run;
+        if (run) {
+            store();
+            hand_run(sptr, begin, run, space);
+        }
+        ++p; // the '<'
+        ++column;
+        const bool closing = p < end && *p == '/';
+        const unsigned char *name = p + (closing ? 1 : 0);
+        const std::size_t n = xml_scan_name_wide(name, end);
+        const unsigned char *q = name + n;
+        if (n == 0 || n > static_cast<std::size_t>(xml_max_token) || q == end || *q != '>') {
+            store();
+            enter(sptr, reader_state::tag_open);
+            return 0;
+        }
+        if (closing) { // nesting is at least 1 in content
+            p = q + 1;
+            column += static_cast<int>(n + 2);
+            store();
+            --sptr->nesting;
+            go_back(sptr);
+            if (int st = sptr->user->close_tag(sptr->work); st != 0) return st;
+            if (sptr->nesting == 0) return 0; // outside every element now
+            continue;
+        }
+        copy_name(sptr->token, name, end, n);
+        sptr->length = static_cast<int>(n);
+        p = q;
+        column += static_cast<int>(n);
+        store();
+        enter(sptr, reader_state::start_tag);
+        if (int st = sptr->user->open_tag(sptr->work, sptr->token); st != 0) return st;
+        ++p; // the '>'
+        ++column;
+        ++sptr->nesting;
+        enter(sptr, reader_state::content);
+    }
+}
+
 // ---------------------------------------------------------------------------
 // The state machine: one step per token, one per punctuation character
 
@@ -536,11 +617,14 @@ int xml_parse_tokens(xml_parser *sptr)
     for (;;) {
         if (runs && state_of(sptr) == reader_state::content && !sptr->ungotch) {
             // content and plain tags in turn, until something else comes
-            do {
+            if (int st = take_stretch(sptr); st != 0) return st;
+            if (state_of(sptr) == reader_state::content) { // a run the stretch left
                 if (int st = take_content(sptr); st != 0) return st;
                 if (state_of(sptr) == reader_state::content) return 0; // the input ended
+            }
+            if (state_of(sptr) == reader_state::tag_open) {
                 if (int st = take_plain_tag(sptr); st != 0) return st;
-            } while (state_of(sptr) == reader_state::content);
+            }
             continue;
         }
         if (xml_remove_space(sptr) == 0) return 0;
