@@ -80,33 +80,37 @@ bool push_frame(build_state &b, xml_element *e, bool in_arena, int line)
     return true;
 }
 
-// Appends len bytes to the innermost open element's text, growing its block
+// Grows the text block of frame f to hold len more bytes and the terminator,
 // geometrically. Returns 0 or status_no_memory (27), the text then left as it was.
-int grow_text(build_state &b, const char *text, std::size_t len)
+int make_room(build_state &b, text_frame &f, std::size_t len)
+{
+    std::size_t grown = std::max({f.capacity * 2, f.length + len + 1, first_text});
+    if (!fits_block(grown)) grown = f.length + len + 1;
+    if (!fits_block(grown)) return status_no_memory;
+    void *block = f.in_arena ? b.arena.regrow(f.element->value, f.length, grown)
+                             : regrow_block(f.element->value, f.length, grown, false);
+    if (!block) return status_no_memory;
+    f.element->value = static_cast<char *>(block);
+    f.capacity = grown;
+    return 0;
+}
+
+// Appends len bytes to the innermost open element's text. A failure to grow it is
+// kept in lost_text, for the next tag to stop the parse with.
+int append_text(build_state &b, const char *text, std::size_t len)
 {
     if (len == 0 || b.depth == 0) return 0;
     text_frame &f = b.frames[b.depth - 1];
     if (f.length + len + 1 > f.capacity) {
-        std::size_t grown = std::max({f.capacity * 2, f.length + len + 1, first_text});
-        if (!fits_block(grown)) grown = f.length + len + 1;
-        if (!fits_block(grown)) return status_no_memory;
-        void *block = f.in_arena ? b.arena.regrow(f.element->value, f.length, grown)
-                                 : regrow_block(f.element->value, f.length, grown, false);
-        if (!block) return status_no_memory;
-        f.element->value = static_cast<char *>(block);
-        f.capacity = grown;
+        if (const int st = make_room(b, f, len); st != 0) {
+            b.lost_text = st;
+            return st;
+        }
     }
     std::memcpy(f.element->value + f.length, text, len);
     f.length += len;
     f.element->value[f.length] = '\0';
     return 0;
-}
-
-int append_text(build_state &b, const char *text, std::size_t len)
-{
-    const int st = grow_text(b, text, len);
-    if (st != 0) b.lost_text = st;
-    return st;
 }
 
 // Closes the innermost frame, handing the element a block of exactly its text's size
@@ -154,11 +158,13 @@ int build_open_tag(xml_application *xptr, const char *token)
     build_state &b = builder(xptr);
     if (b.lost_text) return b.lost_text;
     xml_element *parent = b.current;
-    const int line = xptr->parent ? xptr->parent->lines + 1 : 0;
+    const xml_parser *reader = xptr->parent;
+    const int line = reader ? reader->lines + 1 : 0;
     xml_element *e;
     if (b.stream && parent) {
-        e = arena_element(b.arena, token, token_length(xptr, token),
-                          xptr->parent && token == xptr->parent->token);
+        const bool own = reader && token == reader->token; // the reader's, with its length
+        e = arena_element(b.arena, token,
+                          own ? static_cast<std::size_t>(reader->length) : std::strlen(token), own);
         if (!e || !push_frame(b, e, true, line))
             return status_no_memory; // the arena is reset with the item
     } else {

@@ -235,7 +235,6 @@ void hand_run(xml_parser *sptr, const unsigned char *begin, std::size_t length, 
     record_of(sptr).run_space = static_cast<int>(space);
     (void)sptr->user->content_run(sptr->work, reinterpret_cast<const char *>(begin),
                                   static_cast<int>(length));
-    record_of(sptr).run_space = 0;
 }
 
 // Element content for the run relay (echo off, nothing pushed back): hands the text

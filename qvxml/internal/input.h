@@ -24,7 +24,8 @@ struct parser_record {
     std::size_t memory_length;   // memory input: how many
     std::size_t memory_next;     // memory input: where the next window starts
     // While a content run is handed over: how many white-space bytes begin it, as the
-    // reader found them, so that the builder need not look at them again.
+    // reader found them, so that the builder need not look at them again. Set before
+    // every hand-over of a run.
     int run_space;
 };
 static_assert(std::is_standard_layout_v<parser_record>);

@@ -109,7 +109,11 @@ int take_section_by_relays(xml_parser *sptr)
 class run_delivery
 {
   public:
-    explicit run_delivery(xml_parser *sptr) : p_{sptr}, from_{sptr->inpos} {}
+    // Its runs are handed over with no white space known at their start.
+    explicit run_delivery(xml_parser *sptr) : p_{sptr}, from_{sptr->inpos}
+    {
+        record_of(sptr).run_space = 0;
+    }
     // Hands over the text read since the last hand-over, up to the read position.
     void flush()
     {
