@@ -69,7 +69,7 @@ check() { # file [option]
     (cd "$bench_dir/cwd" && "$veltran" ${2:-} "$1") >"$ref"
     for name in "${peers[@]}"; do
         out="$bench_dir/out/$name.txt"
-        ${command[$name]} ${2:-} "$1" >"$out"
+        (cd "$bench_dir/cwd" && ${command[$name]} ${2:-} "$1") >"$out"
         if ! cmp -s "$ref" "$out"; then
             mismatch=1
             echo "OUTPUT MISMATCH: $name on $(basename "$1") ${2:-}; first differing line:"
@@ -88,8 +88,10 @@ time_all() { # file
     for name in "${names[@]}"; do seconds[$name]=""; cpu[$name]=""; rss[$name]=0; done
     for ((i = 0; i < runs; i++)); do
         for name in "${names[@]}"; do
+            # the command's own standard error (veltran's warnings) is kept out of the
+            # time the shell reports
             seconds[$name]+=" $({ time (cd "$bench_dir/cwd" && /usr/bin/time -f '%M %U %S' \
-                -o "$bench_dir/rss.txt" ${command[$name]} "$1" >/dev/null); } 2>&1)"
+                -o "$bench_dir/rss.txt" ${command[$name]} "$1" >/dev/null 2>"$bench_dir/stderr.txt"); } 2>&1)"
             read -r kb user system <"$bench_dir/rss.txt"
             cpu[$name]+=" $(awk -v u="$user" -v s="$system" 'BEGIN { print u + s }')"
             if [ "$kb" -gt "${rss[$name]}" ]; then rss[$name]=$kb; fi
