@@ -30,7 +30,7 @@ class text_sink
     void put(std::string_view s)
     {
         if (stream_) {
-            std::fwrite(s.data(), 1, s.size(), stream_);
+            if (!s.empty()) std::fwrite(s.data(), 1, s.size(), stream_); // data() may be null
         } else if (writer_) {
             if (s.size() <= capacity_ - staged_) {
                 std::memcpy(buffer_ + staged_, s.data(), s.size());
