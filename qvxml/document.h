@@ -106,6 +106,35 @@ QVXML_API int document_append_elements(xml_element *dptr, xml_element *eptr);
 // Uses no stack in proportion to the depth of the tree.
 QVXML_API void document_show_element(const xml_element *eptr, int level);
 QVXML_API void document_serialise_element(FILE *h, const xml_element *eptr, int level);
+
+// Where the writers below put their text: write is called with each piece in turn (n
+// bytes at bytes, n above 0) and context, and returns 0 to go on, or a status of its
+// own that ends the writing. (Since 1.1.)
+struct document_writer {
+    void *context; // handed to write
+    int (*write)(void *context, const char *bytes, std::size_t n);
+};
+// document_show_element's text in pieces, so that a tree can be written as it is read
+// (with document_stream_file, say) byte for byte as the whole tree would be shown:
+// - document_write_element: element and its subtree, not its following siblings, at
+//   depth level;
+// - document_write_start: the start tag of an element with content (children or
+//   text): level tabs, "<name", each attribute on a line of its own at level + 1,
+//   then ">" and a line feed, whatever element holds at the time;
+// - document_write_end: the end of such an element once its children were written at
+//   level + 1: its text (if any) on a line of its own at level, then "</name>" and a
+//   line feed at level.
+// An element without content is written whole by document_write_element (as
+// "<name/>"). Each writes its text in as few calls to write as it can, and returns 0,
+// the first non-zero result of write (nothing more is written after it), or
+// status_missing (118) for a null writer or write. A null element writes nothing.
+// Uses no stack in proportion to the depth of the tree. (Since 1.1.)
+QVXML_API int document_write_element(const document_writer *writer, const xml_element *element,
+                                     int level);
+QVXML_API int document_write_start(const document_writer *writer, const xml_element *element,
+                                   int level);
+QVXML_API int document_write_end(const document_writer *writer, const xml_element *element,
+                                 int level);
 // Creates (or truncates) filename and writes the XML declaration and the chain from
 // eptr at depth 0. Returns 0, or status_cannot_create (46) when the file cannot be created.
 QVXML_API int document_serialise_file(const xml_element *eptr, const char *filename);

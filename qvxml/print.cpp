@@ -1,5 +1,6 @@
 // The tree printer: one walk of a tree in document order, without recursion, that
-// writes each element as it enters and leaves it, in one of two styles, to a stream.
+// writes each element as it enters and leaves it, in one of two styles, to a stream;
+// and the pieces of the indented style handed to a caller's writer.
 #include <cstdio>
 #include <string_view>
 
@@ -45,7 +46,9 @@ bool has_content(const xml_element *e)
     return e->first || e->value;
 }
 
-void put_open(text_sink &out, const xml_element *e, long depth, print_style style)
+// The start of e; content tells whether e has content (children or text), which
+// decides how the indented start tag ends.
+void put_open(text_sink &out, const xml_element *e, long depth, print_style style, bool content)
 {
     const bool indented = style == print_style::indented;
     if (indented) put_tabs(out, depth);
@@ -67,16 +70,17 @@ void put_open(text_sink &out, const xml_element *e, long depth, print_style styl
         }
     }
     if (indented)
-        out.put(has_content(e) ? ">\n" : "/>\n");
-    else if (has_content(e))
+        out.put(content ? ">\n" : "/>\n");
+    else if (content)
         out.put('>');
 }
 
-// The end of an element whose children (if any) have been written.
-void put_close(text_sink &out, const xml_element *e, long depth, print_style style)
+// The end of an element whose children (if any) have been written; content as for
+// put_open.
+void put_close(text_sink &out, const xml_element *e, long depth, print_style style, bool content)
 {
     const bool indented = style == print_style::indented;
-    if (!has_content(e)) {
+    if (!content) {
         if (!indented) out.put("/>\n"); // the indented open tag was written whole
         return;
     }
@@ -91,20 +95,40 @@ void put_close(text_sink &out, const xml_element *e, long depth, print_style sty
     out.put(">\n");
 }
 
+// top and its subtree, top at depth level.
+void print_subtree(text_sink &out, const xml_element *top, long level, print_style style)
+{
+    long depth = level; // of the next element to open
+    const auto close = [&](const xml_element *e) {
+        if (e->first) --depth; // back out of its children
+        put_close(out, e, depth, style, has_content(e));
+    };
+    for (const xml_element *e = top; e; e = next_in_document_order(e, top, close)) {
+        put_open(out, e, depth, style, has_content(e));
+        if (e->first) ++depth;
+    }
+}
+
 void print_tree(text_sink &out, const xml_element *eptr, int level, print_style style)
 {
     const bool chain = style == print_style::indented;
-    for (const xml_element *top = eptr; top; top = chain ? top->next : nullptr) {
-        long depth = level; // of the next element to open
-        const auto close = [&](const xml_element *e) {
-            if (e->first) --depth; // back out of its children
-            put_close(out, e, depth, style);
-        };
-        for (const xml_element *e = top; e; e = next_in_document_order(e, top, close)) {
-            put_open(out, e, depth, style);
-            if (e->first) ++depth;
-        }
-    }
+    for (const xml_element *top = eptr; top; top = chain ? top->next : nullptr)
+        print_subtree(out, top, level, style);
+}
+
+// The text the writer functions gather before handing it over in one call.
+constexpr std::size_t writer_staging = 16384;
+
+// Runs put on a sink that hands its text to writer; the status the writer gave.
+template <typename Put>
+int write_through(const document_writer *writer, const xml_element *e, Put &&put)
+{
+    if (!writer || !writer->write) return status_missing;
+    if (!e) return 0;
+    char staging[writer_staging];
+    text_sink out{*writer, staging, sizeof staging};
+    put(out);
+    return out.flush();
 }
 
 constexpr std::string_view xml_declaration = "<?xml version=\"1.0\" encoding=\"UTF8\"?>\n";
@@ -128,6 +152,27 @@ void document_serialise_element(FILE *h, const xml_element *eptr, int level)
     if (!h) return;
     text_sink out{h};
     print_tree(out, eptr, level, print_style::indented);
+}
+
+int document_write_element(const document_writer *writer, const xml_element *element, int level)
+{
+    return write_through(writer, element, [&](text_sink &out) {
+        print_subtree(out, element, level, print_style::indented);
+    });
+}
+
+int document_write_start(const document_writer *writer, const xml_element *element, int level)
+{
+    return write_through(writer, element, [&](text_sink &out) {
+        put_open(out, element, level, print_style::indented, true);
+    });
+}
+
+int document_write_end(const document_writer *writer, const xml_element *element, int level)
+{
+    return write_through(writer, element, [&](text_sink &out) {
+        put_close(out, element, level, print_style::indented, true);
+    });
 }
 
 int document_serialise_file(const xml_element *eptr, const char *filename)

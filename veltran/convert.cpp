@@ -93,6 +93,53 @@ int close_top(void *context, const xml_element *top)
     return 0;
 }
 
+// One streamed echo: the file written back as document_show_element would show its
+// tree, into the held records. A top-level element's start tag waits for its first
+// child, or is written whole when it closes without one.
+struct echo_walk {
+    explicit echo_walk(conversion &c) : found{c} {}
+    conversion &found;
+    xml_outcome outcome{};
+    const document_writer writer{.context = &found.records, .write = hold_text};
+    std::size_t segment_start = 0; // where the output of the element being read begins
+    bool started = false;          // its start tag is written
+    bool have_root = false;
+
+    static int hold_text(void *records, const char *bytes, std::size_t n)
+    {
+        static_cast<held_records *>(records)->put({bytes, n});
+        return 0; // a loss is the held records' to tell, as for conversion
+    }
+};
+
+int echo_open(void *context, const xml_element *)
+{
+    auto &w = *static_cast<echo_walk *>(context);
+    w.segment_start = w.found.records.size();
+    w.started = false;
+    return 0;
+}
+
+int echo_child(void *context, const xml_element *top, const xml_element *child)
+{
+    auto &w = *static_cast<echo_walk *>(context);
+    if (!w.started) document_write_start(&w.writer, top, 0);
+    w.started = true;
+    return document_write_element(&w.writer, child, 1);
+}
+
+// Only the last top-level element closed is shown, as it is the root of the tree.
+int echo_close(void *context, const xml_element *top)
+{
+    auto &w = *static_cast<echo_walk *>(context);
+    const int st = w.started ? document_write_end(&w.writer, top, 0)
+                             : document_write_element(&w.writer, top, 0);
+    w.have_root = true;
+    w.found.from = w.segment_start;
+    w.found.to = w.found.records.size();
+    return st;
+}
+
 struct file_closer {
     void operator()(FILE *h) const noexcept { std::fclose(h); }
 };
@@ -166,10 +213,13 @@ void take_outcome(conversion &found, const xml_outcome &ended, bool loaded)
         found.found.note(warning_kind::zero_byte, ended.line, "");
 }
 
-struct tree_owner {
-    void operator()(xml_element *e) const noexcept { document_drop(e); }
-};
-using owned_tree = std::unique_ptr<xml_element, tree_owner>;
+// A file that loaded whose records could not all be held fails with the cause.
+void check_held(conversion &found)
+{
+    if (!found.loaded || !found.records.lost()) return;
+    found.loaded = false;
+    found.failure = {.cause = failure_cause::cannot_hold, .error_number = found.records.error()};
+}
 
 } // namespace
 
@@ -181,20 +231,19 @@ void convert_file(const char *path, const settings &options, conversion &found)
     const int closed = document_stream_file_outcome(path, &stream, &w.outcome);
     found.records.finish();
     take_outcome(found, w.outcome, closed != 0 && w.have_root);
-    if (found.loaded && found.records.lost()) {
-        found.loaded = false;
-        found.failure = {.cause = failure_cause::cannot_hold,
-                         .error_number = found.records.error()};
-    }
+    check_held(found);
     if (found.loaded) found.found.merge(w.file_noted);
 }
 
 void show_file(const char *path, conversion &found)
 {
-    xml_outcome outcome{};
-    const owned_tree root{document_parse_file_outcome(path, &outcome)};
-    take_outcome(found, outcome, root != nullptr);
-    if (root) document_show_element(root.get(), 0);
+    echo_walk w{found};
+    const document_stream stream{
+        .context = &w, .open_top = echo_open, .child = echo_child, .close_top = echo_close};
+    const int closed = document_stream_file_outcome(path, &stream, &w.outcome);
+    found.records.finish();
+    take_outcome(found, w.outcome, closed != 0 && w.have_root);
+    check_held(found);
 }
 
 void write_markers(const char *prefix, const newest_stamp &newest, bool quiet)

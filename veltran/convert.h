@@ -1,6 +1,6 @@
 #pragma once
 // One file named on the command line: converted as it is read with the listing its
-// root element names, or echoed back; and the marker files of a kind.
+// root element names, or echoed back as it is read; and the marker files of a kind.
 
 #include <cstddef>
 
@@ -27,8 +27,11 @@ struct conversion {
 // so and what it holds is to be dropped.
 void convert_file(const char *path, const settings &options, conversion &found);
 
-// Echo mode: loads the file whole and prints it back to standard output as indented
-// XML; found says whether it loaded, and why not. Nothing is printed when it did not.
+// Echo mode: writes the file back as indented XML, exactly as the library shows the
+// tree it loads (the root, the last top-level element closed), into found's records
+// [from, to) as it is read, so memory does not grow with the file; found says whether
+// it loaded, and why not, as for convert_file. Nothing is to be printed when it did
+// not.
 void show_file(const char *path, conversion &found);
 // Writes both marker files of a kind (prefix "artists", "locations" or "events") in
 // the working directory with the newest timestamp, unless its number is 0. Each is

@@ -75,9 +75,7 @@ void file_pool::run_worker()
             file = next_++;
         }
         slot &s = slot_of(file);
-        // echo prints as it loads, so an echoed file is left to the main thread's turn
-        if (!tasks_[file].options.echo)
-            convert_any(tasks_[file].path, tasks_[file].options, s.found);
+        convert_any(tasks_[file].path, tasks_[file].options, s.found);
         {
             const std::lock_guard<std::mutex> hold{lock_};
             s.converted = true;
@@ -97,7 +95,6 @@ conversion &file_pool::take(const char *path, const settings &options)
         std::unique_lock<std::mutex> hold{lock_};
         converted_.wait(hold, [&] { return s.converted; });
     }
-    if (options.echo) convert_any(path, options, s.found);
     return s.found;
 }
 

@@ -190,14 +190,14 @@ bool deliver(const char *path, const settings &s, conversion &found, newest_stam
         out.write("error: error parsing file");
         out.write(path);
         out.write("\n");
-    } else if (!s.echo && !found.records.emit(found.from, found.to, out) && !out.failed()) {
+    } else if (!found.records.emit(found.from, found.to, out) && !out.failed()) {
         // the held records could not be read back: part of them may be out already
         print_diagnostic("%s: cannot read back the records: %s: %s", path, spill_folder(),
                          std::strerror(found.records.error()));
         status = exit_unwritten;
         return false;
     }
-    if (!(s.echo ? out.check() : out.flush())) return false;
+    if (!out.flush()) return false;
     if (!found.loaded) {
         print_failure(path, found.failure, spill_folder());
         status = exit_unloaded;

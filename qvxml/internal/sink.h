@@ -1,13 +1,16 @@
 #pragma once
-// The one path by which the library writes text: a sink that is either an open stream
-// or a memory buffer of fixed capacity (or, with neither, only counts), and the
-// escaping routine of attribute values, which writes through it. The tree printer,
-// the value writers and the attribute writer all put their text here.
+// The one path by which the library writes text: a sink that is an open stream, a
+// memory buffer of fixed capacity (or, with neither, only counts), or a caller's
+// document_writer fed through a staging buffer; and the escaping routine of attribute
+// values, which writes through it. The tree printer, the value writers and the
+// attribute writer all put their text here.
 
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+
+struct document_writer;
 
 class text_sink
 {
@@ -17,12 +20,25 @@ class text_sink
     // Writes into buffer, keeping what does not fit out of it: at most capacity bytes,
     // no terminator added. A null buffer of capacity 0 only counts.
     text_sink(char *buffer, std::size_t capacity) : buffer_{buffer}, capacity_{capacity} {}
+    // Hands the text to writer in pieces, gathered in staging[0..capacity) (capacity
+    // above 0). Once the writer returns non-zero nothing more is handed to it.
+    text_sink(const document_writer &writer, char *staging, std::size_t capacity)
+        : buffer_{staging}, capacity_{capacity}, writer_{&writer}
+    {
+    }
 
     void put(std::string_view s)
     {
         if (s.empty()) return; // an empty view may hold no address, which fwrite refuses
         if (stream_) {
-            std::fwrite(s.data(), 1, s.size(), stream_);
+            if (!s.empty()) std::fwrite(s.data(), 1, s.size(), stream_); // data() may be null
+        } else if (writer_) {
+            if (s.size() <= capacity_ - staged_) {
+                std::memcpy(buffer_ + staged_, s.data(), s.size());
+                staged_ += s.size();
+            } else {
+                pass_on(s);
+            }
         } else if (size_ < capacity_) {
             const std::size_t room = capacity_ - size_;
             std::memcpy(buffer_ + size_, s.data(), s.size() < room ? s.size() : room);
@@ -34,12 +50,18 @@ class text_sink
     void put_repeated(char c, std::size_t n);
     // Bytes put so far, whether or not a memory buffer had room for them.
     std::size_t size() const { return size_; }
+    // With a writer: hands it what is staged. 0, or the writer's first non-zero result.
+    int flush();
 
   private:
+    void pass_on(std::string_view s);
     FILE *stream_ = nullptr;
     char *buffer_ = nullptr;
     std::size_t capacity_ = 0;
     std::size_t size_ = 0;
+    const document_writer *writer_ = nullptr;
+    std::size_t staged_ = 0; // bytes in buffer_ not yet handed to writer_
+    int status_ = 0;         // the writer's first non-zero result
 };
 
 // text with every quotation mark written as "&quot;": an attribute value as XML

@@ -29,8 +29,8 @@ struct Jobs : InTempDir {
 
 TEST_F(Jobs, AnyArgumentListGivesWhatOneJobGives)
 {
-    std::vector<std::string> words = {"-v", "--concert", "--any", "-e",         "-q",
-                                      "-x", "-",         "-j0",   "missing.xml"};
+    std::vector<std::string> words = {"-v", "--concert", "--any", "-e",  "--echo",
+                                      "-q", "-x",        "-",     "-j0", "missing.xml"};
     const std::size_t options = words.size();
     for (const fs::path &f : stored_inputs())
         words.push_back("'" + f.string() + "'");

@@ -19,8 +19,8 @@ std::string check_record_shape(std::string_view data)
     std::string d;
     {
         xml_element *tree = document_parse_file(file.path());
-        // echo prints the tree written as indented XML; a root of another name (kind 3)
-        // writes nothing
+        // echo, streamed, prints the tree loaded whole written as indented XML by the
+        // tree printer; a root of another name (kind 3) writes nothing
         const std::size_t kind = tree ? std::find(roots, roots + 3, tree->name) - roots : 3;
         const bool loaded = tree != nullptr, records = !echo && kind < 3;
         const std::string shown =
@@ -29,11 +29,10 @@ std::string check_record_shape(std::string_view data)
         document_drop(tree);
         conversion found;
         const std::string out = captured_stdout([&] {
-            if (echo) {
+            if (echo)
                 show_file(file.path(), found);
-                return;
-            }
-            convert_file(file.path(), {.type = (o & 8) ? 1 : 0, .verbose = heading}, found);
+            else
+                convert_file(file.path(), {.type = (o & 8) ? 1 : 0, .verbose = heading}, found);
             checked_output written;
             if (found.loaded) found.records.emit(found.from, found.to, written);
         });
