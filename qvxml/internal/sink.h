@@ -31,7 +31,7 @@ class text_sink
     {
         if (s.empty()) return; // an empty view may hold no address, which fwrite refuses
         if (stream_) {
-            if (!s.empty()) std::fwrite(s.data(), 1, s.size(), stream_); // data() may be null
+            std::fwrite(s.data(), 1, s.size(), stream_);
         } else if (writer_) {
             if (s.size() <= capacity_ - staged_) {
                 std::memcpy(buffer_ + staged_, s.data(), s.size());
