@@ -124,23 +124,15 @@ void pop_frame(build_state &b)
 }
 
 // A new element of a streamed item, with its name of len bytes, carved from the
-// arena in one piece.
+// arena in one piece; roomy: the name can be read short_copy bytes far.
 xml_element *arena_element(bump_arena &arena, const char *token, std::size_t len, bool roomy)
 {
-    // a short name in the reader's token (roomy: it can be read that far) is copied
-    // as one fixed block, which costs less than a call
-    constexpr std::size_t short_name = 32;
     auto *e =
-        static_cast<xml_element *>(arena.take(sizeof(xml_element) + std::max(len + 1, short_name)));
+        static_cast<xml_element *>(arena.take(sizeof(xml_element) + std::max(len + 1, short_copy)));
     if (!e) return nullptr;
     *e = xml_element{};
     auto *name = reinterpret_cast<char *>(e + 1);
-    if (roomy && len < short_name) {
-        std::memcpy(name, token, short_name);
-        name[len] = '\0';
-    } else {
-        std::memcpy(name, token, len + 1);
-    }
+    copy_terminated(name, token, len, roomy);
     e->name = name;
     return e;
 }
@@ -162,9 +154,9 @@ int build_open_tag(xml_application *xptr, const char *token)
     const int line = reader ? reader->lines + 1 : 0;
     xml_element *e;
     if (b.stream && parent) {
-        const bool own = reader && token == reader->token; // the reader's, with its length
-        e = arena_element(b.arena, token,
-                          own ? static_cast<std::size_t>(reader->length) : std::strlen(token), own);
+        // the reader's own token holds xml_max_token + 2 bytes
+        e = arena_element(b.arena, token, token_length(xptr, token),
+                          reader && token == reader->token);
         if (!e || !push_frame(b, e, true, line))
             return status_no_memory; // the arena is reset with the item
     } else {

@@ -249,15 +249,6 @@ int take_content(xml_parser *sptr)
         if (sptr->inpos == sptr->inend && !refill(sptr)) return 0;
         const unsigned char *begin = window_of(sptr) + sptr->inpos;
         const unsigned char *end = window_of(sptr) + sptr->inend;
-        if (const std::size_t run = xml_scan_indentation(begin, end)) {
-            ++sptr->lines;
-            sptr->column = static_cast<int>(run - 1);
-            sptr->inpos += static_cast<int>(run);
-            hand_run(sptr, begin, run, run);
-            step_in_line(sptr, 1); // the '<'
-            enter(sptr, reader_state::tag_open);
-            return 0;
-        }
         const xml_content_scan s = xml_scan_content_wide(begin, end);
         const unsigned char *stop = begin + s.stop;
         const std::size_t space = s.space;
@@ -298,41 +289,41 @@ int take_content(xml_parser *sptr)
     }
 }
 
-// Copies a name of n bytes, n <= xml_max_token, to the token and terminates it. A
-// short name with room to read past it is copied as two fixed blocks, which costs
-// less than a call.
-void copy_name(char *token, const unsigned char *name, const unsigned char *end, std::size_t n)
+// A tag after its '<' at p that is plain and whole before end: a start tag "name>" or
+// an end tag "/name>". Its name's length, 0 when it is anything else. Inline in both
+// of its callers: it runs once per tag.
+struct plain_tag {
+    std::size_t name_length;
+    bool closing;
+};
+[[gnu::always_inline]] inline plain_tag read_plain_tag(const unsigned char *p,
+                                                       const unsigned char *end)
 {
-    constexpr std::size_t block = 32;
-    if (n < block && static_cast<std::size_t>(end - name) >= block)
-        std::memcpy(token, name, block); // the token holds xml_max_token + 2 bytes
-    else
-        std::memcpy(token, name, n);
-    token[n] = '\0';
-}
-
-// Right after the '<' that ends a run of content: a plain start tag "name>" or end
-// tag "/name>" that the block holds whole is taken in one step, with the relay calls,
-// states and counts the state machine would give it. Anything else is left unread to
-// the state machine (the state is still tag_open). Returns 0 or a relay's status.
-int take_plain_tag(xml_parser *sptr)
-{
-    const unsigned char *p = window_of(sptr) + sptr->inpos;
-    const unsigned char *end = window_of(sptr) + sptr->inend;
     const bool closing = p < end && *p == '/';
     const unsigned char *name = p + (closing ? 1 : 0);
-    const unsigned char *q = name + xml_scan_name_wide(name, end);
-    const auto n = static_cast<int>(q - name);
-    if (n == 0 || n > xml_max_token || q == end || *q != '>') return 0;
-    if (closing) { // nesting is at least 1 in content
-        step_in_line(sptr, n + 2);
-        --sptr->nesting;
-        go_back(sptr);
-        return sptr->user->close_tag(sptr->work);
-    }
-    copy_name(sptr->token, name, end, static_cast<std::size_t>(n));
-    sptr->length = n;
-    step_in_line(sptr, n);
+    const std::size_t n = xml_scan_name_wide(name, end);
+    const unsigned char *q = name + n;
+    if (n > static_cast<std::size_t>(xml_max_token) || q == end || *q != '>') return {0, closing};
+    return {n, closing};
+}
+
+// The relay call and states of a plain end tag, read whole (nesting is at least 1 in
+// content).
+int end_plain_tag(xml_parser *sptr)
+{
+    --sptr->nesting;
+    go_back(sptr);
+    return sptr->user->close_tag(sptr->work);
+}
+
+// The relay call and states of a plain start tag whose name of n bytes is read (the
+// read position at its '>'), then its '>' read.
+int start_plain_tag(xml_parser *sptr, const unsigned char *name, const unsigned char *end,
+                    std::size_t n)
+{
+    // the token holds xml_max_token + 2 bytes
+    copy_terminated(sptr->token, name, n, static_cast<std::size_t>(end - name) >= short_copy);
+    sptr->length = static_cast<int>(n);
     enter(sptr, reader_state::start_tag);
     if (int st = sptr->user->open_tag(sptr->work, sptr->token); st != 0) return st;
     step_in_line(sptr, 1); // the '>'
@@ -341,16 +332,35 @@ int take_plain_tag(xml_parser *sptr)
     return 0;
 }
 
+// Right after the '<' that ends a run of content: a plain start or end tag that the
+// block holds whole is taken in one step, with the relay calls, states and counts the
+// state machine would give it. Anything else is left unread to the state machine (the
+// state is still tag_open). Returns 0 or a relay's status.
+int take_plain_tag(xml_parser *sptr)
+{
+    const unsigned char *p = window_of(sptr) + sptr->inpos;
+    const unsigned char *end = window_of(sptr) + sptr->inend;
+    const plain_tag tag = read_plain_tag(p, end);
+    const auto n = static_cast<int>(tag.name_length);
+    if (n == 0) return 0;
+    if (tag.closing) {
+        step_in_line(sptr, n + 2);
+        return end_plain_tag(sptr);
+    }
+    step_in_line(sptr, n);
+    return start_plain_tag(sptr, p, end, tag.name_length);
+}
+
 // Content and plain tags in turn, from the start of a run of content (the run relay
 // set, echo off, nothing pushed back), as take_content and take_plain_tag would take
-// them, inside the current input block: an indented line or a run of text up to a
-// '<', then a start tag "<name>" or an end tag "</name>". The position and counts
-// are kept in locals and stored before every relay call, so a relay sees the parser
-// as those two would leave it. At anything else (the end of the block within reach,
-// a carriage return or zero byte, a run long enough to hold an overlong word, a tag
-// that is not plain) it returns 0 with the parser where the last step left it: at
-// the start of a run (state content) or just after a '<' (state tag_open). Returns
-// a relay's status when one stops the parse.
+// them, inside the current input block: an indented line (which only this step takes
+// whole) or a run of text up to a '<', then a start tag "<name>" or an end tag
+// "</name>". The position and counts are kept in locals and stored before every relay
+// call, so a relay sees the parser as those two would leave it. At anything else (the end of the
+// block within reach, a carriage return or zero byte, a run long enough to hold an overlong word, a
+// tag that is not plain) it returns 0 with the parser where the last step left it: at the start of
+// a run (state content) or just after a '<' (state tag_open). Returns a relay's status when one
+// stops the parse.
 int take_stretch(xml_parser *sptr)
 {
     const unsigned char *const window = window_of(sptr);
@@ -389,36 +399,28 @@ int take_stretch(xml_parser *sptr)
         }
         ++p; // the '<'
         ++column;
-        const bool closing = p < end && *p == '/';
-        const unsigned char *name = p + (closing ? 1 : 0);
-        const std::size_t n = xml_scan_name_wide(name, end);
-        const unsigned char *q = name + n;
-        if (n == 0 || n > static_cast<std::size_t>(xml_max_token) || q == end || *q != '>') {
+        const plain_tag tag = read_plain_tag(p, end);
+        const std::size_t n = tag.name_length;
+        if (n == 0) {
             store();
             enter(sptr, reader_state::tag_open);
             return 0;
         }
-        if (closing) { // nesting is at least 1 in content
-            p = q + 1;
+        if (tag.closing) {
+            p += n + 2;
             column += static_cast<int>(n + 2);
             store();
-            --sptr->nesting;
-            go_back(sptr);
-            if (int st = sptr->user->close_tag(sptr->work); st != 0) return st;
+            if (int st = end_plain_tag(sptr); st != 0) return st;
             if (sptr->nesting == 0) return 0; // outside every element now
             continue;
         }
-        copy_name(sptr->token, name, end, n);
-        sptr->length = static_cast<int>(n);
-        p = q;
+        const unsigned char *name = p;
+        p += n;
         column += static_cast<int>(n);
         store();
-        enter(sptr, reader_state::start_tag);
-        if (int st = sptr->user->open_tag(sptr->work, sptr->token); st != 0) return st;
-        ++p; // the '>'
+        if (int st = start_plain_tag(sptr, name, end, n); st != 0) return st;
+        ++p; // the '>', as start_plain_tag read it
         ++column;
-        ++sptr->nesting;
-        enter(sptr, reader_state::content);
     }
 }
 
@@ -620,8 +622,6 @@ int xml_parse_tokens(xml_parser *sptr)
             if (state_of(sptr) == reader_state::content) { // a run the stretch left
                 if (int st = take_content(sptr); st != 0) return st;
                 if (state_of(sptr) == reader_state::content) return 0; // the input ended
-            }
-            if (state_of(sptr) == reader_state::tag_open) {
                 if (int st = take_plain_tag(sptr); st != 0) return st;
             }
             continue;

@@ -213,9 +213,15 @@ void take_outcome(conversion &found, const xml_outcome &ended, bool loaded)
         found.found.note(warning_kind::zero_byte, ended.line, "");
 }
 
-// A file that loaded whose records could not all be held fails with the cause.
-void check_held(conversion &found)
+// Streams path through stream, whose context walk keeps its output in found, then
+// settles how the load ended: a file that loaded whose output could not all be held
+// fails with the cause.
+template <typename Walk>
+void load_streamed(const char *path, const document_stream &stream, Walk &walk, conversion &found)
 {
+    const int closed = document_stream_file_outcome(path, &stream, &walk.outcome);
+    found.records.finish();
+    take_outcome(found, walk.outcome, closed != 0 && walk.have_root);
     if (!found.loaded || !found.records.lost()) return;
     found.loaded = false;
     found.failure = {.cause = failure_cause::cannot_hold, .error_number = found.records.error()};
@@ -228,10 +234,7 @@ void convert_file(const char *path, const settings &options, conversion &found)
     file_walk w{options, found};
     const document_stream stream{
         .context = &w, .open_top = open_top, .child = take_child, .close_top = close_top};
-    const int closed = document_stream_file_outcome(path, &stream, &w.outcome);
-    found.records.finish();
-    take_outcome(found, w.outcome, closed != 0 && w.have_root);
-    check_held(found);
+    load_streamed(path, stream, w, found);
     if (found.loaded) found.found.merge(w.file_noted);
 }
 
@@ -240,10 +243,7 @@ void show_file(const char *path, conversion &found)
     echo_walk w{found};
     const document_stream stream{
         .context = &w, .open_top = echo_open, .child = echo_child, .close_top = echo_close};
-    const int closed = document_stream_file_outcome(path, &stream, &w.outcome);
-    found.records.finish();
-    take_outcome(found, w.outcome, closed != 0 && w.have_root);
-    check_held(found);
+    load_streamed(path, stream, w, found);
 }
 
 void write_markers(const char *prefix, const newest_stamp &newest, bool quiet)

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <type_traits>
 
 #include "qvxml/xmlparse.h"
@@ -29,6 +30,21 @@ struct parser_record {
     int run_space;
 };
 static_assert(std::is_standard_layout_v<parser_record>);
+
+// Short names are copied as one fixed block of this size, which costs less than a
+// call, when both sides have room for it.
+constexpr std::size_t short_copy = 32;
+
+// Copies n bytes of from to to and terminates them. roomy: from can be read, and to
+// written, short_copy bytes from their starts.
+inline void copy_terminated(char *to, const void *from, std::size_t n, bool roomy)
+{
+    if (roomy && n < short_copy)
+        std::memcpy(to, from, short_copy);
+    else
+        std::memcpy(to, from, n);
+    to[n] = '\0';
+}
 
 inline parser_record &record_of(xml_parser *p)
 {
