@@ -95,19 +95,35 @@ int make_room(build_state &b, text_frame &f, std::size_t len)
     return 0;
 }
 
+// Appends len bytes to frame f's text once make_room found it room.
+[[gnu::noinline]] int append_grown(build_state &b, text_frame &f, const char *text, std::size_t len)
+{
+    if (const int st = make_room(b, f, len); st != 0) {
+        b.lost_text = st;
+        return st;
+    }
+    std::memcpy(f.element->value + f.length, text, len);
+    f.length += len;
+    f.element->value[f.length] = '\0';
+    return 0;
+}
+
 // Appends len bytes to the innermost open element's text. A failure to grow it is
-// kept in lost_text, for the next tag to stop the parse with.
-int append_text(build_state &b, const char *text, std::size_t len)
+// kept in lost_text, for the next tag to stop the parse with. Inline with no call on
+// its common paths (room left, or the first text of an item's element, carved from
+// the arena's chunk): it runs for every run of text.
+[[gnu::always_inline]] inline int append_text(build_state &b, const char *text, std::size_t len)
 {
     if (len == 0 || b.depth == 0) return 0;
     text_frame &f = b.frames[b.depth - 1];
     if (f.length + len + 1 > f.capacity) {
-        if (const int st = make_room(b, f, len); st != 0) {
-            b.lost_text = st;
-            return st;
-        }
+        const std::size_t room = std::max(len + 1, first_text);
+        void *block = f.capacity == 0 && f.in_arena ? b.arena.take_here(room) : nullptr;
+        if (!block) return append_grown(b, f, text, len);
+        f.element->value = static_cast<char *>(block);
+        f.capacity = room;
     }
-    std::memcpy(f.element->value + f.length, text, len);
+    copy_bytes(f.element->value + f.length, text, len);
     f.length += len;
     f.element->value[f.length] = '\0';
     return 0;
@@ -137,6 +153,13 @@ xml_element *arena_element(bump_arena &arena, const char *token, std::size_t len
     return e;
 }
 
+// Tells the reader whether the innermost open element still has no text, so that a
+// run of white space there, which the builder would drop, need not be handed over.
+void note_blank_runs(const xml_application *xptr, bool dropped)
+{
+    if (xptr->parent) record_of(xptr->parent).blank_runs_dropped = dropped ? 1 : 0;
+}
+
 // The length of a token the reader hands over: the reader's count when it is the
 // reader's own token, as it always is in a parse.
 std::size_t token_length(const xml_application *xptr, const char *token)
@@ -145,9 +168,11 @@ std::size_t token_length(const xml_application *xptr, const char *token)
     return p && token == p->token ? static_cast<std::size_t>(p->length) : std::strlen(token);
 }
 
-int build_open_tag(xml_application *xptr, const char *token)
+// A start tag in general: every case, every check.
+[[gnu::noinline]] int open_element(xml_application *xptr, const char *token)
 {
     build_state &b = builder(xptr);
+    note_blank_runs(xptr, false);
     if (b.lost_text) return b.lost_text;
     xml_element *parent = b.current;
     const xml_parser *reader = xptr->parent;
@@ -178,6 +203,33 @@ int build_open_tag(xml_application *xptr, const char *token)
         }
     }
     return 0;
+}
+
+// The common start tag, an element inside an item of a streamed load named by the
+// reader's own token, with room in the arena's chunk and in the frames, is built here
+// without a call; open_element does the rest.
+int build_open_tag(xml_application *xptr, const char *token)
+{
+    build_state &b = builder(xptr);
+    const xml_parser *reader = xptr->parent;
+    xml_element *parent = b.current;
+    if (b.stream && parent && !b.lost_text && reader && token == reader->token &&
+        b.depth < b.capacity) {
+        const auto len = static_cast<std::size_t>(reader->length);
+        if (void *block = b.arena.take_here(sizeof(xml_element) + std::max(len + 1, short_copy))) {
+            auto *e = static_cast<xml_element *>(block);
+            *e = xml_element{};
+            auto *name = reinterpret_cast<char *>(e + 1);
+            copy_terminated(name, token, len, true);
+            e->name = name;
+            b.frames[b.depth++] = text_frame{e, 0, 0, true, reader->lines + 1};
+            link_last_child(parent, e);
+            b.current = e;
+            record_of(xptr->parent).blank_runs_dropped = 1;
+            return 0;
+        }
+    }
+    return open_element(xptr, token);
 }
 
 int build_atb_name(xml_application *xptr, const char *token)
@@ -215,6 +267,7 @@ int build_atb_value(xml_application *xptr, const char *token)
 int build_white_space(xml_application *xptr, int c)
 {
     build_state &b = builder(xptr);
+    note_blank_runs(xptr, false);
     if (!b.current) return status_no_element;
     if (!b.current->value) return 0; // white space before the first word is dropped
     const char ch = static_cast<char>(c);
@@ -224,6 +277,7 @@ int build_white_space(xml_application *xptr, int c)
 int build_punctuation(xml_application *xptr, int c)
 {
     build_state &b = builder(xptr);
+    note_blank_runs(xptr, false);
     if (!b.current) return status_no_element;
     const char ch = static_cast<char>(c);
     return append_text(b, &ch, c ? 1 : 0);
@@ -232,6 +286,7 @@ int build_punctuation(xml_application *xptr, int c)
 int build_token(xml_application *xptr, const char *token)
 {
     build_state &b = builder(xptr);
+    note_blank_runs(xptr, false);
     if (!b.current) return status_no_element;
     return append_text(b, token, token_length(xptr, token));
 }
@@ -241,14 +296,20 @@ int build_token(xml_application *xptr, const char *token)
 int build_content_run(xml_application *xptr, const char *text, int length)
 {
     build_state &b = builder(xptr);
-    if (!b.current) return status_no_element;
-    const auto n = static_cast<std::size_t>(length);
-    if (b.current->value) return append_text(b, text, n);
-    // the reader says how much of the run it already knows to be white space
-    auto first = static_cast<std::size_t>(record_of(xptr->parent).run_space);
-    while (first < n && is_blank[static_cast<unsigned char>(text[first])])
-        ++first;
-    return first == n ? 0 : append_text(b, text + first, n - first);
+    const xml_element *e = b.current;
+    if (!e) return status_no_element;
+    auto n = static_cast<std::size_t>(length);
+    if (!e->value) {
+        // the reader says how much of the run it already knows to be white space
+        auto first = static_cast<std::size_t>(record_of(xptr->parent).run_space);
+        while (first < n && is_blank[static_cast<unsigned char>(text[first])])
+            ++first;
+        if (first == n) return 0;
+        text += first;
+        n -= first;
+        note_blank_runs(xptr, false);
+    }
+    return append_text(b, text, n);
 }
 
 // Releases the item a top-level element holds in a streamed load: the attributes of
@@ -289,9 +350,11 @@ int close_streamed(build_state &b, xml_element *e, int line)
     return st;
 }
 
-int build_close_tag(xml_application *xptr)
+// An end tag in general: every case, every check.
+[[gnu::noinline]] int close_element(xml_application *xptr)
 {
     build_state &b = builder(xptr);
+    note_blank_runs(xptr, false);
     if (b.lost_text) return b.lost_text;
     xml_element *e = b.current;
     if (!e) return status_no_element;
@@ -307,6 +370,22 @@ int build_close_tag(xml_application *xptr)
     }
     b.current = e->parent;
     return 0;
+}
+
+// The common end tag, of an element below the item in a streamed load, which hands
+// nothing over, is taken here without a call; close_element does the rest.
+int build_close_tag(xml_application *xptr)
+{
+    build_state &b = builder(xptr);
+    const xml_element *e = b.current;
+    if (b.stream && e && !b.lost_text && e->parent && e->parent->parent) {
+        const int line = b.frames[--b.depth].line;
+        b.current = e->parent;
+        if (b.outcome) b.outcome->element_line = line;
+        note_blank_runs(xptr, !e->parent->value);
+        return 0;
+    }
+    return close_element(xptr);
 }
 
 // What a load reads: the file path, or length bytes at data (path null) named name.

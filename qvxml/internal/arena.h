@@ -18,8 +18,15 @@ class bump_arena
     // n uninitialised bytes aligned for any object; null when memory is exhausted.
     void *take(std::size_t n)
     {
+        if (void *p = take_here(n)) return p;
+        return add_chunk(round_up(n)) ? take_here(n) : nullptr;
+    }
+    // What take gives when the chunk being filled has room for n bytes; null, with
+    // nothing taken, when it has not. Free of calls, for the builder's common case.
+    void *take_here(std::size_t n)
+    {
         n = round_up(n);
-        if ((!head_ || head_->size - head_->used < n) && !add_chunk(n)) return nullptr;
+        if (!head_ || head_->size - head_->used < n) return nullptr;
         void *p = data(head_) + head_->used;
         head_->used += n;
         last_ = p;

@@ -7,6 +7,7 @@
 // on every character read is copied to standard output.
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <type_traits>
@@ -28,6 +29,10 @@ struct parser_record {
     // reader found them, so that the builder need not look at them again. Set before
     // every hand-over of a run.
     int run_space;
+    // Set by the document builder while the innermost open element has no text yet:
+    // it drops white space there, so a run of nothing but white space need not be
+    // handed over at all. Zero, every run handed over, for any other application.
+    int blank_runs_dropped;
 };
 static_assert(std::is_standard_layout_v<parser_record>);
 
@@ -44,6 +49,37 @@ inline void copy_terminated(char *to, const void *from, std::size_t n, bool room
     else
         std::memcpy(to, from, n);
     to[n] = '\0';
+}
+
+// Copies n bytes of from to to, which do not overlap. Up to 32 bytes are moved inline
+// as two overlapping pieces of a power of two, reading and writing only the n bytes:
+// most runs of an export's text are that short, and a call to memcpy costs more than
+// the copy.
+inline void copy_bytes(char *to, const char *from, std::size_t n)
+{
+    const auto pair = [&](auto piece) {
+        std::memcpy(&piece, from, sizeof piece);
+        decltype(piece) tail;
+        std::memcpy(&tail, from + n - sizeof piece, sizeof piece);
+        std::memcpy(to, &piece, sizeof piece);
+        std::memcpy(to + n - sizeof piece, &tail, sizeof piece);
+    };
+    struct sixteen {
+        std::uint64_t half[2];
+    };
+    if (n > 32)
+        std::memcpy(to, from, n);
+    else if (n >= 16)
+        pair(sixteen{});
+    else if (n >= 8)
+        pair(std::uint64_t{});
+    else if (n >= 4)
+        pair(std::uint32_t{});
+    else if (n > 0) {
+        to[0] = from[0];
+        to[n / 2] = from[n / 2];
+        to[n - 1] = from[n - 1];
+    }
 }
 
 inline parser_record &record_of(xml_parser *p)
