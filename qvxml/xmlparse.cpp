@@ -373,6 +373,10 @@ int take_stretch(xml_parser *sptr)
         sptr->lines = lines;
         sptr->column = column;
     };
+    // The length of the name of the start tag this step read last, while no end tag
+    // has followed it: the end tag of a leaf is then told by comparing its name with
+    // the token, which holds that name.
+    std::size_t leaf = 0;
     for (;;) {
         const unsigned char *const begin = p;
         std::size_t run = xml_scan_indentation(p, end);
@@ -393,13 +397,16 @@ int take_stretch(xml_parser *sptr)
             column = s.lines ? static_cast<int>(run - s.line_end) : column + static_cast<int>(run);
         }
         p += run;
-        if (run) {
+        if (run && (space < run || !record_of(sptr).blank_runs_dropped)) {
             store();
             hand_run(sptr, begin, run, space);
         }
         ++p; // the '<'
         ++column;
-        const plain_tag tag = read_plain_tag(p, end);
+        const plain_tag tag =
+            leaf && p < end && *p == '/' && xml_name_ends_at_wide(p + 1, end, sptr->token, leaf)
+                ? plain_tag{leaf, true}
+                : read_plain_tag(p, end);
         const std::size_t n = tag.name_length;
         if (n == 0) {
             store();
@@ -407,6 +414,7 @@ int take_stretch(xml_parser *sptr)
             return 0;
         }
         if (tag.closing) {
+            leaf = 0;
             p += n + 2;
             column += static_cast<int>(n + 2);
             store();
@@ -419,6 +427,7 @@ int take_stretch(xml_parser *sptr)
         column += static_cast<int>(n);
         store();
         if (int st = start_plain_tag(sptr, name, end, n); st != 0) return st;
+        leaf = n;
         ++p; // the '>', as start_plain_tag read it
         ++column;
     }

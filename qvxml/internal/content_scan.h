@@ -34,6 +34,15 @@ xml_content_scan xml_scan_content_portable(const unsigned char *begin, const uns
 // letters and "-.:_") at begin, at most end - begin: how far a tag's name goes.
 std::size_t xml_scan_name_portable(const unsigned char *begin, const unsigned char *end);
 
+// True when [at, end) begins with the n bytes of name, then a '>': the end tag of the
+// element whose start tag was just read, told without scanning its name again. name
+// can be read sixteen bytes far.
+inline bool xml_name_ends_at_portable(const unsigned char *at, const unsigned char *end,
+                                      const char *name, std::size_t n)
+{
+    return n < static_cast<std::size_t>(end - at) && std::memcmp(at, name, n) == 0 && at[n] == '>';
+}
+
 // Content that is a line feed and up to fifteen spaces of indentation, then a '<', as
 // between the tags of an indented export: the length of the run before the '<'; 0
 // for anything else, or when the block holds less than seventeen bytes from begin.
@@ -68,8 +77,13 @@ inline xml_content_scan xml_scan_content_wide(const unsigned char *begin, const 
     // nothing but white space so far; text that starts with a word needs no look
     bool blank = begin < end && is_blank[*begin];
     const unsigned char *p = begin;
+    const __m128i controls = _mm_set1_epi8('\r'); // every stop but '<' and a line feed are <= it
     for (; end - p >= 16; p += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        // Text past its first word, with no control character and no '<' in these
+        // sixteen bytes, has nothing to count and nothing to stop at: one test.
+        const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(v, controls), v);
+        if (!blank && !_mm_movemask_epi8(_mm_or_si128(low, _mm_cmpeq_epi8(v, lt)))) continue;
         const __m128i feed = _mm_cmpeq_epi8(v, lf);
         const __m128i ends = _mm_or_si128(
             _mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, cr)), _mm_cmpeq_epi8(v, zero));
@@ -130,6 +144,17 @@ inline std::size_t xml_scan_name_wide(const unsigned char *begin, const unsigned
     return static_cast<std::size_t>(p - begin) + xml_scan_name_portable(p, end);
 }
 
+inline bool xml_name_ends_at_wide(const unsigned char *at, const unsigned char *end,
+                                  const char *name, std::size_t n)
+{
+    if (n >= 16 || end - at < 16) return xml_name_ends_at_portable(at, end, name, n);
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(name));
+    const auto same = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)));
+    const unsigned want = (1u << n) - 1;
+    return (same & want) == want && at[n] == '>';
+}
+
 #else
 
 inline xml_content_scan xml_scan_content_wide(const unsigned char *begin, const unsigned char *end)
@@ -140,6 +165,12 @@ inline xml_content_scan xml_scan_content_wide(const unsigned char *begin, const 
 inline std::size_t xml_scan_name_wide(const unsigned char *begin, const unsigned char *end)
 {
     return xml_scan_name_portable(begin, end);
+}
+
+inline bool xml_name_ends_at_wide(const unsigned char *at, const unsigned char *end,
+                                  const char *name, std::size_t n)
+{
+    return xml_name_ends_at_portable(at, end, name, n);
 }
 
 #endif
