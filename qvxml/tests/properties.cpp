@@ -155,3 +155,41 @@ std::string check_entity_round_trip(std::string_view data)
     liberate(once);
     return d.empty() ? balance.unbalanced() : d;
 }
+
+std::string check_stream_agreement(std::string_view input)
+{
+    const allocation_balance balance;
+    std::string d;
+    {
+        struct streamed {
+            std::string items, last; // of the top-level element open, of the last closed
+        } got;
+        const auto open = [](void *c, const xml_element *) {
+            static_cast<streamed *>(c)->items.clear();
+            return 0;
+        };
+        const auto close = [](void *c, const xml_element *e) {
+            auto &s = *static_cast<streamed *>(c);
+            s.last = s.items + "\n" + (e->value ? e->value : "-");
+            return 0;
+        };
+        const auto item = [](void *c, const xml_element *, const xml_element *e) {
+            bool fits = true;
+            static_cast<streamed *>(c)->items += dump(e, false, fits);
+            return 0;
+        };
+        const document_stream stream{
+            .context = &got, .open_top = open, .child = item, .close_top = close};
+        xml_element *whole = document_parse_buffer(input.data(), input.size(), nullptr, nullptr);
+        (void)document_stream_buffer(input.data(), input.size(), "", &stream, nullptr);
+        if (whole) {
+            std::string want;
+            bool fits = true;
+            for (const xml_element *e = whole->first; e; e = e->next)
+                want += dump(e, false, fits);
+            d = first_difference(got.last, want + "\n" + (whole->value ? whole->value : "-"));
+        }
+        document_drop(whole);
+    }
+    return d.empty() ? balance.unbalanced() : d;
+}
