@@ -43,6 +43,9 @@ struct build_state {
     // relays, so the next tag event stops the parse instead: a tree that lost part
     // of its text must not be handed back as if it were whole.
     int lost_text = 0;
+    // The reader's own token while the common start and end tags may take their quick
+    // paths: in a streamed load that has lost no text. Null otherwise.
+    const char *quick_token = nullptr;
     // Set for document_stream_file: the children of top-level elements are handed
     // to it as they close and released, so memory holds one of them at a time.
     const document_stream *stream = nullptr;
@@ -100,6 +103,7 @@ int make_room(build_state &b, text_frame &f, std::size_t len)
 {
     if (const int st = make_room(b, f, len); st != 0) {
         b.lost_text = st;
+        b.quick_token = nullptr;
         return st;
     }
     std::memcpy(f.element->value + f.length, text, len);
@@ -176,6 +180,7 @@ std::size_t token_length(const xml_application *xptr, const char *token)
     if (b.lost_text) return b.lost_text;
     xml_element *parent = b.current;
     const xml_parser *reader = xptr->parent;
+    b.quick_token = b.stream && reader ? reader->token : nullptr;
     const int line = reader ? reader->lines + 1 : 0;
     xml_element *e;
     if (b.stream && parent) {
@@ -211,10 +216,9 @@ std::size_t token_length(const xml_application *xptr, const char *token)
 int build_open_tag(xml_application *xptr, const char *token)
 {
     build_state &b = builder(xptr);
-    const xml_parser *reader = xptr->parent;
     xml_element *parent = b.current;
-    if (b.stream && parent && !b.lost_text && reader && token == reader->token &&
-        b.depth < b.capacity) {
+    if (token == b.quick_token && parent && b.depth < b.capacity) {
+        xml_parser *reader = xptr->parent;
         const auto len = static_cast<std::size_t>(reader->length);
         if (void *block = b.arena.take_here(sizeof(xml_element) + std::max(len + 1, short_copy))) {
             auto *e = static_cast<xml_element *>(block);
@@ -225,7 +229,7 @@ int build_open_tag(xml_application *xptr, const char *token)
             b.frames[b.depth++] = text_frame{e, 0, 0, true, reader->lines + 1};
             link_last_child(parent, e);
             b.current = e;
-            record_of(xptr->parent).blank_runs_dropped = 1;
+            record_of(reader).blank_runs_dropped = 1;
             return 0;
         }
     }
@@ -378,7 +382,7 @@ int build_close_tag(xml_application *xptr)
 {
     build_state &b = builder(xptr);
     const xml_element *e = b.current;
-    if (b.stream && e && !b.lost_text && e->parent && e->parent->parent) {
+    if (b.quick_token && e && e->parent && e->parent->parent) {
         const int line = b.frames[--b.depth].line;
         b.current = e->parent;
         if (b.outcome) b.outcome->element_line = line;
