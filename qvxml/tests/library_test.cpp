@@ -471,8 +471,9 @@ TEST(ContentScan, WideAndPortableScannersAgreeWithAPlainReading)
 }
 
 // The name scanners stop at the first byte that is not a name character, whatever
-// its value, at every alignment; the indentation scanner takes a line feed and up to
-// fifteen spaces before a '<', and nothing else.
+// its value, at every alignment; an end tag is told from the name just read at every
+// length; the indentation scanner takes a line feed and up to fifteen spaces before a
+// '<', and nothing else.
 TEST(ContentScan, NameAndIndentationScannersAgreeWithAPlainReading)
 {
     std::mt19937 rng(11);
@@ -489,6 +490,20 @@ TEST(ContentScan, NameAndIndentationScannersAgreeWithAPlainReading)
         });
         for (auto scan : {xml_scan_name_portable, xml_scan_name_wide})
             ASSERT_EQ(scan(begin, end), std::size_t(want - begin)) << stop;
+    }
+    // an end tag against the name just read: every length, a difference anywhere
+    const std::string name(40, 'n');
+    std::vector<char> token(name.begin(), name.end());
+    for (int i = 0; i < 20000; ++i) {
+        const std::size_t n = 1 + rng() % 20, at = rng() % 24;
+        for (auto &c : block)
+            c = "nm>"[rng() % 8 < 6 ? 0 : 1 + rng() % 2];
+        const unsigned char *begin = block.data() + at;
+        const unsigned char *end = begin + rng() % (block.data() + block.size() - begin + 1);
+        const bool want = std::size_t(end - begin) > n &&
+                          std::count(begin, begin + n, 'n') == long(n) && begin[n] == '>';
+        for (auto same : {xml_name_ends_at_portable, xml_name_ends_at_wide})
+            ASSERT_EQ(same(begin, end, token.data(), n), want) << n << ' ' << end - begin;
     }
     for (std::size_t spaces = 0; spaces < 20; ++spaces)
         for (const std::string after : {"<", "a", "\t<"}) {
