@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <cstdlib>
 #include <utility>
 
@@ -37,6 +38,23 @@ FILE *open_spill()
     if (FILE *h = fdopen(fd, "w+")) return h;
     close(fd);
     return nullptr;
+}
+
+constexpr std::string_view bar_escape = "&brvbar;";
+
+// put_field piece by piece through the sink, which cuts a piece to the room left and
+// makes room in the held records.
+void put_pieces(field_sink &out, const char *text)
+{
+    for (const char *p = text; *p;) {
+        const std::size_t run = std::strcspn(p, "|\n");
+        if (!out.put({p, run})) break;
+        p += run;
+        if (*p == '\0') break;
+        const bool fits = *p == '|' ? out.put(bar_escape, true) : out.put(" ");
+        if (!fits) break;
+        ++p;
+    }
 }
 
 // The leading decimal digits of the element's text: no blank skipped, no sign read,
@@ -180,16 +198,13 @@ void held_records::clear()
     error_ = 0;
 }
 
+// A field that fits where it goes and has nothing to escape, the usual case, is
+// copied whole; any other goes piece by piece from its start.
 void put_field(field_sink &out, const char *text, int terminate)
 {
-    for (const char *p = text; *p;) {
-        const std::size_t run = std::strcspn(p, "|\n");
-        if (!out.put({p, run})) break;
-        p += run;
-        if (*p == '\0') break;
-        const bool fits = *p == '|' ? out.put("&brvbar;", true) : out.put(" ");
-        if (!fits) break;
-        ++p;
+    if (*text != '\0') {
+        const std::size_t run = std::strcspn(text, "|\n");
+        if (text[run] != '\0' || !out.put_whole({text, run})) put_pieces(out, text);
     }
     if (terminate) out.separator();
 }

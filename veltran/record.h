@@ -40,6 +40,14 @@ class held_records
         if (cursor_ == limit_) return put_slow({&c, 1});
         *cursor_++ = c;
     }
+    // Puts s when it fits the chunk being filled; false, with nothing put, otherwise.
+    bool put_whole(std::string_view s)
+    {
+        if (s.size() > std::size_t(limit_ - cursor_)) return false;
+        std::memcpy(cursor_, s.data(), s.size());
+        cursor_ += s.size();
+        return true;
+    }
     // Hands the staged bytes and the temporary file's buffer to the system, so that a
     // full disk shows now rather than when the records are emitted.
     void finish();
@@ -120,6 +128,15 @@ class field_sink
         else if (length_ + 1 >= capacity_)
             return;
         append("|");
+    }
+    // Appends s when it fits whole (in the held records, without a new chunk); false,
+    // with nothing appended, otherwise.
+    bool put_whole(std::string_view s)
+    {
+        if (!text_) return records_->put_whole(s);
+        if (s.size() > capacity_ - 1 - length_ - due_) return false;
+        append(s);
+        return true;
     }
     std::string_view text() const { return {text_, length_}; }
     // True once a piece was cut to fit the store.
