@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include <strings.h>
 
@@ -17,21 +18,38 @@ bool has_text(const xml_element *e)
 
 template <std::size_t N> using found_children = std::array<const xml_element *, N>;
 
+// True when name is spelled exactly as known. With known a constant the comparison
+// unrolls to a test a byte, most names failing at the first; name is read no further
+// than its terminator, as every byte tested before it matched a byte of known.
+inline bool is_named(const char *name, std::string_view known)
+{
+    for (std::size_t i = 0; i < known.size(); ++i)
+        if (name[i] != known[i]) return false;
+    return name[known.size()] == '\0';
+}
+
+// Keeps c in slot unless an earlier child is there; always true.
+bool keep_first(const xml_element *&slot, const xml_element *c)
+{
+    if (!slot) slot = c;
+    return true;
+}
+
 // The first child of each name in names, found in one pass over the children of
 // parent: null where no child has the name, and everywhere for a null parent.
-template <std::size_t N>
-found_children<N> index_children(const xml_element *parent,
-                                 const std::array<const char *, N> &names)
+template <const auto &names> auto index_children(const xml_element *parent)
 {
-    found_children<N> found{};
+    found_children<names.size()> found{};
     if (!parent) return found;
     for (const xml_element *c = parent->first; c; c = c->next) {
         if (!c->name) continue;
-        for (std::size_t i = 0; i < N; ++i) {
-            if (c->name[0] != names[i][0] || std::strcmp(c->name, names[i]) != 0) continue;
-            if (!found[i]) found[i] = c;
-            break;
-        }
+        // one comparison a name, each name a constant; the first that matches ends
+        // the search, as the names are distinct
+        const auto take_first = [&]<std::size_t... i>(std::index_sequence<i...>)
+        {
+            (void)((is_named(c->name, names[i]) && keep_first(found[i], c)) || ...);
+        };
+        take_first(std::make_index_sequence<names.size()>{});
     }
     return found;
 }
@@ -53,15 +71,14 @@ void put_run(field_sink &out, std::string_view run)
 
 // The children of one parent as a group of fields, or the run that stands in for
 // all of them when the parent is missing.
-template <std::size_t N>
-void put_group(field_sink &out, const xml_element *parent, const std::array<const char *, N> &names,
-               std::string_view missing)
+template <const auto &names>
+void put_group(field_sink &out, const xml_element *parent, std::string_view missing)
 {
     if (!parent) {
         put_run(out, missing);
         return;
     }
-    for (const xml_element *child : index_children(parent, names))
+    for (const xml_element *child : index_children<names>(parent))
         put_element(out, child, "", 1);
 }
 
@@ -184,7 +201,7 @@ void put_contact(field_sink &out, const xml_element *contact)
         put_run(out, no_location_contact);
         return;
     }
-    const auto found = index_children(contact, contact_children);
+    const auto found = index_children<contact_children>(contact);
     for (std::size_t i = 0; i < contact_address; ++i)
         put_element(out, found[i], "", 1);
     put_phones(out, found);
@@ -255,7 +272,7 @@ template <const auto &fields> void write_flat_item(listing_run &run, const xml_e
     static constexpr auto children = names_of(fields);
     static constexpr std::size_t name = position(children, "name");
     static constexpr std::size_t id = position(children, "id");
-    const auto found = index_children(item, children);
+    const auto found = index_children<children>(item);
     run.item_id = text_of(found[id]);
     if (!has_text(found[name])) {
         run.found.note(warning_kind::item_left_out, run.item_line, run.item_id);
@@ -336,10 +353,10 @@ void put_event_location(field_sink &common, const xml_element *location)
         put_run(common, no_event_location);
         return;
     }
-    const auto found = index_children(location, event_place);
+    const auto found = index_children<event_place>(location);
     for (std::size_t i = 0; i < event_contact_child; ++i)
         put_element(common, found[i], "", 1);
-    put_group(common, found[event_contact_child], event_contact, no_event_contact);
+    put_group<event_contact>(common, found[event_contact_child], no_event_contact);
 }
 
 // ":" and the decimal digits of n, written at the end of store.
@@ -369,14 +386,14 @@ void put_date_line(listing_run &run, const char *id, unsigned counter, std::stri
     }
     out.separator();
     out.put(common);
-    for (const xml_element *field : index_children(when, schedule_date))
+    for (const xml_element *field : index_children<schedule_date>(when))
         put_element(out, field, "", 1);
     out.put("\n");
 }
 
 void write_event_schedule(listing_run &run, const xml_element *description)
 {
-    const auto found = index_children(description, description_children);
+    const auto found = index_children<description_children>(description);
     if (!has_text(found[id_child])) { // an id without text is passed over like a missing one
         run.found.note(warning_kind::item_left_out, run.item_line, "");
         return;
@@ -389,10 +406,10 @@ void write_event_schedule(listing_run &run, const xml_element *description)
     field_sink common{store.data(), store.size(), common_fields};
     put_stamp(run, common, found[created_child]);
     put_stamp(run, common, found[modified_child]);
-    put_group(common, found[artist_child], event_artist, no_event_artist);
+    put_group<event_artist>(common, found[artist_child], no_event_artist);
     put_event_location(common, found[location_child]);
     if (const xml_element *event = found[event_child]) {
-        const auto proper = index_children(event, event_proper);
+        const auto proper = index_children<event_proper>(event);
         for (std::size_t i = 0; i < event_type_child; ++i)
             put_element(common, proper[i], "", 1);
         const int type = run.options.type;
@@ -406,7 +423,7 @@ void write_event_schedule(listing_run &run, const xml_element *description)
     const xml_element *schedule = found[schedule_child];
     unsigned counter = 0;
     for (const xml_element *when = schedule ? schedule->first : nullptr; when; when = when->next) {
-        if (!when->name || std::strcmp(when->name, "eventScheduleDate") != 0) continue;
+        if (!when->name || !is_named(when->name, "eventScheduleDate")) continue;
         put_date_line(run, id.data(), counter++, common.text(), when);
     }
     if (counter == 0) run.found.note(warning_kind::event_without_dates, run.item_line, run.item_id);
