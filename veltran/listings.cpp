@@ -16,6 +16,8 @@ bool has_text(const xml_element *e)
     return e && e->value;
 }
 
+constexpr std::string_view record_tag = "VELTRAN|"; // what every record begins with
+
 template <std::size_t N> using found_children = std::array<const xml_element *, N>;
 
 // True when name is spelled exactly as known. With known a constant the comparison
@@ -214,7 +216,7 @@ void write_flat_record(listing_run &run, const std::array<field_row, N> &fields,
                        const found_children<N> &found)
 {
     field_sink out{run.records};
-    out.put("VELTRAN|");
+    out.put(record_tag);
     for (std::size_t i = 0; i < N; ++i) {
         switch (fields[i].kind) {
         case field_kind::text:
@@ -286,6 +288,9 @@ template <const auto &fields> void write_flat_item(listing_run &run, const xml_e
 // around a common text built once per event.
 
 constexpr std::size_t event_id_capacity = 64;
+// the tag and an identifier of event_id_capacity - 1 "|", each escaped, and the terminator
+constexpr std::size_t tagged_id_capacity =
+    record_tag.size() + (event_id_capacity - 1) * bar_escape.size() + 1;
 constexpr std::size_t common_capacity = 8192;
 constexpr std::size_t common_fields = 11;    // fields 3 to 13 of a date line
 constexpr std::size_t counter_capacity = 16; // ":" and the digits of an unsigned number
@@ -372,14 +377,13 @@ std::string_view date_number(std::array<char, counter_capacity> &store, unsigned
     return {p, std::size_t(end - p)};
 }
 
-// One line per scheduled date: the tag, the identifier (numbered from the second
+// One line per scheduled date: the tag and the identifier (numbered from the second
 // date on), the common text and the date's own three fields.
-void put_date_line(listing_run &run, const char *id, unsigned counter, std::string_view common,
-                   const xml_element *when)
+void put_date_line(listing_run &run, std::string_view tagged_id, unsigned counter,
+                   std::string_view common, const xml_element *when)
 {
     field_sink out{run.records};
-    out.put("VELTRAN|");
-    put_field(out, id, 0);
+    out.put(tagged_id);
     if (counter != 0) {
         std::array<char, counter_capacity> number;
         out.put(date_number(number, counter));
@@ -420,11 +424,18 @@ void write_event_schedule(listing_run &run, const xml_element *description)
 
     if (common.cut()) note_cut(run);
 
+    // the tag and the escaped identifier begin every date line, so they are written
+    // once; the store holds them whole however many "|" the identifier has
+    std::array<char, tagged_id_capacity> tagged_id_store;
+    field_sink tagged_id{tagged_id_store.data(), tagged_id_store.size(), 0};
+    tagged_id.put(record_tag);
+    put_field(tagged_id, id.data(), 0);
+
     const xml_element *schedule = found[schedule_child];
     unsigned counter = 0;
     for (const xml_element *when = schedule ? schedule->first : nullptr; when; when = when->next) {
         if (!when->name || !is_named(when->name, "eventScheduleDate")) continue;
-        put_date_line(run, id.data(), counter++, common.text(), when);
+        put_date_line(run, tagged_id.text(), counter++, common.text(), when);
     }
     if (counter == 0) run.found.note(warning_kind::event_without_dates, run.item_line, run.item_id);
 }

@@ -40,8 +40,6 @@ FILE *open_spill()
     return nullptr;
 }
 
-constexpr std::string_view bar_escape = "&brvbar;";
-
 // put_field piece by piece through the sink, which cuts a piece to the room left and
 // makes room in the held records. Rarely taken, so kept apart from put_field, whose
 // usual path then needs no registers saved for it.

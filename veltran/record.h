@@ -13,7 +13,8 @@
 #include "qvxml/element.h"
 #include "veltran/output.h"
 
-constexpr std::size_t recent_capacity = 256; // the timestamp text kept, with its terminator
+constexpr std::size_t recent_capacity = 256;        // the timestamp text kept, with its terminator
+constexpr std::string_view bar_escape = "&brvbar;"; // what a "|" in a field becomes
 
 // The records of one file, held back until the file is known to load, since a file
 // that fails prints only its error line. Bytes are written once, into a chain of
