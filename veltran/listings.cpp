@@ -96,8 +96,7 @@ void note_cut(listing_run &run)
 
 void put_stamp(listing_run &run, field_sink &out, const xml_element *stamp)
 {
-    put_element(out, stamp, "", 1);
-    if (!track_stamp(run.newest, stamp)) note_cut(run);
+    if (!put_tracked_stamp(out, run.newest, stamp)) note_cut(run);
 }
 
 // ---------------------------------------------------------------------------

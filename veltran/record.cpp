@@ -56,14 +56,15 @@ FILE *open_spill()
     }
 }
 
-// The leading decimal digits of the element's text: no blank skipped, no sign read,
-// arithmetic modulo 2^64. 0 for a null element or one without text.
-std::uint64_t integer_element(const xml_element *vptr)
+// The leading decimal digits of text: no blank skipped, no sign read, arithmetic
+// modulo 2^64. end is set past the last digit.
+std::uint64_t leading_number(const char *text, const char *&end)
 {
     std::uint64_t n = 0;
-    if (!vptr || !vptr->value) return 0;
-    for (const char *p = vptr->value; *p >= '0' && *p <= '9'; ++p)
+    const char *p = text;
+    for (; *p >= '0' && *p <= '9'; ++p)
         n = n * 10 + std::uint64_t(*p - '0');
+    end = p;
     return n;
 }
 
@@ -222,12 +223,19 @@ bool copy_bounded(char *store, std::size_t capacity, const char *text)
     return n == length;
 }
 
-bool track_stamp(newest_stamp &newest, const xml_element *stamp)
+// A text of digits alone, the usual timestamp, has nothing to escape, so once its
+// number is read it is copied whole when it fits.
+bool put_tracked_stamp(field_sink &out, newest_stamp &newest, const xml_element *stamp)
 {
-    const std::uint64_t n = integer_element(stamp);
+    const char *text = stamp && stamp->value ? stamp->value : "";
+    const char *end;
+    const std::uint64_t n = leading_number(text, end);
+    if (end == text || *end != '\0' || !out.put_whole({text, std::size_t(end - text)}))
+        put_field(out, text, 0);
+    out.separator();
     if (n <= newest.since) return true;
     newest.since = n;
-    return copy_bounded(newest.recent.data(), newest.recent.size(), stamp->value);
+    return copy_bounded(newest.recent.data(), newest.recent.size(), text);
 }
 
 void merge_stamp(newest_stamp &run, const newest_stamp &found)

@@ -173,9 +173,10 @@ struct newest_stamp {
     std::uint64_t since = 0;
     std::array<char, recent_capacity> recent{};
 };
-// A strictly larger number takes over, so among equal maxima the first text met
+// put_element of the timestamp element stamp (with fallback ""), then the newest rule:
+// a strictly larger number takes over, so among equal maxima the first text met
 // stays. A null element or one without text counts as 0. False when the text taken
 // over was cut to the store.
-bool track_stamp(newest_stamp &newest, const xml_element *stamp);
+bool put_tracked_stamp(field_sink &out, newest_stamp &newest, const xml_element *stamp);
 // Merges what a file found into the run's newest by the same rule.
 void merge_stamp(newest_stamp &run, const newest_stamp &found);
