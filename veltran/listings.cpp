@@ -131,7 +131,8 @@ void put_styles(listing_run &run, field_sink &out, const xml_element *first_styl
     store[0] = '\0';
     for (const xml_element *s = first_style; s; s = s->next) {
         if (!s->name) continue;
-        if (strcasecmp(s->name, "artistStyle") != 0) break;
+        // most are spelled exactly so, which is quicker to tell than any case
+        if (!is_named(s->name, "artistStyle") && strcasecmp(s->name, "artistStyle") != 0) break;
         const xml_element *label = document_element(s, "label");
         if (!has_text(label)) continue;
         const std::string_view text = label->value;
