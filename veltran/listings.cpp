@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include <strings.h>
 
@@ -15,23 +16,42 @@ bool has_text(const xml_element *e)
     return e && e->value;
 }
 
+constexpr std::string_view record_tag = "VELTRAN|"; // what every record begins with
+
 template <std::size_t N> using found_children = std::array<const xml_element *, N>;
+
+// True when name is spelled exactly as known. With known a constant the comparison
+// unrolls to a test a byte, most names failing at the first; name is read no further
+// than its terminator, as every byte tested before it matched a byte of known.
+inline bool is_named(const char *name, std::string_view known)
+{
+    for (std::size_t i = 0; i < known.size(); ++i)
+        if (name[i] != known[i]) return false;
+    return name[known.size()] == '\0';
+}
+
+// Keeps c in slot unless an earlier child is there; always true.
+bool keep_first(const xml_element *&slot, const xml_element *c)
+{
+    if (!slot) slot = c;
+    return true;
+}
 
 // The first child of each name in names, found in one pass over the children of
 // parent: null where no child has the name, and everywhere for a null parent.
-template <std::size_t N>
-found_children<N> index_children(const xml_element *parent,
-                                 const std::array<const char *, N> &names)
+template <const auto &names> auto index_children(const xml_element *parent)
 {
-    found_children<N> found{};
+    found_children<names.size()> found{};
     if (!parent) return found;
     for (const xml_element *c = parent->first; c; c = c->next) {
         if (!c->name) continue;
-        for (std::size_t i = 0; i < N; ++i) {
-            if (c->name[0] != names[i][0] || std::strcmp(c->name, names[i]) != 0) continue;
-            if (!found[i]) found[i] = c;
-            break;
-        }
+        // one comparison a name, each name a constant; the first that matches ends
+        // the search, as the names are distinct
+        const auto take_first = [&]<std::size_t... i>(std::index_sequence<i...>)
+        {
+            (void)((is_named(c->name, names[i]) && keep_first(found[i], c)) || ...);
+        };
+        take_first(std::make_index_sequence<names.size()>{});
     }
     return found;
 }
@@ -53,15 +73,14 @@ void put_run(field_sink &out, std::string_view run)
 
 // The children of one parent as a group of fields, or the run that stands in for
 // all of them when the parent is missing.
-template <std::size_t N>
-void put_group(field_sink &out, const xml_element *parent, const std::array<const char *, N> &names,
-               std::string_view missing)
+template <const auto &names>
+void put_group(field_sink &out, const xml_element *parent, std::string_view missing)
 {
     if (!parent) {
         put_run(out, missing);
         return;
     }
-    for (const xml_element *child : index_children(parent, names))
+    for (const xml_element *child : index_children<names>(parent))
         put_element(out, child, "", 1);
 }
 
@@ -77,8 +96,7 @@ void note_cut(listing_run &run)
 
 void put_stamp(listing_run &run, field_sink &out, const xml_element *stamp)
 {
-    put_element(out, stamp, "", 1);
-    if (!track_stamp(run.newest, stamp)) note_cut(run);
+    if (!put_tracked_stamp(out, run.newest, stamp)) note_cut(run);
 }
 
 // ---------------------------------------------------------------------------
@@ -113,7 +131,8 @@ void put_styles(listing_run &run, field_sink &out, const xml_element *first_styl
     store[0] = '\0';
     for (const xml_element *s = first_style; s; s = s->next) {
         if (!s->name) continue;
-        if (strcasecmp(s->name, "artistStyle") != 0) break;
+        // most are spelled exactly so, which is quicker to tell than any case
+        if (!is_named(s->name, "artistStyle") && strcasecmp(s->name, "artistStyle") != 0) break;
         const xml_element *label = document_element(s, "label");
         if (!has_text(label)) continue;
         const std::string_view text = label->value;
@@ -184,7 +203,7 @@ void put_contact(field_sink &out, const xml_element *contact)
         put_run(out, no_location_contact);
         return;
     }
-    const auto found = index_children(contact, contact_children);
+    const auto found = index_children<contact_children>(contact);
     for (std::size_t i = 0; i < contact_address; ++i)
         put_element(out, found[i], "", 1);
     put_phones(out, found);
@@ -197,7 +216,7 @@ void write_flat_record(listing_run &run, const std::array<field_row, N> &fields,
                        const found_children<N> &found)
 {
     field_sink out{run.records};
-    out.put("VELTRAN|");
+    out.put(record_tag);
     for (std::size_t i = 0; i < N; ++i) {
         switch (fields[i].kind) {
         case field_kind::text:
@@ -255,7 +274,7 @@ template <const auto &fields> void write_flat_item(listing_run &run, const xml_e
     static constexpr auto children = names_of(fields);
     static constexpr std::size_t name = position(children, "name");
     static constexpr std::size_t id = position(children, "id");
-    const auto found = index_children(item, children);
+    const auto found = index_children<children>(item);
     run.item_id = text_of(found[id]);
     if (!has_text(found[name])) {
         run.found.note(warning_kind::item_left_out, run.item_line, run.item_id);
@@ -269,6 +288,9 @@ template <const auto &fields> void write_flat_item(listing_run &run, const xml_e
 // around a common text built once per event.
 
 constexpr std::size_t event_id_capacity = 64;
+// the tag and an identifier of event_id_capacity - 1 "|", each escaped, and the terminator
+constexpr std::size_t tagged_id_capacity =
+    record_tag.size() + (event_id_capacity - 1) * bar_escape.size() + 1;
 constexpr std::size_t common_capacity = 8192;
 constexpr std::size_t common_fields = 11;    // fields 3 to 13 of a date line
 constexpr std::size_t counter_capacity = 16; // ":" and the digits of an unsigned number
@@ -336,10 +358,10 @@ void put_event_location(field_sink &common, const xml_element *location)
         put_run(common, no_event_location);
         return;
     }
-    const auto found = index_children(location, event_place);
+    const auto found = index_children<event_place>(location);
     for (std::size_t i = 0; i < event_contact_child; ++i)
         put_element(common, found[i], "", 1);
-    put_group(common, found[event_contact_child], event_contact, no_event_contact);
+    put_group<event_contact>(common, found[event_contact_child], no_event_contact);
 }
 
 // ":" and the decimal digits of n, written at the end of store.
@@ -355,28 +377,27 @@ std::string_view date_number(std::array<char, counter_capacity> &store, unsigned
     return {p, std::size_t(end - p)};
 }
 
-// One line per scheduled date: the tag, the identifier (numbered from the second
+// One line per scheduled date: the tag and the identifier (numbered from the second
 // date on), the common text and the date's own three fields.
-void put_date_line(listing_run &run, const char *id, unsigned counter, std::string_view common,
-                   const xml_element *when)
+void put_date_line(listing_run &run, std::string_view tagged_id, unsigned counter,
+                   std::string_view common, const xml_element *when)
 {
     field_sink out{run.records};
-    out.put("VELTRAN|");
-    put_field(out, id, 0);
+    out.put(tagged_id);
     if (counter != 0) {
         std::array<char, counter_capacity> number;
         out.put(date_number(number, counter));
     }
     out.separator();
     out.put(common);
-    for (const xml_element *field : index_children(when, schedule_date))
+    for (const xml_element *field : index_children<schedule_date>(when))
         put_element(out, field, "", 1);
     out.put("\n");
 }
 
 void write_event_schedule(listing_run &run, const xml_element *description)
 {
-    const auto found = index_children(description, description_children);
+    const auto found = index_children<description_children>(description);
     if (!has_text(found[id_child])) { // an id without text is passed over like a missing one
         run.found.note(warning_kind::item_left_out, run.item_line, "");
         return;
@@ -389,10 +410,10 @@ void write_event_schedule(listing_run &run, const xml_element *description)
     field_sink common{store.data(), store.size(), common_fields};
     put_stamp(run, common, found[created_child]);
     put_stamp(run, common, found[modified_child]);
-    put_group(common, found[artist_child], event_artist, no_event_artist);
+    put_group<event_artist>(common, found[artist_child], no_event_artist);
     put_event_location(common, found[location_child]);
     if (const xml_element *event = found[event_child]) {
-        const auto proper = index_children(event, event_proper);
+        const auto proper = index_children<event_proper>(event);
         for (std::size_t i = 0; i < event_type_child; ++i)
             put_element(common, proper[i], "", 1);
         const int type = run.options.type;
@@ -403,11 +424,18 @@ void write_event_schedule(listing_run &run, const xml_element *description)
 
     if (common.cut()) note_cut(run);
 
+    // the tag and the escaped identifier begin every date line, so they are written
+    // once; the store holds them whole however many "|" the identifier has
+    std::array<char, tagged_id_capacity> tagged_id_store;
+    field_sink tagged_id{tagged_id_store.data(), tagged_id_store.size(), 0};
+    tagged_id.put(record_tag);
+    put_field(tagged_id, id.data(), 0);
+
     const xml_element *schedule = found[schedule_child];
     unsigned counter = 0;
     for (const xml_element *when = schedule ? schedule->first : nullptr; when; when = when->next) {
-        if (!when->name || std::strcmp(when->name, "eventScheduleDate") != 0) continue;
-        put_date_line(run, id.data(), counter++, common.text(), when);
+        if (!when->name || !is_named(when->name, "eventScheduleDate")) continue;
+        put_date_line(run, tagged_id.text(), counter++, common.text(), when);
     }
     if (counter == 0) run.found.note(warning_kind::event_without_dates, run.item_line, run.item_id);
 }

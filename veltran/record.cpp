@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <cstdlib>
 #include <utility>
 
@@ -39,14 +40,31 @@ FILE *open_spill()
     return nullptr;
 }
 
-// The leading decimal digits of the element's text: no blank skipped, no sign read,
-// arithmetic modulo 2^64. 0 for a null element or one without text.
-std::uint64_t integer_element(const xml_element *vptr)
+// put_field piece by piece through the sink, which cuts a piece to the room left and
+// makes room in the held records. Rarely taken, so kept apart from put_field, whose
+// usual path then needs no registers saved for it.
+[[gnu::noinline]] void put_pieces(field_sink &out, const char *text)
+{
+    for (const char *p = text; *p;) {
+        const std::size_t run = std::strcspn(p, "|\n");
+        if (!out.put({p, run})) break;
+        p += run;
+        if (*p == '\0') break;
+        const bool fits = *p == '|' ? out.put(bar_escape, true) : out.put(" ");
+        if (!fits) break;
+        ++p;
+    }
+}
+
+// The leading decimal digits of text: no blank skipped, no sign read, arithmetic
+// modulo 2^64. end is set past the last digit.
+std::uint64_t leading_number(const char *text, const char *&end)
 {
     std::uint64_t n = 0;
-    if (!vptr || !vptr->value) return 0;
-    for (const char *p = vptr->value; *p >= '0' && *p <= '9'; ++p)
+    const char *p = text;
+    for (; *p >= '0' && *p <= '9'; ++p)
         n = n * 10 + std::uint64_t(*p - '0');
+    end = p;
     return n;
 }
 
@@ -180,16 +198,13 @@ void held_records::clear()
     error_ = 0;
 }
 
+// A field that fits where it goes and has nothing to escape, the usual case, is
+// copied whole; any other goes piece by piece from its start.
 void put_field(field_sink &out, const char *text, int terminate)
 {
-    for (const char *p = text; *p;) {
-        const std::size_t run = std::strcspn(p, "|\n");
-        if (!out.put({p, run})) break;
-        p += run;
-        if (*p == '\0') break;
-        const bool fits = *p == '|' ? out.put("&brvbar;", true) : out.put(" ");
-        if (!fits) break;
-        ++p;
+    if (*text != '\0') {
+        const std::size_t run = std::strcspn(text, "|\n");
+        if (text[run] != '\0' || !out.put_whole({text, run})) put_pieces(out, text);
     }
     if (terminate) out.separator();
 }
@@ -208,12 +223,19 @@ bool copy_bounded(char *store, std::size_t capacity, const char *text)
     return n == length;
 }
 
-bool track_stamp(newest_stamp &newest, const xml_element *stamp)
+// A text of digits alone, the usual timestamp, has nothing to escape, so once its
+// number is read it is copied whole when it fits.
+bool put_tracked_stamp(field_sink &out, newest_stamp &newest, const xml_element *stamp)
 {
-    const std::uint64_t n = integer_element(stamp);
+    const char *text = stamp && stamp->value ? stamp->value : "";
+    const char *end;
+    const std::uint64_t n = leading_number(text, end);
+    if (end == text || *end != '\0' || !out.put_whole({text, std::size_t(end - text)}))
+        put_field(out, text, 0);
+    out.separator();
     if (n <= newest.since) return true;
     newest.since = n;
-    return copy_bounded(newest.recent.data(), newest.recent.size(), stamp->value);
+    return copy_bounded(newest.recent.data(), newest.recent.size(), text);
 }
 
 void merge_stamp(newest_stamp &run, const newest_stamp &found)

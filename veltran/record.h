@@ -13,7 +13,8 @@
 #include "qvxml/element.h"
 #include "veltran/output.h"
 
-constexpr std::size_t recent_capacity = 256; // the timestamp text kept, with its terminator
+constexpr std::size_t recent_capacity = 256;        // the timestamp text kept, with its terminator
+constexpr std::string_view bar_escape = "&brvbar;"; // what a "|" in a field becomes
 
 // The records of one file, held back until the file is known to load, since a file
 // that fails prints only its error line. Bytes are written once, into a chain of
@@ -39,6 +40,14 @@ class held_records
     {
         if (cursor_ == limit_) return put_slow({&c, 1});
         *cursor_++ = c;
+    }
+    // Puts s when it fits the chunk being filled; false, with nothing put, otherwise.
+    bool put_whole(std::string_view s)
+    {
+        if (s.size() > std::size_t(limit_ - cursor_)) return false;
+        std::memcpy(cursor_, s.data(), s.size());
+        cursor_ += s.size();
+        return true;
     }
     // Hands the staged bytes and the temporary file's buffer to the system, so that a
     // full disk shows now rather than when the records are emitted.
@@ -121,6 +130,15 @@ class field_sink
             return;
         append("|");
     }
+    // Appends s when it fits whole (in the held records, without a new chunk); false,
+    // with nothing appended, otherwise.
+    bool put_whole(std::string_view s)
+    {
+        if (!text_) return records_->put_whole(s);
+        if (s.size() > capacity_ - 1 - length_ - due_) return false;
+        append(s);
+        return true;
+    }
     std::string_view text() const { return {text_, length_}; }
     // True once a piece was cut to fit the store.
     bool cut() const { return cut_; }
@@ -155,9 +173,10 @@ struct newest_stamp {
     std::uint64_t since = 0;
     std::array<char, recent_capacity> recent{};
 };
-// A strictly larger number takes over, so among equal maxima the first text met
+// put_element of the timestamp element stamp (with fallback ""), then the newest rule:
+// a strictly larger number takes over, so among equal maxima the first text met
 // stays. A null element or one without text counts as 0. False when the text taken
 // over was cut to the store.
-bool track_stamp(newest_stamp &newest, const xml_element *stamp);
+bool put_tracked_stamp(field_sink &out, newest_stamp &newest, const xml_element *stamp);
 // Merges what a file found into the run's newest by the same rule.
 void merge_stamp(newest_stamp &run, const newest_stamp &found);
