@@ -143,18 +143,31 @@ void pop_frame(build_state &b)
     if (exact) f.element->value = static_cast<char *>(exact); // else the roomy block stays
 }
 
-// A new element of a streamed item, with its name of len bytes, carved from the
-// arena in one piece; roomy: the name can be read short_copy bytes far.
-xml_element *arena_element(bump_arena &arena, const char *token, std::size_t len, bool roomy)
+// The arena bytes of an element of a streamed item: the record, then its name, with
+// room to copy a short name as one block.
+constexpr std::size_t element_block(std::size_t len)
 {
-    auto *e =
-        static_cast<xml_element *>(arena.take(sizeof(xml_element) + std::max(len + 1, short_copy)));
-    if (!e) return nullptr;
+    return sizeof(xml_element) + std::max(len + 1, short_copy);
+}
+
+// Makes block, element_block(len) bytes, an empty element named by the len bytes at
+// token; roomy: token can be read short_copy bytes far.
+inline xml_element *name_element(void *block, const char *token, std::size_t len, bool roomy)
+{
+    auto *e = static_cast<xml_element *>(block);
     *e = xml_element{};
     auto *name = reinterpret_cast<char *>(e + 1);
     copy_terminated(name, token, len, roomy);
     e->name = name;
     return e;
+}
+
+// A new element of a streamed item, with its name of len bytes, carved from the
+// arena in one piece.
+xml_element *arena_element(bump_arena &arena, const char *token, std::size_t len, bool roomy)
+{
+    void *block = arena.take(element_block(len));
+    return block ? name_element(block, token, len, roomy) : nullptr;
 }
 
 // Tells the reader whether the innermost open element still has no text, so that a
@@ -220,12 +233,8 @@ int build_open_tag(xml_application *xptr, const char *token)
     if (token == b.quick_token && parent && b.depth < b.capacity) {
         xml_parser *reader = xptr->parent;
         const auto len = static_cast<std::size_t>(reader->length);
-        if (void *block = b.arena.take_here(sizeof(xml_element) + std::max(len + 1, short_copy))) {
-            auto *e = static_cast<xml_element *>(block);
-            *e = xml_element{};
-            auto *name = reinterpret_cast<char *>(e + 1);
-            copy_terminated(name, token, len, true);
-            e->name = name;
+        if (void *block = b.arena.take_here(element_block(len))) {
+            xml_element *e = name_element(block, token, len, true);
             b.frames[b.depth++] = text_frame{e, 0, 0, true, reader->lines + 1};
             link_last_child(parent, e);
             b.current = e;

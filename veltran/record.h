@@ -32,9 +32,7 @@ class held_records
 
     void put(std::string_view s)
     {
-        if (s.size() > std::size_t(limit_ - cursor_)) return put_slow(s);
-        std::memcpy(cursor_, s.data(), s.size());
-        cursor_ += s.size();
+        if (!put_whole(s)) put_slow(s);
     }
     void put(char c)
     {
