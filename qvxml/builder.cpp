@@ -194,7 +194,7 @@ std::size_t token_length(const xml_application *xptr, const char *token)
     xml_element *parent = b.current;
     const xml_parser *reader = xptr->parent;
     b.quick_token = b.stream && reader ? reader->token : nullptr;
-    const int line = reader ? reader->lines + 1 : 0;
+    const int line = reader ? saturated_count(line_count(reader) + 1) : 0;
     xml_element *e;
     if (b.stream && parent) {
         // the reader's own token holds xml_max_token + 2 bytes
@@ -235,7 +235,8 @@ int build_open_tag(xml_application *xptr, const char *token)
         const auto len = static_cast<std::size_t>(reader->length);
         if (void *block = b.arena.take_here(element_block(len))) {
             xml_element *e = name_element(block, token, len, true);
-            b.frames[b.depth++] = text_frame{e, 0, 0, true, reader->lines + 1};
+            b.frames[b.depth++] =
+                text_frame{e, 0, 0, true, saturated_count(line_count(reader) + 1)};
             link_last_child(parent, e);
             b.current = e;
             record_of(reader).blank_runs_dropped = 1;

@@ -76,24 +76,27 @@ int xml_remove_space(xml_parser *sptr)
     for (;;) {
         const unsigned char *p = window_of(sptr) + sptr->inpos;
         const unsigned char *end = window_of(sptr) + sptr->inend;
+        std::int64_t lines = line_count(sptr);
+        std::int64_t column = record_of(sptr).column_count;
         for (; p < end; ++p) {
             const int c = *p;
             if (c == ' ' || c == '\t') {
-                ++sptr->column;
+                ++column;
             } else if (c == '\n') {
-                ++sptr->lines;
-                sptr->column = 0;
+                ++lines;
+                column = 0;
             } else if (c == '\r') {
                 continue;
             } else {
                 break;
             }
-            if (relay) {
-                sptr->inpos =
-                    static_cast<int>(p + 1 - window_of(sptr)); // the relay sees a consistent parser
+            if (relay) { // the relay sees a consistent parser
+                sptr->inpos = static_cast<int>(p + 1 - window_of(sptr));
+                set_counts(sptr, lines, column);
                 (void)sptr->user->white_space(sptr->work, c);
             }
         }
+        set_counts(sptr, lines, column);
         sptr->inpos = static_cast<int>(p - window_of(sptr));
         if (p < end) return peek_input(sptr);
         if (!refill(sptr)) return 0;
@@ -222,11 +225,11 @@ const unsigned char *overlong_word(const unsigned char *begin, const unsigned ch
 // Counts the line feeds of a scanned stretch of n bytes as read.
 void count_lines(xml_parser *sptr, const xml_content_scan &s, std::size_t n)
 {
-    sptr->lines += static_cast<int>(s.lines);
     if (s.lines)
-        sptr->column = static_cast<int>(n - s.line_end);
+        set_counts(sptr, line_count(sptr) + static_cast<std::int64_t>(s.lines),
+                   static_cast<std::int64_t>(n - s.line_end));
     else
-        sptr->column += static_cast<int>(n);
+        add_columns(sptr, static_cast<std::int64_t>(n));
 }
 
 // Hands a run of content to the run relay, space bytes of white space at its start.
@@ -366,12 +369,11 @@ int take_stretch(xml_parser *sptr)
     const unsigned char *const window = window_of(sptr);
     const unsigned char *const end = window + sptr->inend;
     const unsigned char *p = window + sptr->inpos;
-    int lines = sptr->lines;
-    int column = sptr->column;
+    std::int64_t lines = line_count(sptr);
+    std::int64_t column = record_of(sptr).column_count;
     const auto store = [&] {
         sptr->inpos = static_cast<int>(p - window);
-        sptr->lines = lines;
-        sptr->column = column;
+        set_counts(sptr, lines, column);
     };
     // The length of the name of the start tag this step read last, while no end tag
     // has followed it: the end tag of a leaf is then told by comparing its name with
@@ -383,7 +385,7 @@ int take_stretch(xml_parser *sptr)
         std::size_t space = run;
         if (run) {
             ++lines;
-            column = static_cast<int>(run - 1);
+            column = static_cast<std::int64_t>(run - 1);
         } else {
             const xml_content_scan s = xml_scan_content_wide(p, end);
             if (s.stop == static_cast<std::size_t>(end - p) || p[s.stop] != '<' ||
@@ -393,8 +395,9 @@ int take_stretch(xml_parser *sptr)
             }
             run = s.stop;
             space = s.space;
-            lines += static_cast<int>(s.lines);
-            column = s.lines ? static_cast<int>(run - s.line_end) : column + static_cast<int>(run);
+            lines += static_cast<std::int64_t>(s.lines);
+            column = s.lines ? static_cast<std::int64_t>(run - s.line_end)
+                             : column + static_cast<std::int64_t>(run);
         }
         p += run;
         if (run && (space < run || !record_of(sptr).blank_runs_dropped)) {
@@ -416,7 +419,7 @@ int take_stretch(xml_parser *sptr)
         if (tag.closing) {
             leaf = 0;
             p += n + 2;
-            column += static_cast<int>(n + 2);
+            column += static_cast<std::int64_t>(n + 2);
             store();
             if (int st = end_plain_tag(sptr); st != 0) return st;
             if (sptr->nesting == 0) return 0; // outside every element now
@@ -424,7 +427,7 @@ int take_stretch(xml_parser *sptr)
         }
         const unsigned char *name = p;
         p += n;
-        column += static_cast<int>(n);
+        column += static_cast<std::int64_t>(n);
         store();
         if (int st = start_plain_tag(sptr, name, end, n); st != 0) return st;
         leaf = n;
@@ -578,8 +581,8 @@ int parse_from(const parse_source &source, xml_relay *fptr, void *aptr, xml_outc
     p->work->parent = p;
     const int st = xml_parse_tokens(p);
     if (fptr) fptr->result = p->work->root;
-    const int lines = p->lines;
-    ended.line = lines + 1;
+    const std::int64_t lines = line_count(p);
+    ended.line = saturated_count(lines + 1);
     ended.open_elements = p->nesting;
     ended.error_number = record_of(p).read_error;
     ended.zero_byte = record_of(p).zero_byte;
@@ -594,7 +597,7 @@ int parse_from(const parse_source &source, xml_relay *fptr, void *aptr, xml_outc
     else
         ended.status = ended.open_elements == 0 || xml_allow_eof ? 0 : status_unclosed;
     if (outcome) *outcome = ended;
-    if (st != 0 && st != status_no_element) return failure(source.name, st, lines);
+    if (st != 0 && st != status_no_element) return failure(source.name, st, saturated_count(lines));
     return ended.status;
 }
 

@@ -6,6 +6,7 @@
 // the same windows. Carriage returns are dropped, line feeds counted, and with echo
 // on every character read is copied to standard output.
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -33,6 +34,10 @@ struct parser_record {
     // it drops white space there, so a run of nothing but white space need not be
     // handed over at all. Zero, every run handed over, for any other application.
     int blank_runs_dropped;
+    // The whole counts of line feeds and of characters since the last one: a stream may
+    // pass INT_MAX of either. The public record's lines and column hold them saturated.
+    std::int64_t line_count;
+    std::int64_t column_count;
 };
 static_assert(std::is_standard_layout_v<parser_record>);
 
@@ -111,6 +116,37 @@ inline const unsigned char *window_of(xml_parser *sptr)
     return record_of(sptr).window;
 }
 
+// A count as the public int fields, hook arguments and outcomes give it: saturated at
+// INT_MAX.
+constexpr int saturated_count(std::int64_t n)
+{
+    return n < INT_MAX ? static_cast<int>(n) : INT_MAX;
+}
+
+// The whole number of line feeds read so far.
+inline std::int64_t line_count(const xml_parser *sptr)
+{
+    return reinterpret_cast<const parser_record *>(sptr)->line_count;
+}
+
+// Sets the position: the whole counts, and their saturated copies in the public record,
+// which a relay may read.
+inline void set_counts(xml_parser *sptr, std::int64_t lines, std::int64_t column)
+{
+    parser_record &r = record_of(sptr);
+    r.line_count = lines;
+    r.column_count = column;
+    sptr->lines = saturated_count(lines);
+    sptr->column = saturated_count(column);
+}
+
+inline void add_columns(xml_parser *sptr, std::int64_t n)
+{
+    parser_record &r = record_of(sptr);
+    r.column_count += n;
+    sptr->column = saturated_count(r.column_count);
+}
+
 inline void xml_ungetch(xml_parser *sptr, int c)
 {
     sptr->ungotch = c;
@@ -120,7 +156,7 @@ inline void xml_ungetch(xml_parser *sptr, int c)
 inline void step_in_line(xml_parser *sptr, int n)
 {
     sptr->inpos += n;
-    sptr->column += n;
+    add_columns(sptr, n);
 }
 
 // Delivers the byte at the read position, which is known not to be a carriage
@@ -128,12 +164,10 @@ inline void step_in_line(xml_parser *sptr, int n)
 inline void consume(xml_parser *sptr, int c)
 {
     ++sptr->inpos;
-    if (c == '\n') {
-        ++sptr->lines;
-        sptr->column = 0;
-    } else {
-        ++sptr->column;
-    }
+    if (c == '\n')
+        set_counts(sptr, line_count(sptr) + 1, 0);
+    else
+        add_columns(sptr, 1);
     if (sptr->echo) putchar_unlocked(c);
 }
 
