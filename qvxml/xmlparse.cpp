@@ -232,12 +232,20 @@ void count_lines(xml_parser *sptr, const xml_content_scan &s, std::size_t n)
         add_columns(sptr, static_cast<std::int64_t>(n));
 }
 
-// Hands a run of content to the run relay, space bytes of white space at its start.
+// Hands a run of the input window over, space bytes of white space at its start.
 void hand_run(xml_parser *sptr, const unsigned char *begin, std::size_t length, std::size_t space)
 {
-    record_of(sptr).run_space = static_cast<int>(space);
-    (void)sptr->user->content_run(sptr->work, reinterpret_cast<const char *>(begin),
-                                  static_cast<int>(length));
+    hand_run(sptr, reinterpret_cast<const char *>(begin), length, space);
+}
+
+// The open_tag relay for the start tag whose name the token holds: the link's, with
+// what the token holds and the line it is on, or the table's.
+int relay_open_tag(xml_parser *sptr)
+{
+    if (const reader_link *link = record_of(sptr).link)
+        return link->open_tag(sptr->work, sptr->token, static_cast<std::size_t>(sptr->length),
+                              line_count(sptr) + 1);
+    return sptr->user->open_tag(sptr->work, sptr->token);
 }
 
 // Element content for the run relay (echo off, nothing pushed back): hands the text
@@ -328,7 +336,7 @@ int start_plain_tag(xml_parser *sptr, const unsigned char *name, const unsigned 
     copy_terminated(sptr->token, name, n, static_cast<std::size_t>(end - name) >= short_copy);
     sptr->length = static_cast<int>(n);
     enter(sptr, reader_state::start_tag);
-    if (int st = sptr->user->open_tag(sptr->work, sptr->token); st != 0) return st;
+    if (int st = relay_open_tag(sptr); st != 0) return st;
     step_in_line(sptr, 1); // the '>'
     ++sptr->nesting;
     enter(sptr, reader_state::content);
@@ -369,12 +377,22 @@ int take_stretch(xml_parser *sptr)
     const unsigned char *const window = window_of(sptr);
     const unsigned char *const end = window + sptr->inend;
     const unsigned char *p = window + sptr->inpos;
-    std::int64_t lines = line_count(sptr);
-    std::int64_t column = record_of(sptr).column_count;
+    parser_record &record = record_of(sptr);
+    const reader_link *const link = record.link;
+    std::int64_t lines = record.line_count;
+    std::int64_t column = record.column_count;
+    // A linked parse's relays are given what they need of the counts as arguments, so
+    // for one only the whole counts are kept here.
     const auto store = [&] {
         sptr->inpos = static_cast<int>(p - window);
-        set_counts(sptr, lines, column);
+        record.line_count = lines;
+        record.column_count = column;
+        if (!link) publish_counts(sptr);
     };
+    // Whether the application would drop a run of white space alone: never, unless
+    // the link says so.
+    static constexpr bool none_dropped = false;
+    const bool *const blank_runs_dropped = link ? &link->blank_runs_dropped : &none_dropped;
     // The length of the name of the start tag this step read last, while no end tag
     // has followed it: the end tag of a leaf is then told by comparing its name with
     // the token, which holds that name.
@@ -400,7 +418,7 @@ int take_stretch(xml_parser *sptr)
                              : column + static_cast<std::int64_t>(run);
         }
         p += run;
-        if (run && (space < run || !record_of(sptr).blank_runs_dropped)) {
+        if (run && (space < run || !*blank_runs_dropped)) {
             store();
             hand_run(sptr, begin, run, space);
         }
@@ -444,7 +462,7 @@ int xml_use_token(xml_parser *p)
     switch (state_of(p)) {
     case reader_state::tag_open:
         enter(p, reader_state::start_tag);
-        return p->user->open_tag(p->work, p->token);
+        return relay_open_tag(p);
     case reader_state::content:
         (void)p->user->token(p->work, p->token);
         return 0;
@@ -566,7 +584,8 @@ int refuse_input(xml_outcome *outcome)
     return status_cannot_open;
 }
 
-int parse_from(const parse_source &source, xml_relay *fptr, void *aptr, xml_outcome *outcome)
+int parse_from(const parse_source &source, xml_relay *fptr, reader_link *link, void *aptr,
+               xml_outcome *outcome)
 {
     xml_outcome ended{};
     int error = 0;
@@ -578,6 +597,7 @@ int parse_from(const parse_source &source, xml_relay *fptr, void *aptr, xml_outc
         return status_cannot_open;
     }
     xml_use_relays(p, fptr);
+    record_of(p).link = link;
     p->work->parent = p;
     const int st = xml_parse_tokens(p);
     if (fptr) fptr->result = p->work->root;
@@ -611,8 +631,8 @@ int xml_parse(const char *nptr, xml_relay *fptr, void *aptr)
 int xml_parse_outcome(const char *nptr, xml_relay *fptr, void *aptr, xml_outcome *outcome)
 {
     if (!nptr) return refuse_input(outcome);
-    return parse_from({.path = nptr, .data = nullptr, .length = 0, .name = nptr}, fptr, aptr,
-                      outcome);
+    return parse_from({.path = nptr, .data = nullptr, .length = 0, .name = nptr}, fptr, nullptr,
+                      aptr, outcome);
 }
 
 int xml_parse_buffer(const char *data, std::size_t length, const char *name, xml_relay *fptr,
@@ -620,13 +640,22 @@ int xml_parse_buffer(const char *data, std::size_t length, const char *name, xml
 {
     if (!data && length != 0) return refuse_input(outcome);
     return parse_from({.path = nullptr, .data = data, .length = length, .name = name ? name : ""},
-                      fptr, aptr, outcome);
+                      fptr, nullptr, aptr, outcome);
+}
+
+int parse_linked(const parse_source &source, xml_relay *fptr, reader_link *link, void *aptr,
+                 xml_outcome *outcome)
+{
+    if (!source.path && !source.data && source.length != 0) return refuse_input(outcome);
+    parse_source named = source;
+    if (!named.name) named.name = "";
+    return parse_from(named, fptr, link, aptr, outcome);
 }
 
 int xml_parse_tokens(xml_parser *sptr)
 {
     // content goes over in runs when the application takes them and nothing is echoed
-    const bool runs = sptr->user->content_run && !sptr->echo;
+    const bool runs = takes_runs(sptr);
     for (;;) {
         if (runs && state_of(sptr) == reader_state::content && !sptr->ungotch) {
             // content and plain tags in turn, until something else comes

@@ -255,6 +255,14 @@ TEST_F(Library, DataLoads)
                 EXPECT_EQ(header_of(a->value)->secure - header_of(a->name)->secure, 1) << a->name;
         }
         EXPECT_EQ(dump, read_file(std::filesystem::path(in).replace_extension(".tree"))) << in;
+        // echo sends the content through the single-event relays: the same tree
+        xml_element *echoed = nullptr;
+        set_xml_echo(1);
+        (void)captured_stdout([&] { echoed = document_parse_file(in.c_str()); });
+        set_xml_echo(0);
+        owned_tree again{echoed};
+        EXPECT_EQ(echoed ? compact(echoed) + indented(echoed, 1) : "(nothing loaded)\n", dump)
+            << in;
     }
 }
 
