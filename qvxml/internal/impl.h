@@ -4,8 +4,13 @@
 // over them that a program may replace with functions of its own, with the same
 // names, without the library's own calls reaching the program's functions. They have
 // hidden visibility, so the shared object binds its calls to them at link time.
-// A library source includes this header and qvxml/records.h, not the public headers
-// that declare the exported names, and says "using namespace qvxml::impl".
+// A library source includes this header (which brings qvxml/records.h) instead of the
+// public headers that declare the exported names, says "using namespace qvxml::impl",
+// and defines an operation by its qualified name (qvxml::impl::allocate). A public
+// header included beside it makes the calls ambiguous, so they fail to compile, and an
+// operation defined under its bare name leaves the internal one undefined at link.
+// The declarations follow the public headers' order; their comments there say what
+// each does.
 
 #include <cstddef>
 #include <cstdio>
@@ -22,6 +27,7 @@ QVXML_API extern int MaxMacMan;
 namespace qvxml::impl
 {
 
+// allocate.h
 void *allocate(int n);
 void *allocate_secure(int n);
 void *liberate(void *v);
@@ -35,6 +41,8 @@ int set_memory_trace(int v);
 void allocation_trace(int mode);
 void reset_allocate_statistics();
 void get_allocate_statistics(unsigned long *a, unsigned long *l, unsigned long long *t);
+
+// element.h
 xml_element *allocate_element();
 xml_atribut *allocate_atribut();
 void add_element(xml_element *eptr, xml_element *aptr);
@@ -43,6 +51,8 @@ xml_element *liberate_element(xml_element *eptr);
 xml_atribut *liberate_atribut(xml_atribut *aptr);
 int extend_value(char **vptr, const char *tptr, int tlen);
 void show_element(const xml_element *eptr);
+
+// document.h
 xml_element *document_parse_file(const char *sptr);
 xml_element *document_drop(xml_element *document);
 int document_stream_file(const char *sptr, const document_stream *stream);
@@ -71,9 +81,13 @@ int document_write_element(const document_writer *writer, const xml_element *ele
 int document_write_start(const document_writer *writer, const xml_element *element, int level);
 int document_write_end(const document_writer *writer, const xml_element *element, int level);
 int document_serialise_file(const xml_element *eptr, const char *filename);
+
+// html.h
 void use_html_macros();
 void use_xml_macros();
 void convert_html_accents(char **mptr, int mode);
+
+// quote.h
 std::size_t translate_string_with_string(const char *input, char *buffer, int buffersize,
                                          const char *replace, const char *with);
 std::size_t translate_string_with_string_startpos(const char *startpos, const char *input,
@@ -81,6 +95,8 @@ std::size_t translate_string_with_string_startpos(const char *startpos, const ch
                                                   const char *with);
 void fprintf_xml_string_attribute(FILE *h, const char *format, const char *attribute);
 char *unserialize_xml_string_attribute_value(char *value);
+
+// values.h
 void xml_get_word(xml_application *xptr, int *iptr);
 void xml_get_xy(xml_application *xptr, int *a, int *b);
 void xml_get_xyz(xml_application *xptr, int *a, int *b, int *c);
@@ -95,6 +111,8 @@ void xml_put_filename(FILE *h, const char *value);
 void xml_put_filename_string(FILE *h, const char *name, const char *value, int margin);
 void xml_put_cdata(FILE *h, const char *sptr);
 void xml_put_word(FILE *h, const char *name, int value, int margin);
+
+// xmlparse.h
 int xml_parse(const char *nptr, xml_relay *fptr, void *aptr);
 int xml_parse_outcome(const char *nptr, xml_relay *fptr, void *aptr, xml_outcome *outcome);
 int xml_parse_buffer(const char *data, std::size_t length, const char *name, xml_relay *fptr,
