@@ -50,6 +50,13 @@ check_program "$work/cmake-build/show_root" "find_package build"
 # own calls never reach them.
 loads_installed "$work/cmake-build/own_names" "own_names"
 got=$(timeout 60 "$work/cmake-build/own_names" "$work/sample.xml") || fail "own_names: $got"
+# The same for every exported name: no member of the archive calls one of the names
+# its member exports.cpp.o defines (which calls the internal names alone).
+archive=$(find "$prefix" -name libqvxml.a)
+(cd "$work" && ar x "$archive" exports.cpp.o) || fail "no exports.cpp.o in $archive"
+nm -u "$archive" | awk 'NF == 2 {print $2}' | sort -u >"$work/called"
+called=$(nm -g --defined-only "$work/exports.cpp.o" | awk '{print $3}' | sort | comm -12 - "$work/called")
+[ -z "$called" ] || fail "the library calls its exported names: $called"
 # Through pkg-config, with only the installed .pc in its search path; the installed
 # library folder as the run path, as the find_package build has it.
 pcdir=$(dirname "$(find "$prefix" -name qvxml.pc)")
