@@ -1,4 +1,4 @@
-#include "qvxml/document.h"
+#include "qvxml/internal/impl.h"
 
 #include <algorithm>
 #include <climits>
@@ -6,9 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "qvxml/element.h"
 #include "qvxml/internal/grow.h"
 #include "qvxml/internal/walk.h"
+
+using namespace qvxml::impl;
 
 namespace
 {
@@ -74,7 +75,7 @@ char *unquoted_copy(const xml_atribut *aptr, bool secure)
 // ---------------------------------------------------------------------------
 // Queries
 
-xml_element *document_element(const xml_element *document, const char *token)
+xml_element *qvxml::impl::document_element(const xml_element *document, const char *token)
 {
     if (!document || !token) return nullptr;
     if (has_name(document, token)) return const_cast<xml_element *>(document);
@@ -87,7 +88,7 @@ xml_element *document_element(const xml_element *document, const char *token)
 // children of an element are tested before the search descends into any of them, and
 // it then descends child by child, each child's whole subtree before the next, so a
 // match deep under the first child is found before a shallower one under a later child.
-xml_element *nested_document_element(const xml_element *document, const char *token)
+xml_element *qvxml::impl::nested_document_element(const xml_element *document, const char *token)
 {
     if (!document || !token) return nullptr;
     if (has_name(document, token)) return const_cast<xml_element *>(document);
@@ -97,7 +98,7 @@ xml_element *nested_document_element(const xml_element *document, const char *to
     return nullptr;
 }
 
-xml_atribut *document_atribut(const xml_element *element, const char *token)
+xml_atribut *qvxml::impl::document_atribut(const xml_element *element, const char *token)
 {
     if (!element || !token) return nullptr;
     for (const xml_atribut *a = element->firstatb; a; a = a->next)
@@ -105,7 +106,7 @@ xml_atribut *document_atribut(const xml_element *element, const char *token)
     return nullptr;
 }
 
-int document_atribut_value(const xml_atribut *aptr)
+int qvxml::impl::document_atribut_value(const xml_atribut *aptr)
 {
     if (!aptr || !aptr->value) return 0;
     const char *v = aptr->value;
@@ -114,12 +115,12 @@ int document_atribut_value(const xml_atribut *aptr)
     return decimal_value(v);
 }
 
-char *document_atribut_password(const xml_atribut *aptr)
+char *qvxml::impl::document_atribut_password(const xml_atribut *aptr)
 {
     return unquoted_copy(aptr, true);
 }
 
-char *document_atribut_string(const xml_atribut *aptr)
+char *qvxml::impl::document_atribut_string(const xml_atribut *aptr)
 {
     return unquoted_copy(aptr, false);
 }
@@ -127,7 +128,7 @@ char *document_atribut_string(const xml_atribut *aptr)
 // ---------------------------------------------------------------------------
 // Editing
 
-xml_element *document_add_element(xml_element *dptr, const char *nptr)
+xml_element *qvxml::impl::document_add_element(xml_element *dptr, const char *nptr)
 {
     xml_element *e = allocate_element();
     if (!e) return nullptr;
@@ -137,7 +138,7 @@ xml_element *document_add_element(xml_element *dptr, const char *nptr)
     return e;
 }
 
-xml_element *document_prefix_element(xml_element *dptr, const char *nptr)
+xml_element *qvxml::impl::document_prefix_element(xml_element *dptr, const char *nptr)
 {
     if (!dptr) return nullptr;
     xml_element *e = allocate_element();
@@ -154,7 +155,8 @@ xml_element *document_prefix_element(xml_element *dptr, const char *nptr)
     return e;
 }
 
-xml_atribut *document_add_atribut(xml_element *eptr, const char *nptr, const char *vptr)
+xml_atribut *qvxml::impl::document_add_atribut(xml_element *eptr, const char *nptr,
+                                               const char *vptr)
 {
     xml_atribut *a = allocate_atribut();
     if (!a) return nullptr;
@@ -166,7 +168,7 @@ xml_atribut *document_add_atribut(xml_element *eptr, const char *nptr, const cha
     return a;
 }
 
-int document_remove_element(xml_element *eptr)
+int qvxml::impl::document_remove_element(xml_element *eptr)
 {
     if (!eptr) return 0;
     if (eptr->previous)
@@ -181,7 +183,7 @@ int document_remove_element(xml_element *eptr)
     return 0;
 }
 
-int document_append_element(xml_element *dptr, xml_element *eptr)
+int qvxml::impl::document_append_element(xml_element *dptr, xml_element *eptr)
 {
     if (!dptr || !eptr) return 0;
     eptr->next = dptr->next;
@@ -195,7 +197,7 @@ int document_append_element(xml_element *dptr, xml_element *eptr)
     return 0;
 }
 
-int document_append_elements(xml_element *dptr, xml_element *eptr)
+int qvxml::impl::document_append_elements(xml_element *dptr, xml_element *eptr)
 {
     if (!dptr) return 0;
     while (eptr) {

@@ -13,8 +13,8 @@
 #include <type_traits>
 
 #include "qvxml/internal/copy.h"
+#include "qvxml/internal/impl.h"
 #include "qvxml/internal/link.h"
-#include "qvxml/xmlparse.h"
 
 // The parser as the reader allocates it: the public record first, so that a pointer
 // to one is a pointer to the other, then what the reader keeps to itself. Parsers are

@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "qvxml/xmlparse.h"
+#include "qvxml/records.h"
 
 // A count as the public int fields, hook arguments and outcomes give it: saturated at
 // INT_MAX.

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "qvxml/internal/input.h"
+#include "qvxml/xmlparse.h"
 
 namespace
 {
