@@ -211,9 +211,8 @@ void *take_run(std::size_t total)
         pool.kept_runs.remove(r);
     else if (!(r = take_region(bytes, -1)))
         return nullptr;
-    char *p = reinterpret_cast<char *>(r) + record_bytes;
-    expose(p, total);
-    return p;
+    assert(record_bytes + total <= r->bytes);
+    return reinterpret_cast<char *>(r) + record_bytes;
 }
 
 void give_run(void *p, std::size_t total)

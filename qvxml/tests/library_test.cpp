@@ -146,10 +146,18 @@ TEST_F(Allocator, BlocksAndCountersUnderConcurrentUse)
               std::tuple(8001ul, 8000ul, 100ull));
 }
 
+// Kilobytes of memory locked by this process.
+const auto locked_kib = [] {
+    const std::string status = read_file("/proc/self/status");
+    return std::stol(status.substr(status.find("VmLck:") + 6));
+};
+
 // Many secure blocks, of every size class and past a page, live at once: none overlaps
-// another, and those released among them come back zero-filled when allocated again.
+// another, those released among them come back zero-filled when allocated again, and
+// no page stays locked once all are gone.
 TEST_F(Allocator, ManySecureBlocksLiveAtOnce)
 {
+    const long before = locked_kib();
     std::vector<owned_text> blocks(1500);
     const auto size = [](std::size_t i) { return int(i * 7 % 5000); };
     const auto mark = [](std::size_t i) { return char(i % 251 + 1); };
@@ -167,6 +175,8 @@ TEST_F(Allocator, ManySecureBlocksLiveAtOnce)
         fill(i);
     for (std::size_t i = 0; i < blocks.size(); ++i)
         EXPECT_EQ(std::count(blocks[i].get(), blocks[i].get() + size(i), mark(i)), size(i)) << i;
+    blocks.clear();
+    EXPECT_EQ(locked_kib(), before);
 }
 
 // Two secure blocks share a page: the second stays locked when the first is released
@@ -174,10 +184,6 @@ TEST_F(Allocator, ManySecureBlocksLiveAtOnce)
 // page stays locked while a block lives elsewhere, and nothing once every block is gone.
 TEST_F(Allocator, SecureBlocksStayLockedWhileAnotherOnTheirPageLives)
 {
-    const auto locked_kib = [] {
-        const std::string status = read_file("/proc/self/status");
-        return std::stol(status.substr(status.find("VmLck:") + 6));
-    };
     const long before = locked_kib(), page_kib = sysconf(_SC_PAGESIZE) / 1024;
     const auto locked_pages = [&] { return (locked_kib() - before) / page_kib; };
     owned_text first{static_cast<char *>(allocate_secure(100))};
