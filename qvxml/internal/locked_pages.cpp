@@ -39,7 +39,6 @@ static_assert(smallest_slot % alignof(std::max_align_t) == 0);
 struct page_record {
     page_record *previous; // neighbours in its class's list of pages with room, or in
     page_record *next;     // the list of kept runs
-    void *origin;          // the system allocator's block it was carved from
     std::size_t bytes;     // length of the page or run, a whole number of pages
     void *free_slots;      // slots given back, each holding the address of the next
     std::size_t fresh;     // offset of the first slot never handed out
@@ -119,21 +118,16 @@ int class_of(std::size_t total)
 }
 
 // A new locked region of bytes (a whole number of pages) that shares no page with any
-// other memory: the system allocator's block is asked one page longer and cut to a
-// page boundary.
+// other memory, as a page-aligned block of the system allocator.
 page_record *take_region(std::size_t bytes, int size_class)
 {
-    const std::size_t page = page_bytes();
-    void *origin = std::malloc(bytes + page - 1);
-    if (!origin) return nullptr;
-    const auto at = (reinterpret_cast<std::uintptr_t>(origin) + page - 1) & ~(page - 1);
-    auto *r = reinterpret_cast<page_record *>(at);
+    auto *r = static_cast<page_record *>(std::aligned_alloc(page_bytes(), bytes));
+    if (!r) return nullptr;
     (void)mlock(r, bytes); // a refused lock is accepted: the memory is still usable
     hide(r, bytes);
     expose(r, record_bytes);
     *r = page_record{.previous = nullptr,
                      .next = nullptr,
-                     .origin = origin,
                      .bytes = bytes,
                      .free_slots = nullptr,
                      .fresh = record_bytes,
@@ -144,10 +138,9 @@ page_record *take_region(std::size_t bytes, int size_class)
 
 void give_region(page_record *r)
 {
-    void *origin = r->origin;
     expose(r, r->bytes);
     (void)munlock(r, r->bytes);
-    std::free(origin);
+    std::free(r);
 }
 
 bool is_full(const page_record *r)

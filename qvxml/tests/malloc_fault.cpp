@@ -21,6 +21,7 @@
 #include "properties.h"
 
 extern "C" void *__real_malloc(std::size_t n);
+extern "C" void *__real_aligned_alloc(std::size_t alignment, std::size_t n);
 extern "C" void __real_free(void *p);
 extern "C" void *__real__Z11take_lockedm(std::size_t n); // take_locked(std::size_t)
 
@@ -58,6 +59,13 @@ extern "C" void *__wrap_malloc(std::size_t n)
 {
     if (in_pool) ++pages;
     return refuse_this_call() ? nullptr : __real_malloc(n);
+}
+
+// The pool of locked pages takes its pages page-aligned.
+extern "C" void *__wrap_aligned_alloc(std::size_t alignment, std::size_t n)
+{
+    if (in_pool) ++pages;
+    return refuse_this_call() ? nullptr : __real_aligned_alloc(alignment, n);
 }
 
 // Secure blocks mostly come from locked pages the pool already holds, without a malloc
