@@ -192,7 +192,8 @@ TEST_F(Allocator, SecureBlocksStayLockedWhileAnotherOnTheirPageLives)
     const auto page = std::uintptr_t(sysconf(_SC_PAGESIZE));
     ASSERT_EQ(std::uintptr_t(first.get()) / page, std::uintptr_t(second.get()) / page);
     if (locked_pages() == 0)
-        GTEST_SKIP() << "nothing locked: mlock refused (a small RLIMIT_MEMLOCK) or ignored (ASan)";
+        GTEST_SKIP()
+            << "nothing locked: mlock refused (a small RLIMIT_MEMLOCK) or ignored (a sanitizer)";
     first.reset();
     const long one_gone = locked_pages();
     second.reset();
