@@ -12,7 +12,8 @@ usage() {
 usage: bench/compare.sh [SIZE_MB...]    wall times at each size (default: 20 50)
 environment: SHAPES     shapes of export (default: tags text cms minified entities attributes nested)
              KINDS      kinds (default: artists locations events)
-             PARTS      what to run (default: wall instructions echo jobs)
+             PARTS      what to run (default: wall instructions echo jobs); "check"
+                        alone only checks the outputs, on the INSTR_MB exports
              RUNS       timed runs per command, the best is shown (default 5; jobs: 3)
              INSTR_MB   size of the exports whose instructions are counted (default 5)
              VELTRAN    the binary to compare (default: built in Release in build/bench)
@@ -20,7 +21,8 @@ environment: SHAPES     shapes of export (default: tags text cms minified entiti
              BENCH_DIR  cache of generated exports and outputs
                         (default ${TMPDIR:-/tmp}/veltran-bench-own)
 The whole run takes about 25 minutes on a 2-core machine, the exports (about 2 GB)
-generated once and cached; SHAPES, KINDS and PARTS shorten it.
+generated once and cached; SHAPES, KINDS and PARTS shorten it. A quick check that
+every shape converts alike everywhere: INSTR_MB=0.3 PARTS=check bench/compare.sh
 EOF
     exit 2
 }
@@ -117,7 +119,8 @@ for shape in "${shapes[@]}"; do
     for kind in "${kinds[@]}"; do
         [[ $parts != *" wall "* && $parts != *" echo "* ]] ||
             for size in "${sizes[@]}"; do export_file "$kind" "$size" "$shape" >/dev/null; done
-        [[ $parts != *" instructions "* ]] || export_file "$kind" "$instr_mb" "$shape" >/dev/null
+        [[ $parts != *" instructions "* && $parts != *" check "* ]] ||
+            export_file "$kind" "$instr_mb" "$shape" >/dev/null
     done
 done
 [[ $parts != *" jobs "* ]] || export_file events "${sizes[0]}" tags >/dev/null
@@ -149,6 +152,16 @@ if [[ $parts == *" wall "* ]]; then
                 done
                 echo "$line $([ -n "$faster" ] && ratio "${best[veltran]}" "$faster" || echo -) |"
             done
+        done
+    done
+fi
+
+if [[ $parts == *" check "* ]]; then
+    for shape in "${shapes[@]}"; do
+        for kind in "${kinds[@]}"; do
+            file=$(export_file "$kind" "$instr_mb" "$shape")
+            check "$file"
+            [ "$kind" != events ] || check "$file" --concert
         done
     done
 fi
