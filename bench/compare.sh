@@ -43,7 +43,10 @@ if [[ $parts == *" instructions "* ]] && ! command -v valgrind >/dev/null; then
     echo "valgrind is needed to count instructions (apt-get install -y valgrind)" >&2
     exit 1
 fi
-mkdir -p "$bench_dir/data" "$bench_dir/out" "$bench_dir/cwd"
+mkdir -p "$bench_dir/data" "$bench_dir/cwd"
+# outputs of this run alone, so that two runs sharing the cache do not mix them
+out_dir=$(mktemp -d "$bench_dir/out.XXXXXX")
+trap 'rm -rf "$out_dir"' EXIT
 
 build() { (cd "$root" && cmake --build --preset bench -j2 --target "$@") >>"$bench_dir/build.log" 2>&1; }
 : >"$bench_dir/build.log"
@@ -79,10 +82,10 @@ timed+=(cat)
 # Every converter's output must be veltran's, byte for byte.
 mismatch=0
 check() { # file [option]
-    local name out ref="$bench_dir/out/veltran.txt"
+    local name out ref="$out_dir/veltran.txt"
     (cd "$bench_dir/cwd" && $veltran ${2:-} "$1") >"$ref" 2>/dev/null
     for name in "${peers[@]}"; do
-        out="$bench_dir/out/$name.txt"
+        out="$out_dir/$name.txt"
         (cd "$bench_dir/cwd" && ${command[$name]} ${2:-} "$1") >"$out"
         if ! cmp -s "$ref" "$out"; then
             mismatch=1
@@ -227,10 +230,10 @@ if [[ $parts == *" jobs "* ]]; then
         ln -sf "$file" "$bench_dir/data/copy$n.xml"
         copies+=("$bench_dir/data/copy$n.xml")
     done
-    (cd "$bench_dir/cwd" && $veltran -q -j1 "${copies[@]}") >"$bench_dir/out/j1.txt"
-    (cd "$bench_dir/cwd" && $veltran -q -j2 "${copies[@]}") >"$bench_dir/out/j2.txt"
+    (cd "$bench_dir/cwd" && $veltran -q -j1 "${copies[@]}") >"$out_dir/j1.txt"
+    (cd "$bench_dir/cwd" && $veltran -q -j2 "${copies[@]}") >"$out_dir/j2.txt"
     same=identical
-    cmp -s "$bench_dir/out/j1.txt" "$bench_dir/out/j2.txt" || { same="DIFFERENT"; mismatch=1; }
+    cmp -s "$out_dir/j1.txt" "$out_dir/j2.txt" || { same="DIFFERENT"; mismatch=1; }
     command[j1]="$veltran -q -j1 ${copies[*]:1}"
     command[j2]="$veltran -q -j2 ${copies[*]:1}"
     best_of 3 "${copies[0]}" j1 j2
