@@ -91,6 +91,11 @@ constexpr std::string_view help =
     "      --cinema       write only events of type 6\n"
     "      --theatre      write only events of type 7\n"
     "      --any, --all   write events of every type again\n"
+    "      --format=F     write F on standard output, for the whole run: records (the\n"
+    "                     default) or jsonl, one JSON object per record, UTF-8\n"
+    "      --stats        at the end, say on standard error for every file its kind,\n"
+    "                     records written, items left out, fields cut, bytes and\n"
+    "                     seconds, then the totals and MB per second\n"
     "  -jN, --jobs=N      convert up to N files at once (default: one per processor);\n"
     "                     each file in flight holds its own records and spill file.\n"
     "                     Output, diagnostics and markers stay in argument order\n"
@@ -134,6 +139,33 @@ std::string_view asked_text(std::string_view arg)
     return {};
 }
 
+struct format_row {
+    std::string_view text;
+    output_format format;
+};
+constexpr std::array<format_row, 2> formats = {{
+    {"--format=records", output_format::records},
+    {"--format=jsonl", output_format::jsonl},
+}};
+
+// An option that acts on the whole run: true when arg is one, valid or not.
+bool take_run_option(std::string_view arg, run_plan &plan, job::what &warning)
+{
+    warning = job::what::file;
+    if (arg == "--stats") {
+        plan.stats = true;
+        return true;
+    }
+    if (!arg.starts_with("--format")) return false;
+    const auto row = std::find_if(formats.begin(), formats.end(),
+                                  [&](const format_row &r) { return r.text == arg; });
+    if (row == formats.end())
+        warning = job::what::bad_format;
+    else
+        plan.format = row->format;
+    return true;
+}
+
 // An option: a setting for the files named after it, a job count for the whole run,
 // or what to warn of (unknown options, "-" alone included, are ignored as they always
 // were); file otherwise.
@@ -172,7 +204,7 @@ bool read_command_line(int argc, char **argv, run_plan &plan)
         const std::string_view arg = argv[i];
         job::what is = job::what::file;
         if (arg.starts_with('-')) {
-            is = take_option(arg, s, jobs);
+            if (!take_run_option(arg, plan, is)) is = take_option(arg, s, jobs);
             if (is == job::what::file || s.quiet) continue;
         }
         plan.list[plan.count++] = job{is, argv[i], s};

@@ -20,6 +20,7 @@ struct job {
         unknown_option, // arg is no option; warned of unless quiet
         dash,           // "-" alone, which does not read standard input
         bad_job_count,  // a job option without a job count of 1 or more
+        bad_format,     // a format option that names no format
     };
     what is = what::file;
     const char *arg = "";
@@ -30,6 +31,8 @@ struct run_plan {
     std::string_view text; // printed instead of a run: help, version or banner; else empty
     int jobs = 1;          // files converted at once: the last valid job option, else the
                            // number of processors online
+    output_format format = output_format::records; // the last valid format option
+    bool stats = false; // a summary of every file and of the run at its end
     tracked_array<job> list;
     std::size_t count = 0; // jobs in list
     std::size_t files = 0; // of which files

@@ -37,6 +37,7 @@ int open_top(void *context, const xml_element *top)
     auto &w = *static_cast<file_walk *>(context);
     w.newest = {};
     w.noted = {};
+    w.run.written = 0;
     w.top_line = w.outcome.element_line;
     w.segment_start = w.found.records.size();
     w.row = listing_for(top->name);
@@ -87,6 +88,7 @@ int close_top(void *context, const xml_element *top)
     w.found.to = w.found.records.size();
     w.found.newest = w.newest;
     w.found.found = w.noted;
+    w.found.written = w.run.written;
     if (!w.row) w.found.found.note(warning_kind::unknown_root, w.top_line, top->name);
     copy_bounded(w.root_name.data(), w.root_name.size(), top->name);
     w.root_line = w.top_line;
@@ -177,6 +179,9 @@ void conversion::reset()
     root = nullptr;
     records.clear();
     from = to = 0;
+    written = 0;
+    bytes = 0;
+    seconds = 0;
     newest = {};
     failure = {};
     found = {};

@@ -3,6 +3,7 @@
 // root element names, or echoed back as it is read.
 
 #include <cstddef>
+#include <cstdint>
 
 #include "veltran/diagnostics.h"
 #include "veltran/fields.h"
@@ -16,10 +17,13 @@ struct conversion {
     const listing *root = nullptr; // the root's listing; null for another root
     held_records records;          // everything written; the root's records are [from, to)
     std::size_t from = 0, to = 0;
-    newest_stamp newest;  // the newest timestamp among the root's items
-    load_failure failure; // why it did not load; when it did, what ended the
-                          // load after its root (cause none when nothing did)
-    findings found;       // what the file that loaded lost on the way
+    newest_stamp newest;     // the newest timestamp among the root's items
+    load_failure failure;    // why it did not load; when it did, what ended the
+                             // load after its root (cause none when nothing did)
+    findings found;          // what the file that loaded lost on the way
+    std::size_t written = 0; // records of the root
+    std::uint64_t bytes = 0; // of the file, when the run keeps stats
+    double seconds = 0;      // its conversion took, when the run keeps stats
 
     // Back to fresh, for the next file: the records are dropped.
     void reset();

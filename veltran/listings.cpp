@@ -69,7 +69,7 @@ constexpr std::size_t position(const std::array<const char *, N> &names, std::st
 }
 
 constexpr std::size_t style_capacity = 16000;
-constexpr std::size_t max_fields = 16; // of a record, the tag not counted
+constexpr std::size_t max_fields = 20; // of a record, the tag not counted: a location's
 
 // ---------------------------------------------------------------------------
 // Where the fields of a record go. A listing writes every field through one of two
@@ -461,6 +461,8 @@ constexpr std::array<field_row, 11> location_fields = {{
     {"soundCloudChannel", field_kind::text},
     {"contact", field_kind::contact},
 }};
+static_assert(location_fields.size() - 1 + contact_fields.size() == max_fields);
+static_assert(artist_fields.size() <= max_fields);
 
 // The children of an artist or location, found in one pass; null when its name has no
 // text, and the item is left out.
@@ -489,6 +491,7 @@ void write_flat_lines(listing_run &run, held_records &records, const xml_element
     sink.put(record_tag);
     put_flat_fields(run, out, fields, found);
     sink.put("\n");
+    ++run.written;
 }
 
 template <const auto &fields>
@@ -500,6 +503,7 @@ void write_flat_fields(listing_run &run, field_writer &writer, const xml_element
     put_flat_fields(run, out, fields, found);
     if (out.cut()) note_cut(run);
     writer.record(out.record(run.item_id, 0));
+    ++run.written;
 }
 
 // ---------------------------------------------------------------------------
@@ -638,6 +642,7 @@ template <typename Line> unsigned for_each_date(const event_children &found, Lin
 
 void note_dates(listing_run &run, unsigned dates)
 {
+    run.written += dates;
     if (dates == 0) run.found.note(warning_kind::event_without_dates, run.item_line, run.item_id);
 }
 

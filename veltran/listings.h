@@ -20,6 +20,7 @@ struct listing_run {
     findings &found;
     int item_line = 0;        // where the item being written began
     const char *item_id = ""; // its identifier, for warnings
+    std::size_t written = 0;  // records written
 };
 
 // One listing: the root element it converts, the name of its items, its verbose

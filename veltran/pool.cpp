@@ -2,12 +2,38 @@
 
 #include <algorithm>
 
-void convert_job(const run_plan &, const job &file, conversion &found)
+#include <sys/stat.h>
+
+#include "veltran/jsonl.h"
+#include "veltran/stats.h"
+
+namespace
 {
-    if (file.options.echo)
+
+void convert_as_asked(const run_plan &plan, const job &file, conversion &found)
+{
+    if (file.options.echo) {
         show_file(file.arg, found);
-    else
+    } else if (plan.format == output_format::jsonl) {
+        jsonl_writer lines{found.records};
+        convert_file(file.arg, file.options, found, &lines);
+    } else {
         convert_file(file.arg, file.options, found);
+    }
+}
+
+} // namespace
+
+void convert_job(const run_plan &plan, const job &file, conversion &found)
+{
+    if (!plan.stats) return convert_as_asked(plan, file, found);
+    const double start = monotonic_seconds();
+    convert_as_asked(plan, file, found);
+    found.seconds = monotonic_seconds() - start;
+    struct stat about {
+    };
+    if (stat(file.arg, &about) == 0 && S_ISREG(about.st_mode))
+        found.bytes = std::uint64_t(about.st_size);
 }
 
 file_pool::file_pool(const run_plan &plan) : plan_{plan}, slots_{&single_, 1}

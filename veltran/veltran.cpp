@@ -17,6 +17,7 @@
 #include "veltran/markers.h"
 #include "veltran/output.h"
 #include "veltran/pool.h"
+#include "veltran/stats.h"
 
 namespace
 {
@@ -37,13 +38,17 @@ int unwritten(const checked_output &out)
 // Delivers one file: its records (or its error line) to standard output, flushed, its
 // diagnostics to standard error, then its markers, which are only written once its
 // records are out. False when standard output failed; the run must end then.
-bool deliver(const char *path, const settings &s, conversion &found, newest_stamp &run,
-             checked_output &out, int &status)
+bool deliver(const char *path, const settings &s, output_format format, conversion &found,
+             newest_stamp &run, checked_output &out, int &status)
 {
     if (!found.loaded) {
-        out.write("error: error parsing file");
-        out.write(path);
-        out.write("\n");
+        // JSON Lines stay JSON: their reader learns of the file from the exit status
+        // and standard error alone
+        if (format == output_format::records) {
+            out.write("error: error parsing file");
+            out.write(path);
+            out.write("\n");
+        }
     } else if (!found.records.emit(found.from, found.to, out) && !out.failed()) {
         // the held records could not be read back: part of them may be out already
         print_diagnostic("%s: cannot read back the records: %s: %s", path, spill_folder(),
@@ -69,12 +74,23 @@ bool deliver(const char *path, const settings &s, conversion &found, newest_stam
     return true;
 }
 
+// What a delivered file was, for the summary.
+std::string_view kind_of(const job &file, const conversion &found)
+{
+    if (!found.loaded) return "failed";
+    if (file.options.echo) return "echo";
+    return found.root ? found.root->prefix : "none";
+}
+
 // An option that does nothing, said in its place unless quiet where it stands.
 void warn_of(const job &option)
 {
     const std::string_view arg = option.arg;
     if (option.is == job::what::dash)
         print_diagnostic("'-' ignored: to read standard input, name /dev/stdin");
+    else if (option.is == job::what::bad_format)
+        print_diagnostic("invalid format '%.*s' ignored: give --format=records or --format=jsonl",
+                         int(arg.size()), arg.data());
     else if (option.is == job::what::bad_job_count)
         print_diagnostic("invalid job count '%.*s' ignored: give --jobs=N or -jN, N from 1",
                          int(arg.size()), arg.data());
@@ -101,6 +117,7 @@ int report_unheld(int argc, char **argv, checked_output &out)
 
 int main(int argc, char **argv)
 {
+    const double start = monotonic_seconds();
     checked_output out;
     run_plan plan;
     if (!read_command_line(argc, argv, plan)) return report_unheld(argc, argv, out);
@@ -112,6 +129,7 @@ int main(int argc, char **argv)
     // options warned of in their places.
     file_pool pool{plan};
     pool.start();
+    run_stats stats{plan.stats ? plan.files : 0};
     newest_stamp run;
     int status = exit_loaded;
     for (const job &next : plan.list.items().first(plan.count)) {
@@ -120,9 +138,16 @@ int main(int argc, char **argv)
             continue;
         }
         conversion &found = pool.take(next);
-        const bool delivered = deliver(next.arg, next.options, found, run, out, status);
+        const bool delivered =
+            deliver(next.arg, next.options, plan.format, found, run, out, status);
+        if (plan.stats) stats.add(next.arg, kind_of(next, found), found);
         pool.done();
-        if (!delivered) return out.failed() ? unwritten(out) : status;
+        if (!delivered) {
+            if (out.failed()) status = unwritten(out);
+            break;
+        }
     }
-    return out.flush() ? status : unwritten(out);
+    if (!out.failed() && !out.flush()) status = unwritten(out);
+    if (plan.stats) stats.print(monotonic_seconds() - start);
+    return status;
 }
