@@ -1,6 +1,11 @@
 #include "veltran/convert.h"
 
+#include <array>
 #include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "qvxml/xmlparse.h"
 #include "veltran/diagnostics.h"
@@ -142,6 +147,23 @@ int echo_close(void *context, const xml_element *top)
     return st;
 }
 
+// True when the regular file path begins with a UTF-16 byte order mark, or with two
+// characters each of a zero byte and another, as UTF-16 text of the ASCII range does.
+bool looks_utf16(const char *path)
+{
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat about {
+    };
+    std::array<unsigned char, 4> b{};
+    const bool regular = fstat(fd, &about) == 0 && S_ISREG(about.st_mode);
+    const ssize_t n = regular ? read(fd, b.data(), b.size()) : 0;
+    close(fd);
+    if (n >= 2 && ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF))) return true;
+    return n == 4 && ((b[0] != 0 && b[1] == 0 && b[2] != 0 && b[3] == 0) ||
+                      (b[0] == 0 && b[1] != 0 && b[2] == 0 && b[3] != 0));
+}
+
 // Whether the file loaded, and what the end of its load tells: the cause of its
 // failure, or when it loaded whatever ended the load after its root.
 void take_outcome(conversion &found, const xml_outcome &ended, bool loaded)
@@ -166,6 +188,7 @@ void load_streamed(const char *path, const document_stream &stream, Walk &walk, 
     const int closed = document_stream_file_outcome(path, &stream, &walk.outcome);
     found.records.finish();
     take_outcome(found, walk.outcome, closed != 0 && walk.have_root);
+    if (!found.loaded && found.failure.zero_byte) found.failure.utf16 = looks_utf16(path);
     if (!found.loaded || !found.records.lost()) return;
     found.loaded = false;
     found.failure = {.cause = failure_cause::cannot_hold, .error_number = found.records.error()};
