@@ -67,41 +67,64 @@ std::string check_serialise_round_trip(std::string_view input)
     return d.empty() ? balance.unbalanced() : d;
 }
 
-// A load from memory against the same load of a file holding the same bytes: the same
-// tree, the same streamed callbacks with the same lines, the same results and outcome.
+// A load from memory against the same load of a file holding the same bytes, each
+// through the plain call and the call with settings (the defaults, given and null): the
+// same tree, the same streamed callbacks with the same lines, the same results and
+// outcome.
 std::string check_memory_input(std::string_view input)
 {
     const allocation_balance balance;
     struct seen {
         std::string log;
+        bool with = false;
         xml_outcome outcome{};
-    } got[2];
+        xml_report report{sizeof(xml_report), 0, 0, 0, 0, 0, 0, nullptr};
+        long long line() const { return with ? report.element_line : outcome.element_line; }
+    } got[4];
     const auto note = [](seen &s, auto... n) { ((s.log += std::to_string(n) + ' '), ...); };
     const auto visit = [](void *c, const xml_element *e, auto... child) {
         seen &s = *static_cast<seen *>(c);
         ((e = child), ...); // the child, when one is handed over
-        s.log += e->name + std::to_string(s.outcome.element_line) + ' ';
+        s.log += e->name + std::to_string(s.line()) + ' ';
         return 0;
     };
     const memory_file file(input);
+    xml_settings defaults{};
+    defaults.size = sizeof defaults;
     for (seen &s : got) {
-        const bool memory = &s == &got[1];
+        const bool memory = &s == &got[1] || &s == &got[3];
+        s.with = &s >= &got[2];
+        const xml_settings *set = memory ? nullptr : &defaults;
+        const char *const data = input.data();
         const document_stream stream{
             .context = &s, .open_top = visit, .child = visit, .close_top = visit};
         xml_element *tree =
-            memory ? document_parse_buffer(input.data(), input.size(), nullptr, &s.outcome)
-                   : document_parse_file_outcome(file.path(), &s.outcome);
+            s.with   ? (memory ? document_parse_buffer_with(data, input.size(), "", set, &s.report)
+                               : document_parse_file_with(file.path(), set, &s.report))
+            : memory ? document_parse_buffer(data, input.size(), nullptr, &s.outcome)
+                     : document_parse_file_outcome(file.path(), &s.outcome);
         bool fits = true;
         s.log += dump(tree, false, fits);
+        if (s.with && s.report.root != tree) s.log += "(another root reported)";
         document_drop(tree);
+        if (s.with)
+            s.outcome = {s.report.status,       int(s.report.line), s.report.open_elements,
+                         s.report.error_number, s.report.zero_byte, 0};
         const xml_outcome o = s.outcome;
-        note(s, o.status, o.line, o.open_elements, o.error_number, o.zero_byte, o.element_line);
+        note(s, o.status, o.line, o.open_elements, o.error_number, o.zero_byte, s.line());
         const int tops =
-            memory ? document_stream_buffer(input.data(), input.size(), "", &stream, &s.outcome)
-                   : document_stream_file_outcome(file.path(), &stream, &s.outcome);
-        note(s, tops, s.outcome.status, s.outcome.line, s.outcome.open_elements);
+            s.with   ? (memory ? document_stream_buffer_with(data, input.size(), "", &stream, set,
+                                                             &s.report)
+                               : document_stream_file_with(file.path(), &stream, set, &s.report))
+            : memory ? document_stream_buffer(data, input.size(), "", &stream, &s.outcome)
+                     : document_stream_file_outcome(file.path(), &stream, &s.outcome);
+        note(s, tops, s.with ? s.report.status : s.outcome.status,
+             s.with ? s.report.line : s.outcome.line,
+             s.with ? s.report.open_elements : s.outcome.open_elements);
     }
-    const std::string d = first_difference(got[1].log, got[0].log);
+    std::string d;
+    for (const seen &s : got)
+        if (d.empty()) d = first_difference(s.log, got[0].log);
     return d.empty() ? balance.unbalanced() : d;
 }
 
