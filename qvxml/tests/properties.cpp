@@ -68,8 +68,8 @@ std::string check_serialise_round_trip(std::string_view input)
 }
 
 // A load from memory against the same load of a file holding the same bytes, each
-// through the plain call and the call with settings (the defaults, given and null): the
-// same tree, the same streamed callbacks with the same lines, the same results and
+// through the plain call and the call with settings (given as the defaults, or null):
+// the same tree, the same streamed callbacks with the same lines, the same results and
 // outcome.
 std::string check_memory_input(std::string_view input)
 {
@@ -77,9 +77,9 @@ std::string check_memory_input(std::string_view input)
     struct seen {
         std::string log;
         bool with = false;
-        xml_outcome outcome{};
-        xml_report report{sizeof(xml_report), 0, 0, 0, 0, 0, 0, nullptr};
-        long long line() const { return with ? report.element_line : outcome.element_line; }
+        xml_outcome o{};
+        xml_report r{sizeof(xml_report), 0, 0, 0, 0, 0, 0, nullptr};
+        long long line() const { return with ? r.element_line : o.element_line; }
     } got[4];
     const auto note = [](seen &s, auto... n) { ((s.log += std::to_string(n) + ' '), ...); };
     const auto visit = [](void *c, const xml_element *e, auto... child) {
@@ -89,38 +89,33 @@ std::string check_memory_input(std::string_view input)
         return 0;
     };
     const memory_file file(input);
-    xml_settings defaults{};
-    defaults.size = sizeof defaults;
+    const char *const data = input.data(), *path = file.path();
+    const std::size_t n = input.size();
+    const xml_settings defaults{sizeof defaults, 0, 0, nullptr, nullptr, nullptr};
     for (seen &s : got) {
-        const bool memory = &s == &got[1] || &s == &got[3];
+        const bool memory = (&s - got) % 2 != 0;
         s.with = &s >= &got[2];
         const xml_settings *set = memory ? nullptr : &defaults;
-        const char *const data = input.data();
         const document_stream stream{
             .context = &s, .open_top = visit, .child = visit, .close_top = visit};
-        xml_element *tree =
-            s.with   ? (memory ? document_parse_buffer_with(data, input.size(), "", set, &s.report)
-                               : document_parse_file_with(file.path(), set, &s.report))
-            : memory ? document_parse_buffer(data, input.size(), nullptr, &s.outcome)
-                     : document_parse_file_outcome(file.path(), &s.outcome);
+        xml_element *tree = s.with   ? memory ? document_parse_buffer_with(data, n, "", set, &s.r)
+                                              : document_parse_file_with(path, set, &s.r)
+                              : memory ? document_parse_buffer(data, n, nullptr, &s.o)
+                                     : document_parse_file_outcome(path, &s.o);
         bool fits = true;
-        s.log += dump(tree, false, fits);
-        if (s.with && s.report.root != tree) s.log += "(another root reported)";
+        s.log += dump(tree, false, fits) + (s.with && s.r.root != tree ? "(another root)" : "");
         document_drop(tree);
         if (s.with)
-            s.outcome = {s.report.status,       int(s.report.line), s.report.open_elements,
-                         s.report.error_number, s.report.zero_byte, 0};
-        const xml_outcome o = s.outcome;
-        note(s, o.status, o.line, o.open_elements, o.error_number, o.zero_byte, s.line());
-        const int tops =
-            s.with   ? (memory ? document_stream_buffer_with(data, input.size(), "", &stream, set,
-                                                             &s.report)
-                               : document_stream_file_with(file.path(), &stream, set, &s.report))
-            : memory ? document_stream_buffer(data, input.size(), "", &stream, &s.outcome)
-                     : document_stream_file_outcome(file.path(), &stream, &s.outcome);
-        note(s, tops, s.with ? s.report.status : s.outcome.status,
-             s.with ? s.report.line : s.outcome.line,
-             s.with ? s.report.open_elements : s.outcome.open_elements);
+            s.o = {s.r.status,       int(s.r.line), s.r.open_elements,
+                   s.r.error_number, s.r.zero_byte, 0};
+        note(s, s.o.status, s.o.line, s.o.open_elements, s.o.error_number, s.o.zero_byte, s.line());
+        const int tops = s.with   ? memory
+                                        ? document_stream_buffer_with(data, n, "", &stream, set, &s.r)
+                                        : document_stream_file_with(path, &stream, set, &s.r)
+                           : memory ? document_stream_buffer(data, n, "", &stream, &s.o)
+                                  : document_stream_file_outcome(path, &stream, &s.o);
+        note(s, tops, s.with ? s.r.status : s.o.status, s.with ? s.r.line : s.o.line,
+             s.with ? s.r.open_elements : s.o.open_elements);
     }
     std::string d;
     for (const seen &s : got)
