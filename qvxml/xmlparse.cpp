@@ -1,17 +1,17 @@
-#include "qvxml/xmlparse.h"
+#include "qvxml/internal/impl.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
 
-#include "qvxml/document.h"
-
 #include "qvxml/internal/chars.h"
 #include "qvxml/internal/content_scan.h"
 #include "qvxml/internal/input.h"
 #include "qvxml/internal/markup.h"
 #include "qvxml/internal/report.h"
+
+using namespace qvxml::impl;
 
 namespace
 {
@@ -661,12 +661,13 @@ int parse_with(const parse_source &source, const xml_relay *fptr, void *aptr,
 
 } // namespace
 
-int xml_parse(const char *nptr, xml_relay *fptr, void *aptr)
+int qvxml::impl::xml_parse(const char *nptr, xml_relay *fptr, void *aptr)
 {
     return xml_parse_outcome(nptr, fptr, aptr, nullptr);
 }
 
-int xml_parse_outcome(const char *nptr, xml_relay *fptr, void *aptr, xml_outcome *outcome)
+int qvxml::impl::xml_parse_outcome(const char *nptr, xml_relay *fptr, void *aptr,
+                                   xml_outcome *outcome)
 {
     if (!nptr) {
         if (outcome) *outcome = outcome_of(refused_report(status_cannot_open, EINVAL));
@@ -676,8 +677,8 @@ int xml_parse_outcome(const char *nptr, xml_relay *fptr, void *aptr, xml_outcome
                          outcome);
 }
 
-int xml_parse_buffer(const char *data, std::size_t length, const char *name, xml_relay *fptr,
-                     void *aptr, xml_outcome *outcome)
+int qvxml::impl::xml_parse_buffer(const char *data, std::size_t length, const char *name,
+                                  xml_relay *fptr, void *aptr, xml_outcome *outcome)
 {
     if (!data && length != 0) {
         if (outcome) *outcome = outcome_of(refused_report(status_cannot_open, EINVAL));
@@ -688,8 +689,8 @@ int xml_parse_buffer(const char *data, std::size_t length, const char *name, xml
         outcome);
 }
 
-int xml_parse_with(const char *nptr, const xml_relay *fptr, void *aptr,
-                   const xml_settings *settings, xml_report *report)
+int qvxml::impl::xml_parse_with(const char *nptr, const xml_relay *fptr, void *aptr,
+                                const xml_settings *settings, xml_report *report)
 {
     if (!nptr) {
         fill_report(report, refused_report(status_cannot_open, EINVAL));
@@ -699,9 +700,9 @@ int xml_parse_with(const char *nptr, const xml_relay *fptr, void *aptr,
                       settings, report);
 }
 
-int xml_parse_buffer_with(const char *data, std::size_t length, const char *name,
-                          const xml_relay *fptr, void *aptr, const xml_settings *settings,
-                          xml_report *report)
+int qvxml::impl::xml_parse_buffer_with(const char *data, std::size_t length, const char *name,
+                                       const xml_relay *fptr, void *aptr,
+                                       const xml_settings *settings, xml_report *report)
 {
     if (!data && length != 0) {
         fill_report(report, refused_report(status_cannot_open, EINVAL));
@@ -711,7 +712,7 @@ int xml_parse_buffer_with(const char *data, std::size_t length, const char *name
                       fptr, aptr, settings, report);
 }
 
-int xml_parse_tokens(xml_parser *sptr)
+int qvxml::impl::xml_parse_tokens(xml_parser *sptr)
 {
     // content goes over in runs when the application takes them and nothing is echoed
     const bool runs = sptr->user->content_run && !sptr->echo;
@@ -743,7 +744,7 @@ int xml_parse_tokens(xml_parser *sptr)
     }
 }
 
-xml_parser *xml_close(xml_parser *h)
+xml_parser *qvxml::impl::xml_close(xml_parser *h)
 {
     if (!h) return nullptr;
     if (h->handle) std::fclose(h->handle);
@@ -754,12 +755,12 @@ xml_parser *xml_close(xml_parser *h)
     return nullptr;
 }
 
-void set_xml_eof(int v)
+void qvxml::impl::set_xml_eof(int v)
 {
     xml_allow_eof = v;
 }
 
-void set_xml_echo(int v)
+void qvxml::impl::set_xml_echo(int v)
 {
     xml_echo_state = v;
 }

@@ -12,8 +12,8 @@
 #include <cstring>
 #include <type_traits>
 
+#include "qvxml/internal/impl.h"
 #include "qvxml/internal/sink.h"
-#include "qvxml/xmlparse.h"
 
 // The parser as the reader allocates it: the public record first, so that a pointer
 // to one is a pointer to the other, then what the reader keeps to itself. Parsers are

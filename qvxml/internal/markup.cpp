@@ -8,6 +8,8 @@
 #include "qvxml/internal/chars.h"
 #include "qvxml/internal/input.h"
 
+using namespace qvxml::impl;
+
 namespace
 {
 

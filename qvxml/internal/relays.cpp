@@ -8,6 +8,8 @@
 #include "qvxml/internal/input.h"
 #include "qvxml/internal/sink.h"
 
+using namespace qvxml::impl;
+
 namespace
 {
 
