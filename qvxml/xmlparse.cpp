@@ -80,24 +80,27 @@ int xml_remove_space(xml_parser *sptr)
     for (;;) {
         const unsigned char *p = window_of(sptr) + sptr->inpos;
         const unsigned char *end = window_of(sptr) + sptr->inend;
+        std::int64_t lines = line_count(sptr);
+        std::int64_t column = record_of(sptr).column_count;
         for (; p < end; ++p) {
             const int c = *p;
             if (c == ' ' || c == '\t') {
-                ++sptr->column;
+                ++column;
             } else if (c == '\n') {
-                ++sptr->lines;
-                sptr->column = 0;
+                ++lines;
+                column = 0;
             } else if (c == '\r') {
                 continue;
             } else {
                 break;
             }
-            if (relay) {
-                sptr->inpos =
-                    static_cast<int>(p + 1 - window_of(sptr)); // the relay sees a consistent parser
+            if (relay) { // the relay sees a consistent parser
+                sptr->inpos = static_cast<int>(p + 1 - window_of(sptr));
+                set_counts(sptr, lines, column);
                 (void)sptr->user->white_space(sptr->work, c);
             }
         }
+        set_counts(sptr, lines, column);
         sptr->inpos = static_cast<int>(p - window_of(sptr));
         if (p < end) return peek_input(sptr);
         if (!refill(sptr)) return 0;
@@ -226,19 +229,27 @@ const unsigned char *overlong_word(const unsigned char *begin, const unsigned ch
 // Counts the line feeds of a scanned stretch of n bytes as read.
 void count_lines(xml_parser *sptr, const xml_content_scan &s, std::size_t n)
 {
-    sptr->lines += static_cast<int>(s.lines);
     if (s.lines)
-        sptr->column = static_cast<int>(n - s.line_end);
+        set_counts(sptr, line_count(sptr) + static_cast<std::int64_t>(s.lines),
+                   static_cast<std::int64_t>(n - s.line_end));
     else
-        sptr->column += static_cast<int>(n);
+        add_columns(sptr, static_cast<std::int64_t>(n));
 }
 
-// Hands a run of content to the run relay, space bytes of white space at its start.
+// Hands a run of the input window over, space bytes of white space at its start.
 void hand_run(xml_parser *sptr, const unsigned char *begin, std::size_t length, std::size_t space)
 {
-    record_of(sptr).run_space = static_cast<int>(space);
-    (void)sptr->user->content_run(sptr->work, reinterpret_cast<const char *>(begin),
-                                  static_cast<int>(length));
+    hand_run(sptr, reinterpret_cast<const char *>(begin), length, space);
+}
+
+// The open_tag relay for the start tag whose name the token holds: the link's, with
+// what the token holds and the line it is on, or the table's.
+int relay_open_tag(xml_parser *sptr)
+{
+    if (const reader_link *link = record_of(sptr).link)
+        return link->open_tag(sptr->work, sptr->token, static_cast<std::size_t>(sptr->length),
+                              line_count(sptr) + 1);
+    return sptr->user->open_tag(sptr->work, sptr->token);
 }
 
 // Element content for the run relay (echo off, nothing pushed back): hands the text
@@ -329,7 +340,7 @@ int start_plain_tag(xml_parser *sptr, const unsigned char *name, const unsigned 
     copy_terminated(sptr->token, name, n, static_cast<std::size_t>(end - name) >= short_copy);
     sptr->length = static_cast<int>(n);
     enter(sptr, reader_state::start_tag);
-    if (int st = sptr->user->open_tag(sptr->work, sptr->token); st != 0) return st;
+    if (int st = relay_open_tag(sptr); st != 0) return st;
     step_in_line(sptr, 1); // the '>'
     ++sptr->nesting;
     enter(sptr, reader_state::content);
@@ -370,13 +381,22 @@ int take_stretch(xml_parser *sptr)
     const unsigned char *const window = window_of(sptr);
     const unsigned char *const end = window + sptr->inend;
     const unsigned char *p = window + sptr->inpos;
-    int lines = sptr->lines;
-    int column = sptr->column;
+    parser_record &record = record_of(sptr);
+    const reader_link *const link = record.link;
+    std::int64_t lines = record.line_count;
+    std::int64_t column = record.column_count;
+    // A linked parse's relays are given what they need of the counts as arguments, so
+    // for one only the whole counts are kept here.
     const auto store = [&] {
         sptr->inpos = static_cast<int>(p - window);
-        sptr->lines = lines;
-        sptr->column = column;
+        record.line_count = lines;
+        record.column_count = column;
+        if (!link) publish_counts(sptr);
     };
+    // Whether the application would drop a run of white space alone: never, unless
+    // the link says so.
+    static constexpr bool none_dropped = false;
+    const bool *const blank_runs_dropped = link ? &link->blank_runs_dropped : &none_dropped;
     // The length of the name of the start tag this step read last, while no end tag
     // has followed it: the end tag of a leaf is then told by comparing its name with
     // the token, which holds that name.
@@ -387,7 +407,7 @@ int take_stretch(xml_parser *sptr)
         std::size_t space = run;
         if (run) {
             ++lines;
-            column = static_cast<int>(run - 1);
+            column = static_cast<std::int64_t>(run - 1);
         } else {
             const xml_content_scan s = xml_scan_content_wide(p, end);
             if (s.stop == static_cast<std::size_t>(end - p) || p[s.stop] != '<' ||
@@ -397,11 +417,12 @@ int take_stretch(xml_parser *sptr)
             }
             run = s.stop;
             space = s.space;
-            lines += static_cast<int>(s.lines);
-            column = s.lines ? static_cast<int>(run - s.line_end) : column + static_cast<int>(run);
+            lines += static_cast<std::int64_t>(s.lines);
+            column = s.lines ? static_cast<std::int64_t>(run - s.line_end)
+                             : column + static_cast<std::int64_t>(run);
         }
         p += run;
-        if (run && (space < run || !record_of(sptr).blank_runs_dropped)) {
+        if (run && (space < run || !*blank_runs_dropped)) {
             store();
             hand_run(sptr, begin, run, space);
         }
@@ -420,7 +441,7 @@ int take_stretch(xml_parser *sptr)
         if (tag.closing) {
             leaf = 0;
             p += n + 2;
-            column += static_cast<int>(n + 2);
+            column += static_cast<std::int64_t>(n + 2);
             store();
             if (int st = end_plain_tag(sptr); st != 0) return st;
             if (sptr->nesting == 0) return 0; // outside every element now
@@ -428,7 +449,7 @@ int take_stretch(xml_parser *sptr)
         }
         const unsigned char *name = p;
         p += n;
-        column += static_cast<int>(n);
+        column += static_cast<std::int64_t>(n);
         store();
         if (int st = start_plain_tag(sptr, name, end, n); st != 0) return st;
         leaf = n;
@@ -445,7 +466,7 @@ int xml_use_token(xml_parser *p)
     switch (state_of(p)) {
     case reader_state::tag_open:
         enter(p, reader_state::start_tag);
-        return p->user->open_tag(p->work, p->token);
+        return relay_open_tag(p);
     case reader_state::content:
         (void)p->user->token(p->work, p->token);
         return 0;
@@ -589,9 +610,10 @@ bool read_settings(const xml_settings *given, parse_settings &set)
 // Room for the echo on its way to a writer, so that it goes over in pieces.
 constexpr std::size_t echo_staging = 1024;
 
-// Runs one parse of source. ended is filled whatever happens (line 0 when the input
-// could not be opened); returns the status, or the failure hook's result.
-int parse_from(const parse_source &source, const xml_relay *fptr, void *aptr,
+// Runs one parse of source, with link's relays (when not null) over fptr's. ended is
+// filled whatever happens (line 0 when the input could not be opened); returns the
+// status, or the failure hook's result.
+int parse_from(const parse_source &source, const xml_relay *fptr, reader_link *link, void *aptr,
                const parse_settings &set, xml_report &ended)
 {
     int error = 0;
@@ -606,12 +628,13 @@ int parse_from(const parse_source &source, const xml_relay *fptr, void *aptr,
         set.echo_writer ? text_sink{*set.echo_writer, staging, sizeof staging} : text_sink{stdout};
     if (set.echo_writer) record_of(p).echo_sink = &echo_out;
     xml_use_relays(p, const_cast<xml_relay *>(fptr)); // the table is only read
+    record_of(p).link = link;
     p->work->parent = p;
     int st = xml_parse_tokens(p);
     if (set.echo_writer && echo_out.flush() != 0 && (st == 0 || st == status_no_element))
         st = echo_out.status();
     ended.root = p->work->root;
-    const std::int64_t lines = p->lines;
+    const std::int64_t lines = line_count(p);
     ended.line = lines + 1;
     ended.open_elements = p->nesting;
     ended.error_number = record_of(p).read_error;
@@ -628,35 +651,53 @@ int parse_from(const parse_source &source, const xml_relay *fptr, void *aptr,
         ended.status = ended.open_elements == 0 || set.allow_unclosed ? 0 : status_unclosed;
     if (st == 0 || st == status_no_element) return ended.status;
     if (set.failure) return set.failure(set.failure_context, source.name, st, lines);
-    return failure(source.name, st, saturated(lines));
+    return failure(source.name, st, saturated_count(lines));
+}
+
+// Input that cannot be read at all (null data with a length, or a path given as null,
+// missing): nothing is opened and no relay or hook runs.
+bool is_refused(const parse_source &source, bool missing = false)
+{
+    return missing || (!source.path && !source.data && source.length != 0);
 }
 
 // A parse with the process-wide switches, for the 1.1 calls: the root goes into the
 // table's result whenever the input was opened.
-int parse_outcome(const parse_source &source, xml_relay *fptr, void *aptr, xml_outcome *outcome)
+int parse_outcome(const parse_source &source, xml_relay *fptr, reader_link *link, void *aptr,
+                  xml_outcome *outcome, bool missing = false)
 {
     xml_report ended;
-    const int result = parse_from(source, fptr, aptr, process_settings(), ended);
+    int result = status_cannot_open;
+    if (is_refused(source, missing))
+        ended = refused_report(status_cannot_open, EINVAL);
+    else
+        result = parse_from(source, fptr, link, aptr, process_settings(), ended);
     if (fptr && ended.line > 0) fptr->result = ended.root;
     if (outcome) *outcome = outcome_of(ended);
     return result;
 }
 
-// A parse with the caller's settings, for the 1.2 calls.
-int parse_with(const parse_source &source, const xml_relay *fptr, void *aptr,
-               const xml_settings *settings, xml_report *report)
+// A parse with the caller's settings, for the 1.2 calls: ended filled whole.
+int parse_with(const parse_source &source, const xml_relay *fptr, reader_link *link, void *aptr,
+               const xml_settings *settings, xml_report &ended, bool missing = false)
 {
     parse_settings set;
-    xml_report ended;
-    int result;
+    if (is_refused(source, missing)) {
+        ended = refused_report(status_cannot_open, EINVAL);
+        return status_cannot_open;
+    }
     if (!read_settings(settings, set)) {
         ended = refused_report(status_missing, 0);
-        result = status_missing;
-    } else {
-        result = parse_from(source, fptr, aptr, set, ended);
+        return status_missing;
     }
-    fill_report(report, ended);
-    return result;
+    return parse_from(source, fptr, link, aptr, set, ended);
+}
+
+// source with a null name read as "" (a null path is refused before it is named).
+parse_source named(parse_source source)
+{
+    if (!source.name) source.name = "";
+    return source;
 }
 
 } // namespace
@@ -669,53 +710,55 @@ int qvxml::impl::xml_parse(const char *nptr, xml_relay *fptr, void *aptr)
 int qvxml::impl::xml_parse_outcome(const char *nptr, xml_relay *fptr, void *aptr,
                                    xml_outcome *outcome)
 {
-    if (!nptr) {
-        if (outcome) *outcome = outcome_of(refused_report(status_cannot_open, EINVAL));
-        return status_cannot_open;
-    }
-    return parse_outcome({.path = nptr, .data = nullptr, .length = 0, .name = nptr}, fptr, aptr,
-                         outcome);
+    return parse_outcome({.path = nptr, .data = nullptr, .length = 0, .name = nptr}, fptr, nullptr,
+                         aptr, outcome, !nptr);
 }
 
 int qvxml::impl::xml_parse_buffer(const char *data, std::size_t length, const char *name,
                                   xml_relay *fptr, void *aptr, xml_outcome *outcome)
 {
-    if (!data && length != 0) {
-        if (outcome) *outcome = outcome_of(refused_report(status_cannot_open, EINVAL));
-        return status_cannot_open;
-    }
-    return parse_outcome(
-        {.path = nullptr, .data = data, .length = length, .name = name ? name : ""}, fptr, aptr,
-        outcome);
+    return parse_outcome(named({.path = nullptr, .data = data, .length = length, .name = name}),
+                         fptr, nullptr, aptr, outcome);
 }
 
 int qvxml::impl::xml_parse_with(const char *nptr, const xml_relay *fptr, void *aptr,
                                 const xml_settings *settings, xml_report *report)
 {
-    if (!nptr) {
-        fill_report(report, refused_report(status_cannot_open, EINVAL));
-        return status_cannot_open;
-    }
-    return parse_with({.path = nptr, .data = nullptr, .length = 0, .name = nptr}, fptr, aptr,
-                      settings, report);
+    xml_report ended;
+    const int result = parse_with({.path = nptr, .data = nullptr, .length = 0, .name = nptr}, fptr,
+                                  nullptr, aptr, settings, ended, !nptr);
+    fill_report(report, ended);
+    return result;
 }
 
 int qvxml::impl::xml_parse_buffer_with(const char *data, std::size_t length, const char *name,
                                        const xml_relay *fptr, void *aptr,
                                        const xml_settings *settings, xml_report *report)
 {
-    if (!data && length != 0) {
-        fill_report(report, refused_report(status_cannot_open, EINVAL));
-        return status_cannot_open;
-    }
-    return parse_with({.path = nullptr, .data = data, .length = length, .name = name ? name : ""},
-                      fptr, aptr, settings, report);
+    xml_report ended;
+    const int result =
+        parse_with(named({.path = nullptr, .data = data, .length = length, .name = name}), fptr,
+                   nullptr, aptr, settings, ended);
+    fill_report(report, ended);
+    return result;
+}
+
+int parse_linked(const parse_source &source, xml_relay *fptr, reader_link *link, void *aptr,
+                 xml_outcome *outcome)
+{
+    return parse_outcome(named(source), fptr, link, aptr, outcome);
+}
+
+int parse_linked_with(const parse_source &source, const xml_relay *fptr, reader_link *link,
+                      void *aptr, const xml_settings *settings, xml_report &ended)
+{
+    return parse_with(named(source), fptr, link, aptr, settings, ended);
 }
 
 int qvxml::impl::xml_parse_tokens(xml_parser *sptr)
 {
     // content goes over in runs when the application takes them and nothing is echoed
-    const bool runs = sptr->user->content_run && !sptr->echo;
+    const bool runs = takes_runs(sptr);
     for (;;) {
         if (runs && state_of(sptr) == reader_state::content && !sptr->ungotch) {
             // content and plain tags in turn, until something else comes
