@@ -18,9 +18,9 @@ struct listing_run {
     const settings &options;
     newest_stamp &newest;
     findings &found;
-    int item_line = 0;        // where the item being written began
-    const char *item_id = ""; // its identifier, for warnings
-    std::size_t written = 0;  // records written
+    std::int64_t item_line = 0; // where the item being written began
+    const char *item_id = "";   // its identifier, for warnings
+    std::size_t written = 0;    // records written
 };
 
 // One listing: the root element it converts, the name of its items, its verbose
