@@ -15,6 +15,9 @@
 #include "veltran/diagnostics.h"
 #include "veltran/output.h"
 #include "veltran/pool.h"
+#if VELTRAN_HAVE_SQLITE
+#include "veltran/rows.h"
+#endif
 
 #include <unistd.h>
 
@@ -26,7 +29,8 @@ namespace
 {
 
 // Exit statuses: every file loaded and written; some file could not be loaded;
-// standard output could not be written, whatever else happened.
+// standard output or the database could not be written (or the database was refused),
+// whatever else happened.
 constexpr int exit_loaded = 0;
 constexpr int exit_unloaded = 1;
 constexpr int exit_unwritten = 2;
@@ -77,6 +81,25 @@ bool is_job_option(std::string_view arg)
     return arg.starts_with("--jobs") || arg.starts_with("-j");
 }
 
+constexpr std::string_view db_option = "--db=";
+
+bool is_db_option(std::string_view arg)
+{
+    return arg.starts_with("--db");
+}
+
+// The database file of "--db=FILE": the last one wherever it stands; null without
+// one, and "" when one names no file.
+const char *run_database(int argc, char **argv)
+{
+    const char *path = nullptr;
+    for (int i = 1; i < argc && argv[i]; ++i) {
+        const std::string_view arg = argv[i];
+        if (is_db_option(arg)) path = arg.starts_with(db_option) ? argv[i] + db_option.size() : "";
+    }
+    return path;
+}
+
 // The run's job count: the last valid job option wherever it stands, else the number
 // of processors online.
 int run_jobs(int argc, char **argv)
@@ -100,7 +123,8 @@ void apply_option(settings &s, std::string_view text, bool warn)
             return;
         }
     }
-    if (!warn || s.quiet || (is_job_option(text) && job_count(text) > 0)) return;
+    if (!warn || s.quiet || (is_job_option(text) && job_count(text) > 0) || is_db_option(text))
+        return;
     if (text == "-")
         print_diagnostic("'-' ignored: to read standard input, name /dev/stdin");
     else if (is_job_option(text))
@@ -152,12 +176,15 @@ constexpr std::string_view help =
     "  -jN, --jobs=N      convert up to N files at once (default: one per processor);\n"
     "                     each file in flight holds its own records and spill file.\n"
     "                     Output, diagnostics and markers stay in argument order\n"
+    "      --db=FILE      load the records into the SQLite database FILE instead of\n"
+    "                     writing them, one transaction per file; the markers follow\n"
+    "                     the newest timestamps the database holds\n"
     "  -h, --help         print this help and exit\n"
     "      --version      print the version and exit\n"
     "\n"
     "Errors and warnings go to standard error. Exit status: 0 when every file was\n"
     "converted, 1 when some file could not be loaded, 2 when standard output could not\n"
-    "be written.\n";
+    "be written or the database failed.\n";
 
 constexpr std::string_view version = "veltran " VELTRAN_VERSION "\n";
 
@@ -180,17 +207,57 @@ const std::string_view *asked_text(int argc, char **argv)
     return nullptr;
 }
 
+#if VELTRAN_HAVE_SQLITE
+// The database of a run with --db, and its file name for diagnostics.
+struct run_store {
+    database db;
+    const char *path;
+};
+
+// Loads a converted file's records into the database in one transaction and, once it
+// is committed, writes the kind's markers from the newest timestamps the database
+// holds, so an older export never moves them back. False when the database failed:
+// the file is rolled back and the cause said.
+bool store_file(run_store &store, const char *path, const settings &s, conversion &found)
+{
+    item_kind kind{};
+    kind_of_prefix(found.root->prefix, kind);
+    load_tally tally;
+    const char *cause = nullptr;
+    newest_stamp newest;
+    if (!store.db.begin_file() ||
+        (cause = load_records(found.records, found.from, found.to, kind, store.db, tally)) ||
+        !store.db.commit_file(kind, found.newest) || !store.db.newest(kind, newest)) {
+        print_diagnostic("%s: %s: %s", path, store.path, cause ? cause : store.db.cause());
+        store.db.rollback_file();
+        return false;
+    }
+    if (!s.quiet && tally.without_id > 0)
+        print_diagnostic("%s: warning: %ld '%s' %s without an id not stored", path,
+                         tally.without_id, found.root->item,
+                         tally.without_id == 1 ? "element" : "elements");
+    write_markers(found.root->prefix, newest, s.quiet != 0);
+    return true;
+}
+#else
+struct run_store;
+#endif
+
 // Delivers one file: its records (or its error line) to standard output, flushed, its
 // diagnostics to standard error, then its markers, which are only written once its
-// records are out. False when standard output failed; the run must end then.
+// records are out. With a store, the records of a listing go into the database
+// instead, and standard output carries only the error lines of files that could not
+// be loaded, and echoes. False when standard output or the database failed; the run
+// must end then.
 bool deliver(const char *path, const settings &s, conversion &found, newest_stamp &run,
-             checked_output &out, int &status)
+             checked_output &out, int &status, run_store *store)
 {
+    const bool stored = store && found.loaded && found.root && !s.echo;
     if (!found.loaded) {
         out.write("error: error parsing file");
         out.write(path);
         out.write("\n");
-    } else if (!found.records.emit(found.from, found.to, out) && !out.failed()) {
+    } else if (!stored && !found.records.emit(found.from, found.to, out) && !out.failed()) {
         // the held records could not be read back: part of them may be out already
         print_diagnostic("%s: cannot read back the records: %s: %s", path, spill_folder(),
                          std::strerror(found.records.error()));
@@ -210,6 +277,13 @@ bool deliver(const char *path, const settings &s, conversion &found, newest_stam
         print_warnings(path, found.found, names, found.failure);
     }
     if (s.echo) return true;
+#if VELTRAN_HAVE_SQLITE
+    if (stored && !store_file(*store, path, s, found)) {
+        status = exit_unwritten;
+        return false;
+    }
+    if (store) return true;
+#endif
     merge_stamp(run, found.newest);
     if (found.root) write_markers(found.root->prefix, run, s.quiet != 0);
     return true;
@@ -229,6 +303,29 @@ int main(int argc, char **argv)
             out.write(piece);
         return out.flush() ? exit_loaded : unwritten(out);
     }
+    // The database is opened, or created, before any file is read: one that is refused
+    // ends the run with nothing changed.
+    run_store *store = nullptr;
+    const char *db_path = run_database(argc, argv);
+    if (db_path && *db_path == '\0') {
+        print_diagnostic("--db needs a database file: give --db=FILE");
+        return exit_unwritten;
+    }
+#if VELTRAN_HAVE_SQLITE
+    run_store opened{{}, db_path};
+    if (db_path) {
+        if (!opened.db.open(db_path)) {
+            print_diagnostic("%s: %s", db_path, opened.db.cause());
+            return exit_unwritten;
+        }
+        store = &opened;
+    }
+#else
+    if (db_path) {
+        print_diagnostic("--db is not available: this veltran was built without SQLite");
+        return exit_unwritten;
+    }
+#endif
     // The files are queued with the settings in force where each is named, converted
     // by the pool, and delivered here in the same order, options warned of in place.
     int files = 0;
@@ -253,7 +350,7 @@ int main(int argc, char **argv)
             continue;
         }
         conversion &found = pool.take(arg, s);
-        const bool delivered = deliver(arg, s, found, run, out, status);
+        const bool delivered = deliver(arg, s, found, run, out, status, store);
         pool.done();
         if (!delivered) return out.failed() ? unwritten(out) : status;
     }
