@@ -17,7 +17,7 @@ namespace
 // What marks a database as veltran's ("VLTR"), and the version of the schema below.
 constexpr int application_id = 0x564C5452;
 constexpr int schema_version = 1;
-constexpr int busy_wait_ms = 5000;
+constexpr int busy_wait_ms = 5000; // as the cause of SQLITE_BUSY says
 constexpr std::size_t sql_capacity = 2048;
 
 // Every table's columns are the record's fields after the tag, in order, named after
@@ -59,7 +59,7 @@ constexpr const char *fixed_schema =
     "CREATE TABLE event_dates(eventId TEXT NOT NULL, position INTEGER NOT NULL, date TEXT,"
     " startHour TEXT, endHour TEXT, PRIMARY KEY(eventId, position)) WITHOUT ROWID;"
     "CREATE TABLE recent(kind TEXT PRIMARY KEY NOT NULL, since INTEGER NOT NULL,"
-    " text TEXT NOT NULL) WITHOUT ROWID;";
+    " marker BLOB NOT NULL) WITHOUT ROWID;";
 
 // SQL text assembled in a bounded store; too long a text is empty, which SQLite refuses.
 class sql_text
@@ -226,7 +226,10 @@ database::~database()
 
 bool database::fail()
 {
-    cause_ = db_ ? sqlite3_errmsg(db_) : "out of memory";
+    cause_ = !db_ ? "out of memory"
+             : sqlite3_errcode(db_) == SQLITE_BUSY
+                 ? "the database is locked by another writer (waited 5 seconds)"
+                 : sqlite3_errmsg(db_);
     return false;
 }
 
@@ -250,43 +253,62 @@ bool database::open(const char *path)
     return check_or_create() && run("PRAGMA journal_mode=WAL") && prepare_statements();
 }
 
-// Under the write lock, so that two runs creating one database cannot both create it.
+// The marks are read first; a database is only made under the write lock, where they
+// are read again, so that two runs starting on one new file cannot both make it.
 bool database::check_or_create()
 {
-    if (!run("BEGIN IMMEDIATE")) return false;
-    int found[3] = {};
-    const char *queries[3] = {"PRAGMA application_id", "PRAGMA user_version",
-                              "SELECT count(*) FROM sqlite_master"};
-    for (int i = 0; i < 3; ++i) {
-        sqlite3_stmt *s = nullptr;
-        const bool read = sqlite3_prepare_v2(db_, queries[i], -1, &s, nullptr) == SQLITE_OK &&
-                          sqlite3_step(s) == SQLITE_ROW;
-        if (read) found[i] = sqlite3_column_int(s, 0);
-        sqlite3_finalize(s);
-        if (!read) {
-            fail();
-            rollback_file();
-            return false;
-        }
+    if (sqlite3_db_readonly(db_, "main") == 1) {
+        cause_ = "the database is read-only";
+        return false;
     }
-    const auto [id, version, objects] = found;
-    if (id == 0 && version == 0 && objects == 0) {
-        bool made = run(fixed_schema);
-        for (const table_shape &t : tables)
-            made = made && run(create_sql(t).c_str());
-        std::array<char, 96> marks;
-        std::snprintf(marks.data(), marks.size(), "PRAGMA application_id=%d;PRAGMA user_version=%d",
-                      application_id, schema_version);
-        if (made && run(marks.data()) && run("COMMIT")) return true;
+    database_marks marks;
+    if (!read_marks(marks)) return false;
+    if (marks.is_new()) {
+        if (!run("BEGIN IMMEDIATE")) return false;
+        if (read_marks(marks) && (!marks.is_new() || create_schema()) && run("COMMIT")) {
+            if (!marks.is_new()) return check_marks(marks);
+            return true;
+        }
         rollback_file();
         return false;
     }
-    rollback_file();
-    if (id != application_id)
+    return check_marks(marks);
+}
+
+bool database::read_marks(database_marks &marks)
+{
+    const char *queries[] = {"PRAGMA application_id", "PRAGMA user_version",
+                             "SELECT count(*) FROM sqlite_master"};
+    int *into[] = {&marks.id, &marks.version, &marks.objects};
+    for (std::size_t i = 0; i < std::size(queries); ++i) {
+        sqlite3_stmt *s = nullptr;
+        const bool read = sqlite3_prepare_v2(db_, queries[i], -1, &s, nullptr) == SQLITE_OK &&
+                          sqlite3_step(s) == SQLITE_ROW;
+        if (read) *into[i] = sqlite3_column_int(s, 0);
+        sqlite3_finalize(s);
+        if (!read) return fail();
+    }
+    return true;
+}
+
+bool database::create_schema()
+{
+    bool made = run(fixed_schema);
+    for (const table_shape &t : tables)
+        made = made && run(create_sql(t).c_str());
+    std::array<char, 96> pragmas;
+    std::snprintf(pragmas.data(), pragmas.size(), "PRAGMA application_id=%d;PRAGMA user_version=%d",
+                  application_id, schema_version);
+    return made && run(pragmas.data());
+}
+
+bool database::check_marks(const database_marks &marks)
+{
+    if (marks.id != application_id)
         cause_ = "not a database of veltran's: it has other tables, or no mark of veltran";
-    else if (version != schema_version)
-        cause_ =
-            "made by another version of veltran: its schema is not the one this veltran writes";
+    else if (marks.version != schema_version)
+        cause_ = "made by another version of veltran: its schema is not the one this veltran "
+                 "writes";
     else
         return true;
     return false;
@@ -306,8 +328,8 @@ bool database::prepare_statements()
         {&insert_date_, "INSERT INTO event_dates VALUES(?,?,?,?,?)"},
         {&raise_newest_,
          "INSERT INTO recent VALUES(?,?,?) ON CONFLICT(kind) DO UPDATE SET "
-         "since=excluded.since, text=excluded.text WHERE excluded.since>recent.since"},
-        {&read_newest_, "SELECT since, text FROM recent WHERE kind=?"},
+         "since=excluded.since, marker=excluded.marker WHERE excluded.since>recent.since"},
+        {&read_newest_, "SELECT since, marker FROM recent WHERE kind=?"},
     };
     for (const auto &f : fixed)
         if (sqlite3_prepare_v2(db_, f.sql, -1, f.statement, nullptr) != SQLITE_OK) return fail();
@@ -424,7 +446,8 @@ bool database::commit_file(item_kind kind, const newest_stamp &newest)
         if (sqlite3_bind_text(s, 1, tables[std::size_t(kind)].name, -1, SQLITE_STATIC) !=
                 SQLITE_OK ||
             sqlite3_bind_int64(s, 2, since) != SQLITE_OK ||
-            sqlite3_bind_text(s, 3, newest.recent.data(), -1, SQLITE_STATIC) != SQLITE_OK ||
+            sqlite3_bind_blob(s, 3, newest.recent.data(), int(std::strlen(newest.recent.data())),
+                              SQLITE_STATIC) != SQLITE_OK ||
             sqlite3_step(s) != SQLITE_DONE)
             return fail();
     }
@@ -449,7 +472,11 @@ bool database::newest(item_kind kind, newest_stamp &stamp)
     if (step == SQLITE_DONE) return true;
     if (step != SQLITE_ROW) return fail();
     stamp.since = std::uint64_t(sqlite3_column_int64(s, 0));
-    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(s, 1));
-    copy_bounded(stamp.recent.data(), stamp.recent.size(), text ? text : "");
+    // the marker text as the files hold it, bytes that need not be UTF-8
+    const auto *marker = static_cast<const char *>(sqlite3_column_blob(s, 1));
+    const std::size_t length =
+        std::min<std::size_t>(std::size_t(sqlite3_column_bytes(s, 1)), stamp.recent.size() - 1);
+    if (marker) std::memcpy(stamp.recent.data(), marker, length);
+    stamp.recent[length] = '\0';
     return true;
 }

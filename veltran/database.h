@@ -61,7 +61,14 @@ class database
     const char *cause() const { return cause_; }
 
   private:
+    struct database_marks {
+        int id = 0, version = 0, objects = 0; // application_id, user_version, schema objects
+        bool is_new() const { return id == 0 && version == 0 && objects == 0; }
+    };
     bool check_or_create();
+    bool read_marks(database_marks &marks);
+    bool create_schema();
+    bool check_marks(const database_marks &marks);
     bool prepare_statements();
     bool fail();
     bool run(const char *sql);
