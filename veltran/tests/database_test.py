@@ -183,8 +183,10 @@ def scenarios(scratch):
         if holder:
             holder.execute('BEGIN IMMEDIATE' if condition == 'writer' else 'BEGIN')
             seen = holder.execute('SELECT count(*) FROM event_dates').fetchone()
-        if s.get('exit', 0) == 0:
-            records_and_rows(s['name'], folder, s['runs'][-1], model)
+        if s.get('exit', 0) == 0:  # the newest of a kind never goes back
+            after = records_and_rows(s['name'], folder, s['runs'][-1], model)
+            check(s['name'] + ': newest kept', [r for r in (before or {}).get('recent', []) if r[1] > max(
+                [a[1] for a in after['recent'] if a[0] == r[0]] or [0])], [])
         else:
             run = veltran(s['runs'][-1] + ['--db=t.db'], folder, s.get('file-size-limit'),
                           condition == 'read-only' and os.getuid() == 0)
