@@ -20,40 +20,82 @@ constexpr int schema_version = 1;
 constexpr int busy_wait_ms = 5000; // as the cause of SQLITE_BUSY says
 constexpr std::size_t sql_capacity = 2048;
 
-// Every table's columns are the record's fields after the tag, in order, named after
-// the elements they come from; the two timestamps hold an integer where their text
-// reads as one. newest, the larger leading number of the two, decides an upsert.
+// Every table's columns are a record's fields, in the record's order, named after the
+// elements they come from; field is the name a listing gives the field. The two
+// timestamps hold an integer where their text reads as one. newest, the larger leading
+// number of the two, decides an upsert.
+struct column {
+    const char *name;
+    std::string_view field;
+};
+
 struct table_shape {
     const char *name;
-    const char *const *columns;
+    const column *columns;
     std::size_t count;
     std::size_t created; // the creationDate column; modificationDate follows it
 };
 
-constexpr const char *artist_columns[] = {
-    "id",          "name",       "creationDate",    "modificationDate", "picture",
-    "thumbnail",   "website",    "facebookFanPage", "twitterID",        "soundCloudChannel",
-    "artistStyle", "description"};
-constexpr const char *location_columns[] = {"id",           "name",
-                                            "creationDate", "modificationDate",
-                                            "logo",         "logoThumbnail",
-                                            "website",      "facebookFanPage",
-                                            "twitterID",    "soundCloudChannel",
-                                            "email",        "addressLine1",
-                                            "addressLine2", "zipCode",
-                                            "city",         "country",
-                                            "telephone",    "mobile",
-                                            "lattitude",    "longitude"};
-constexpr const char *event_columns[] = {"id",           "creationDate", "modificationDate",
-                                         "artistId",     "artistName",   "locationId",
-                                         "locationName", "email",        "city",
-                                         "country",      "title",        "picture"};
+constexpr column artist_columns[] = {
+    {"id", "id"},
+    {"name", "name"},
+    {"creationDate", "creationDate"},
+    {"modificationDate", "modificationDate"},
+    {"picture", "picture"},
+    {"thumbnail", "thumbnail"},
+    {"website", "website"},
+    {"facebookFanPage", "facebookFanPage"},
+    {"twitterID", "twitterID"},
+    {"soundCloudChannel", "soundCloudChannel"},
+    {"artistStyle", "styles"},
+    {"description", "description"},
+};
+constexpr column location_columns[] = {
+    {"id", "id"},
+    {"name", "name"},
+    {"creationDate", "creationDate"},
+    {"modificationDate", "modificationDate"},
+    {"logo", "logo"},
+    {"logoThumbnail", "logoThumbnail"},
+    {"website", "website"},
+    {"facebookFanPage", "facebookFanPage"},
+    {"twitterID", "twitterID"},
+    {"soundCloudChannel", "soundCloudChannel"},
+    {"email", "contact/email"},
+    {"addressLine1", "contact/addressLine1"},
+    {"addressLine2", "contact/addressLine2"},
+    {"zipCode", "contact/zipCode"},
+    {"city", "contact/city"},
+    {"country", "contact/country"},
+    {"telephone", "telephone"},
+    {"mobile", "mobile"},
+    {"lattitude", "contact/lattitude"},
+    {"longitude", "contact/longitude"},
+};
+constexpr column event_columns[] = {
+    {"id", "id"},
+    {"creationDate", "creationDate"},
+    {"modificationDate", "modificationDate"},
+    {"artistId", "artist/artistId"},
+    {"artistName", "artist/name"},
+    {"locationId", "location/id"},
+    {"locationName", "location/name"},
+    {"email", "location/contact/email"},
+    {"city", "location/contact/city"},
+    {"country", "location/contact/country"},
+    {"title", "event/title"},
+    {"picture", "event/picture"},
+};
+// The fields of an event's date, in the columns of event_dates after its key.
+constexpr std::array<std::string_view, date_columns> date_fields = {"date", "startHour", "endHour"};
 
 constexpr std::array<table_shape, item_kinds> tables = {{
     {"artists", artist_columns, std::size(artist_columns), 2},
     {"locations", location_columns, std::size(location_columns), 2},
     {"events", event_columns, std::size(event_columns), 1},
 }};
+static_assert(std::size(location_columns) + date_columns <= max_columns);
+static_assert(std::size(event_columns) + date_columns <= max_columns);
 
 constexpr const char *fixed_schema =
     "CREATE TABLE event_dates(eventId TEXT NOT NULL, position INTEGER NOT NULL, date TEXT,"
@@ -88,11 +130,8 @@ sql_text create_sql(const table_shape &t)
     sql << "CREATE TABLE " << t.name << "(";
     for (std::size_t i = 0; i < t.count; ++i) {
         const bool stamp = i == t.created || i == t.created + 1;
-        sql << t.columns[i]
-            << (i == 0  ? " TEXT PRIMARY KEY NOT NULL"
-                : stamp ? ""
-                        : " TEXT")
-            << ", ";
+        const char *type = i == 0 ? " TEXT PRIMARY KEY NOT NULL" : stamp ? "" : " TEXT";
+        sql << t.columns[i].name << type << ", ";
     }
     sql << "newest INTEGER NOT NULL)";
     return sql;
@@ -104,13 +143,13 @@ sql_text upsert_sql(const table_shape &t)
     sql_text sql;
     sql << "INSERT INTO " << t.name << "(";
     for (std::size_t i = 0; i < t.count; ++i)
-        sql << t.columns[i] << ",";
+        sql << t.columns[i].name << ",";
     sql << "newest) VALUES(";
     for (std::size_t i = 0; i < t.count; ++i)
         sql << "?,";
     sql << "?) ON CONFLICT(id) DO UPDATE SET ";
     for (std::size_t i = 1; i < t.count; ++i)
-        sql << t.columns[i] << "=excluded." << t.columns[i] << ",";
+        sql << t.columns[i].name << "=excluded." << t.columns[i].name << ",";
     sql << "newest=excluded.newest WHERE excluded.newest>=" << t.name << ".newest";
     return sql;
 }
@@ -199,15 +238,31 @@ struct statement_reset {
 
 } // namespace
 
-bool kind_of_prefix(const char *prefix, item_kind &kind)
+bool kind_of_prefix(std::string_view prefix, item_kind &kind)
 {
     for (std::size_t i = 0; i < tables.size(); ++i) {
-        if (std::strcmp(prefix, tables[i].name) == 0) {
+        if (prefix == tables[i].name) {
             kind = item_kind(i);
             return true;
         }
     }
     return false;
+}
+
+std::size_t column_count(item_kind kind)
+{
+    return tables[std::size_t(kind)].count;
+}
+
+int column_of(item_kind kind, std::string_view field)
+{
+    const table_shape &t = tables[std::size_t(kind)];
+    for (std::size_t i = 0; i < t.count; ++i)
+        if (t.columns[i].field == field) return int(i);
+    if (kind == item_kind::events)
+        for (std::size_t i = 0; i < date_fields.size(); ++i)
+            if (date_fields[i] == field) return int(t.count + i);
+    return -1;
 }
 
 database::~database()
@@ -419,7 +474,7 @@ bool database::put_date(unsigned position, const std::string_view *fields)
     if (!event_stored_) return true;
     const std::size_t id_length = scratch_used_;
     std::size_t room = 0;
-    for (int i = 0; i < 3; ++i)
+    for (std::size_t i = 0; i < date_columns; ++i)
         room += decoded_capacity(fields[i].size());
     if (!scratch(room)) {
         cause_ = "out of memory";
@@ -429,8 +484,8 @@ bool database::put_date(unsigned position, const std::string_view *fields)
     const statement_reset reset{s};
     bool bound = sqlite3_bind_text(s, 1, scratch_, int(id_length), SQLITE_STATIC) == SQLITE_OK &&
                  sqlite3_bind_int64(s, 2, position) == SQLITE_OK;
-    for (int i = 0; bound && i < 3; ++i)
-        bound = bind_field(s, i + 3, fields[i], false);
+    for (std::size_t i = 0; bound && i < date_columns; ++i)
+        bound = bind_field(s, int(i + 3), fields[i], false);
     const bool stepped = bound && sqlite3_step(s) == SQLITE_DONE;
     scratch_used_ = id_length;
     return stepped || fail();

@@ -17,8 +17,17 @@ struct sqlite3_stmt;
 // The kinds of item a table holds, in the order of the listings' marker prefixes.
 enum class item_kind : std::uint8_t { artists, locations, events };
 constexpr std::size_t item_kinds = 3;
+constexpr std::size_t max_columns = 24; // of a table, and the date's after an event's
+constexpr std::size_t date_columns = 3; // an event's date, start hour and end hour
+
 // The kind of the marker prefix ("artists", "locations", "events"); false for another.
-bool kind_of_prefix(const char *prefix, item_kind &kind);
+bool kind_of_prefix(std::string_view prefix, item_kind &kind);
+// The number of columns of the kind's table, identifier first.
+std::size_t column_count(item_kind kind);
+// The column of the kind's table that a listing's field (named as in fields.h) goes
+// to; for an event's date fields, column_count(events) and on, in the order date,
+// start hour, end hour; -1 for a field that no column holds.
+int column_of(item_kind kind, std::string_view field);
 
 // What became of an item put into the database.
 enum class put_result : std::uint8_t {
@@ -43,12 +52,12 @@ class database
     bool open(const char *path);
     // Starts the transaction of one file, waiting up to 5 s for another writer.
     bool begin_file();
-    // One item: fields are its record's fields after the tag, as the record holds
-    // them (escaped), in the order of its table's columns; columns past count are
+    // One item: fields are the texts of its table's columns in order, identifier
+    // first, as the export holds them (XML escapes as written); columns past count are
     // NULL. An event's dates follow it with put_date.
     put_result put_item(item_kind kind, const std::string_view *fields, std::size_t count);
-    // A scheduled date of the event put last (its date, start and end hour fields),
-    // stored when that event was; position counts its dates from 0.
+    // A scheduled date of the event put last (date_columns fields: its date, start and
+    // end hour), stored when that event was; position counts its dates from 0.
     bool put_date(unsigned position, const std::string_view *fields);
     // Raises the kind's newest timestamp to the file's when that is newer, then
     // commits the file's rows and timestamp together.

@@ -31,6 +31,7 @@ struct load_failure {
     int open_elements = 0;
     int status = 0;
     bool zero_byte = false; // the input ended at a zero byte
+    bool utf16 = false;     // and the file begins as UTF-16 text does
 };
 
 // The cause told by how a parse ended; none when it ended well.

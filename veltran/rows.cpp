@@ -1,7 +1,8 @@
 #include "veltran/rows.h"
 
 #include <array>
-#include <cstdio>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -10,47 +11,72 @@
 namespace
 {
 
-constexpr std::string_view record_tag = "VELTRAN|";
-constexpr std::size_t max_fields = 24;          // after the tag; the widest record has 20
-constexpr std::size_t event_fields = 12;        // the event's own, before its date's three
-constexpr std::size_t event_id_capacity = 1024; // an escaped identifier and a date number
+// A record as it is kept: the length of what follows, the item's newest timestamp,
+// its date number, its identifier, and each field with the column it goes to. Written
+// and read by the same process, so in the machine's own byte order.
+struct frame_head {
+    std::uint32_t length; // of the rest of the frame
+    std::uint32_t date;
+    std::uint64_t newest;
+    std::uint32_t id_length;
+    std::uint32_t fields;
+};
+struct field_head {
+    std::uint32_t column;
+    std::uint32_t length;
+};
 
-// Splits a record line after its tag into fields, each ended by "|".
-std::size_t split_fields(std::string_view line, std::array<std::string_view, max_fields> &fields)
+template <typename T> void put_raw(held_records &out, const T &value)
 {
-    std::size_t n = 0;
-    for (std::size_t bar; n < fields.size() && (bar = line.find('|')) != line.npos; ++n) {
-        fields[n] = line.substr(0, bar);
-        line.remove_prefix(bar + 1);
-    }
-    return n;
+    out.put({reinterpret_cast<const char *>(&value), sizeof value});
 }
 
-// The lines of one file as they come back in pieces, and the event they belong to.
-struct line_reader {
+template <typename T> T take_raw(std::string_view &bytes)
+{
+    T value{};
+    std::memcpy(&value, bytes.data(), std::min(sizeof value, bytes.size()));
+    bytes.remove_prefix(std::min(sizeof value, bytes.size()));
+    return value;
+}
+
+// The frames of one file as they come back in pieces: a frame cut between two pieces
+// waits in pending for the rest.
+struct frame_reader {
     item_kind kind;
     database &db;
     load_tally &tally;
     const char *cause = nullptr; // why the load stopped
-    char *partial = nullptr;     // a line cut between two pieces (a tracked block)
-    std::size_t partial_length = 0, partial_size = 0;
-    std::array<char, event_id_capacity> event_id{}; // the identifier of the event's first line
-    unsigned next_date = 0;                         // the number its next line carries
+    char *pending = nullptr;     // a tracked block
+    std::size_t pending_length = 0, pending_size = 0;
 
-    ~line_reader() { liberate(partial); }
+    ~frame_reader() { liberate(pending); }
 
-    // An event's second and later lines carry its identifier, ":" and their number.
-    bool continues_event(std::string_view id) const
+    bool fail(const char *why)
     {
-        std::array<char, event_id_capacity + 16> expected;
-        const int n =
-            std::snprintf(expected.data(), expected.size(), "%s:%u", event_id.data(), next_date);
-        return next_date > 0 && n > 0 && id == std::string_view(expected.data(), std::size_t(n));
+        cause = why;
+        return false;
     }
 
-    bool take_item(const std::string_view *fields, std::size_t count)
+    bool keep(std::string_view piece)
     {
-        switch (db.put_item(kind, fields, count)) {
+        if (pending_length + piece.size() > pending_size) {
+            const std::size_t size = 2 * (pending_length + piece.size());
+            char *grown =
+                size <= std::size_t(INT_MAX) ? static_cast<char *>(allocate(int(size))) : nullptr;
+            if (!grown) return false;
+            if (pending) std::memcpy(grown, pending, pending_length);
+            liberate(pending);
+            pending = grown;
+            pending_size = size;
+        }
+        std::memcpy(pending + pending_length, piece.data(), piece.size());
+        pending_length += piece.size();
+        return true;
+    }
+
+    bool take_item(const std::string_view *columns)
+    {
+        switch (db.put_item(kind, columns, column_count(kind))) {
         case put_result::stored:
             ++tally.stored;
             return true;
@@ -66,73 +92,80 @@ struct line_reader {
         return false;
     }
 
-    bool take_line(std::string_view line)
+    // One record: an item, or for an event its first date with it and then each
+    // further date alone.
+    bool take_frame(std::string_view bytes, const frame_head &head)
     {
-        if (!line.starts_with(record_tag)) return true; // a heading
-        std::array<std::string_view, max_fields> fields{};
-        const std::size_t count = split_fields(line.substr(record_tag.size()), fields);
-        if (kind != item_kind::events) return take_item(fields.data(), count);
-        if (!continues_event(fields[0])) {
-            next_date = 0;
-            if (fields[0].size() >= event_id.size()) return take_item(fields.data(), event_fields);
-            std::memcpy(event_id.data(), fields[0].data(), fields[0].size());
-            event_id[fields[0].size()] = '\0';
-            if (!take_item(fields.data(), event_fields)) return false;
+        std::array<std::string_view, max_columns> columns{};
+        columns[0] = bytes.substr(0, head.id_length);
+        bytes.remove_prefix(columns[0].size());
+        for (std::uint32_t i = 0; i < head.fields; ++i) {
+            const auto f = take_raw<field_head>(bytes);
+            const std::string_view text = bytes.substr(0, f.length);
+            bytes.remove_prefix(text.size());
+            if (f.column > 0 && f.column < columns.size()) columns[f.column] = text;
         }
-        return db.put_date(next_date++, fields.data() + event_fields);
+        const std::size_t items = column_count(kind);
+        if (kind != item_kind::events) return take_item(columns.data());
+        if (head.date == 0 && !take_item(columns.data())) return false;
+        return db.put_date(head.date, columns.data() + items);
     }
 
-    bool keep_partial(std::string_view piece)
-    {
-        if (partial_length + piece.size() > partial_size) {
-            const std::size_t size = 2 * (partial_length + piece.size());
-            if (size > std::size_t(0x7FFFFFFF)) return false;
-            char *grown = static_cast<char *>(allocate(int(size)));
-            if (!grown) return false;
-            if (partial) std::memcpy(grown, partial, partial_length);
-            liberate(partial);
-            partial = grown;
-            partial_size = size;
-        }
-        std::memcpy(partial + partial_length, piece.data(), piece.size());
-        partial_length += piece.size();
-        return true;
-    }
-
-    // Whole lines of a piece are read where they lie; a line cut at its end waits in
-    // partial for the rest.
     bool take_piece(std::string_view piece)
     {
-        for (std::size_t end; (end = piece.find('\n')) != piece.npos;
-             piece.remove_prefix(end + 1)) {
-            std::string_view line = piece.substr(0, end);
-            if (partial_length > 0) {
-                if (!keep_partial(line)) return fail("out of memory");
-                line = {partial, partial_length};
-                partial_length = 0;
-            }
-            if (!take_line(line)) return fail(db.cause());
+        if (!keep(piece)) return fail("out of memory");
+        std::size_t at = 0;
+        while (pending_length - at >= sizeof(frame_head)) {
+            frame_head head;
+            std::memcpy(&head, pending + at, sizeof head);
+            if (pending_length - at - sizeof head < head.length) break;
+            const std::string_view frame{pending + at + sizeof head, head.length};
+            if (!take_frame(frame, head)) return fail(db.cause());
+            at += sizeof head + head.length;
         }
-        return keep_partial(piece) || fail("out of memory");
-    }
-
-    bool fail(const char *why)
-    {
-        cause = why;
-        return false;
+        std::memmove(pending, pending + at, pending_length - at);
+        pending_length -= at;
+        return true;
     }
 };
 
 } // namespace
 
-const char *load_records(held_records &records, std::size_t from, std::size_t to, item_kind kind,
-                         database &db, load_tally &tally)
+void row_writer::begin(const char *, std::string_view kind)
 {
-    line_reader reader{.kind = kind, .db = db, .tally = tally};
-    const held_records::piece_taker take{&reader, [](void *context, std::string_view piece) {
-                                             return static_cast<line_reader *>(context)->take_piece(
-                                                 piece);
-                                         }};
+    kind_of_prefix(kind, kind_);
+}
+
+// Fields whose name no column has are not kept.
+void row_writer::record(const field_record &r)
+{
+    std::array<int, max_columns> column_of_field{};
+    frame_head head{0, r.date, r.newest, std::uint32_t(r.item_id.size()), 0};
+    for (std::size_t i = 0; i < r.fields.size() && i < column_of_field.size(); ++i) {
+        column_of_field[i] = column_of(kind_, r.fields[i].name);
+        if (column_of_field[i] <= 0) continue;
+        ++head.fields;
+        head.length += std::uint32_t(sizeof(field_head) + r.fields[i].text.size());
+    }
+    head.length += head.id_length;
+    put_raw(records_, head);
+    records_.put(r.item_id);
+    for (std::size_t i = 0; i < r.fields.size() && i < column_of_field.size(); ++i) {
+        if (column_of_field[i] <= 0) continue;
+        put_raw(records_, field_head{std::uint32_t(column_of_field[i]),
+                                     std::uint32_t(r.fields[i].text.size())});
+        records_.put(r.fields[i].text);
+    }
+}
+
+const char *load_rows(held_records &records, std::size_t from, std::size_t to, item_kind kind,
+                      database &db, load_tally &tally)
+{
+    frame_reader reader{.kind = kind, .db = db, .tally = tally};
+    const held_records::piece_taker take{
+        &reader, [](void *context, std::string_view piece) {
+            return static_cast<frame_reader *>(context)->take_piece(piece);
+        }};
     if (records.read_back(from, to, take)) return nullptr;
     return reader.cause ? reader.cause : std::strerror(records.error());
 }
