@@ -136,13 +136,16 @@ void row_writer::begin(const char *, std::string_view kind)
     kind_of_prefix(kind, kind_);
 }
 
-// Fields whose name no column has are not kept.
+// Fields whose name no column has are not kept, nor an event's own fields after its
+// first date, which only the date's fields follow into the database.
 void row_writer::record(const field_record &r)
 {
     std::array<int, max_columns> column_of_field{};
     frame_head head{0, r.date, r.newest, std::uint32_t(r.item_id.size()), 0};
+    const int first = r.date > 0 ? int(column_count(kind_)) : 1;
     for (std::size_t i = 0; i < r.fields.size() && i < column_of_field.size(); ++i) {
         column_of_field[i] = column_of(kind_, r.fields[i].name);
+        if (column_of_field[i] < first) column_of_field[i] = -1;
         if (column_of_field[i] <= 0) continue;
         ++head.fields;
         head.length += std::uint32_t(sizeof(field_head) + r.fields[i].text.size());
