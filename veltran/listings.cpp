@@ -100,7 +100,6 @@ class line_target
             out_.separator();
     }
     void description(const xml_element *description);
-    field_sink &sink() { return out_; }
 
   private:
     field_sink &out_;
@@ -242,7 +241,7 @@ class field_list
     }
     void put_scratch(std::string_view s)
     {
-        if (!room(s.size())) return;
+        if (s.empty() || !room(s.size())) return;
         std::memcpy(scratch_ + used_, s.data(), s.size());
         used_ += s.size();
     }
