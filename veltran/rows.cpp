@@ -31,6 +31,12 @@ template <typename T> void put_raw(held_records &out, const T &value)
     out.put({reinterpret_cast<const char *>(&value), sizeof value});
 }
 
+// An empty text may have no bytes at all behind it, so nothing is copied from it.
+void put_text(held_records &out, std::string_view text)
+{
+    if (!text.empty()) out.put(text);
+}
+
 template <typename T> T take_raw(std::string_view &bytes)
 {
     T value{};
@@ -152,12 +158,12 @@ void row_writer::record(const field_record &r)
     }
     head.length += head.id_length;
     put_raw(records_, head);
-    records_.put(r.item_id);
+    put_text(records_, r.item_id);
     for (std::size_t i = 0; i < r.fields.size() && i < column_of_field.size(); ++i) {
         if (column_of_field[i] <= 0) continue;
         put_raw(records_, field_head{std::uint32_t(column_of_field[i]),
                                      std::uint32_t(r.fields[i].text.size())});
-        records_.put(r.fields[i].text);
+        put_text(records_, r.fields[i].text);
     }
 }
 
