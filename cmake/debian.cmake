@@ -58,6 +58,9 @@ if(QVXML_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6")
+  if(SQLite3_FOUND) # --db
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libsqlite3-0")
+  endif()
 endif()
 
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME "libqvxml1")

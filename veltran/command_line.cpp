@@ -96,6 +96,9 @@ constexpr std::string_view help =
     "      --stats        at the end, say on standard error for every file its kind,\n"
     "                     records written, items left out, fields cut, bytes and\n"
     "                     seconds, then the totals and MB per second\n"
+    "      --db=FILE      load the records into the SQLite database FILE instead of\n"
+    "                     writing them, one transaction per file; the markers follow\n"
+    "                     the newest timestamps the database holds\n"
     "  -jN, --jobs=N      convert up to N files at once (default: one per processor);\n"
     "                     each file in flight holds its own records and spill file.\n"
     "                     Output, diagnostics and markers stay in argument order\n"
@@ -104,7 +107,7 @@ constexpr std::string_view help =
     "\n"
     "Errors and warnings go to standard error. Exit status: 0 when every file was\n"
     "converted, 1 when some file could not be loaded, 2 when standard output could not\n"
-    "be written.\n";
+    "be written or the database failed.\n";
 
 constexpr std::string_view version = "veltran " VELTRAN_VERSION "\n";
 
@@ -154,6 +157,11 @@ bool take_run_option(std::string_view arg, run_plan &plan, job::what &warning)
     warning = job::what::file;
     if (arg == "--stats") {
         plan.stats = true;
+        return true;
+    }
+    if (arg.starts_with("--db")) { // "--db=" alone, or "--db", names no file: ""
+        constexpr std::string_view db_option = "--db=";
+        plan.database = arg.starts_with(db_option) ? arg.data() + db_option.size() : "";
         return true;
     }
     if (!arg.starts_with("--format")) return false;

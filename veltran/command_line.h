@@ -32,7 +32,8 @@ struct run_plan {
     int jobs = 1;          // files converted at once: the last valid job option, else the
                            // number of processors online
     output_format format = output_format::records; // the last valid format option
-    bool stats = false; // a summary of every file and of the run at its end
+    bool stats = false;             // a summary of every file and of the run at its end
+    const char *database = nullptr; // --db: the file to load into ("" names none)
     tracked_array<job> list;
     std::size_t count = 0; // jobs in list
     std::size_t files = 0; // of which files

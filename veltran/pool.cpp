@@ -6,6 +6,9 @@
 
 #include "veltran/jsonl.h"
 #include "veltran/stats.h"
+#if VELTRAN_HAVE_SQLITE
+#include "veltran/rows.h"
+#endif
 
 namespace
 {
@@ -14,6 +17,11 @@ void convert_as_asked(const run_plan &plan, const job &file, conversion &found)
 {
     if (file.options.echo) {
         show_file(file.arg, found);
+#if VELTRAN_HAVE_SQLITE
+    } else if (plan.database) {
+        row_writer rows{found.records};
+        convert_file(file.arg, file.options, found, &rows);
+#endif
     } else if (plan.format == output_format::jsonl) {
         jsonl_writer lines{found.records};
         convert_file(file.arg, file.options, found, &lines);

@@ -150,7 +150,7 @@ void held_records::finish()
     if (write_staged() && std::fflush(spill_) != 0) fail(errno);
 }
 
-bool held_records::emit(std::size_t from, std::size_t to, checked_output &out)
+bool held_records::read_back(std::size_t from, std::size_t to, const piece_taker &take)
 {
     finish();
     // the memory part: full chunks, then the one being filled when nothing is staged
@@ -159,7 +159,7 @@ bool held_records::emit(std::size_t from, std::size_t to, checked_output &out)
     for (chunk *c = first_; c && from < std::min(to, in_memory); c = c->next, at += chunk_size) {
         if (from >= at + chunk_size) continue;
         const std::size_t end = std::min({to, in_memory, at + chunk_size});
-        if (!out.write({data_of(c) + (from - at), end - from})) return false;
+        if (!take.take(take.context, {data_of(c) + (from - at), end - from})) return false;
         from = end;
     }
     if (from >= to) return true;
@@ -174,11 +174,18 @@ bool held_records::emit(std::size_t from, std::size_t to, checked_output &out)
             fail(std::ferror(spill_) ? errno : EIO);
             return false;
         }
-        if (!out.write({open_, n})) return false;
+        if (!take.take(take.context, {open_, n})) return false;
         left -= n;
     }
     std::fseek(spill_, 0, SEEK_END);
     return true;
+}
+
+bool held_records::emit(std::size_t from, std::size_t to, checked_output &out)
+{
+    return read_back(from, to, {&out, [](void *context, std::string_view piece) {
+                                    return static_cast<checked_output *>(context)->write(piece);
+                                }});
 }
 
 void held_records::clear()

@@ -59,6 +59,15 @@ class held_records
     // Copies the bytes [from, to) to out. False when out failed, or when the bytes
     // could not all be read back (error() then says why).
     bool emit(std::size_t from, std::size_t to, checked_output &out);
+    // Where read_back hands the bytes: take gets them in pieces, in order, and returns
+    // false to stop.
+    struct piece_taker {
+        void *context;
+        bool (*take)(void *context, std::string_view piece);
+    };
+    // Hands the bytes [from, to) to take. False when take stopped, or when the bytes
+    // could not all be read back (error() then says why).
+    bool read_back(std::size_t from, std::size_t to, const piece_taker &take);
     // Forgets everything held; the temporary file is closed, which removes it.
     void clear();
 

@@ -18,12 +18,16 @@
 #include "veltran/output.h"
 #include "veltran/pool.h"
 #include "veltran/stats.h"
+#if VELTRAN_HAVE_SQLITE
+#include "veltran/rows.h"
+#endif
 
 namespace
 {
 
 // Exit statuses: every file loaded and written; some file could not be loaded;
-// standard output could not be written, whatever else happened.
+// standard output or the database could not be written (or the database was refused),
+// whatever else happened.
 constexpr int exit_loaded = 0;
 constexpr int exit_unloaded = 1;
 constexpr int exit_unwritten = 2;
@@ -35,12 +39,52 @@ int unwritten(const checked_output &out)
     return exit_unwritten;
 }
 
+#if VELTRAN_HAVE_SQLITE
+// The database of a run with --db, and its file name for diagnostics.
+struct run_store {
+    database db;
+    const char *path;
+};
+
+// Loads a converted file's rows into the database in one transaction and, once it is
+// committed, writes the kind's markers from the newest timestamps the database holds,
+// so an older export never moves them back. False when the database failed: the file
+// is rolled back and the cause said.
+bool store_file(run_store &store, const char *path, const settings &s, conversion &found)
+{
+    item_kind kind{};
+    kind_of_prefix(found.root->prefix, kind);
+    load_tally tally;
+    const char *cause = nullptr;
+    newest_stamp newest;
+    if (!store.db.begin_file() ||
+        (cause = load_rows(found.records, found.from, found.to, kind, store.db, tally)) ||
+        !store.db.commit_file(kind, found.newest) || !store.db.newest(kind, newest)) {
+        print_diagnostic("%s: %s: %s", path, store.path, cause ? cause : store.db.cause());
+        store.db.rollback_file();
+        return false;
+    }
+    if (!s.quiet && tally.without_id > 0)
+        print_diagnostic("%s: warning: %ld '%s' %s without an id not stored", path,
+                         tally.without_id, found.root->item,
+                         tally.without_id == 1 ? "element" : "elements");
+    write_markers(found.root->prefix, newest, s.quiet != 0);
+    return true;
+}
+#else
+struct run_store;
+#endif
+
 // Delivers one file: its records (or its error line) to standard output, flushed, its
 // diagnostics to standard error, then its markers, which are only written once its
-// records are out. False when standard output failed; the run must end then.
+// records are out. With a store, the records of a listing go into the database
+// instead, and standard output carries only the error lines of files that could not
+// be loaded, and echoes. False when standard output or the database failed; the run
+// must end then.
 bool deliver(const char *path, const settings &s, output_format format, conversion &found,
-             newest_stamp &run, checked_output &out, int &status)
+             newest_stamp &run, checked_output &out, int &status, run_store *store)
 {
+    const bool stored = store && found.loaded && found.root && !s.echo;
     if (!found.loaded) {
         // JSON Lines stay JSON: their reader learns of the file from the exit status
         // and standard error alone
@@ -49,7 +93,7 @@ bool deliver(const char *path, const settings &s, output_format format, conversi
             out.write(path);
             out.write("\n");
         }
-    } else if (!found.records.emit(found.from, found.to, out) && !out.failed()) {
+    } else if (!stored && !found.records.emit(found.from, found.to, out) && !out.failed()) {
         // the held records could not be read back: part of them may be out already
         print_diagnostic("%s: cannot read back the records: %s: %s", path, spill_folder(),
                          std::strerror(found.records.error()));
@@ -69,6 +113,13 @@ bool deliver(const char *path, const settings &s, output_format format, conversi
         print_warnings(path, found.found, names, found.failure);
     }
     if (s.echo) return true;
+#if VELTRAN_HAVE_SQLITE
+    if (stored && !store_file(*store, path, s, found)) {
+        status = exit_unwritten;
+        return false;
+    }
+    if (store) return true;
+#endif
     merge_stamp(run, found.newest);
     if (found.root) write_markers(found.root->prefix, run, s.quiet != 0);
     return true;
@@ -125,6 +176,28 @@ int main(int argc, char **argv)
         out.write(plan.text);
         return out.flush() ? exit_loaded : unwritten(out);
     }
+    // The database is opened, or made, before any file is read: one that is refused
+    // ends the run with nothing changed.
+    run_store *store = nullptr;
+    if (plan.database && *plan.database == '\0') {
+        print_diagnostic("--db needs a database file: give --db=FILE");
+        return exit_unwritten;
+    }
+#if VELTRAN_HAVE_SQLITE
+    run_store opened{{}, plan.database};
+    if (plan.database) {
+        if (!opened.db.open(plan.database)) {
+            print_diagnostic("%s: %s", plan.database, opened.db.cause());
+            return exit_unwritten;
+        }
+        store = &opened;
+    }
+#else
+    if (plan.database) {
+        print_diagnostic("--db is not available: this veltran was built without SQLite");
+        return exit_unwritten;
+    }
+#endif
     // The files are converted by the pool and delivered here in argument order, the
     // options warned of in their places.
     file_pool pool{plan};
@@ -139,7 +212,7 @@ int main(int argc, char **argv)
         }
         conversion &found = pool.take(next);
         const bool delivered =
-            deliver(next.arg, next.options, plan.format, found, run, out, status);
+            deliver(next.arg, next.options, plan.format, found, run, out, status, store);
         if (plan.stats) stats.add(next.arg, kind_of(next, found), found);
         pool.done();
         if (!delivered) {
