@@ -69,7 +69,9 @@ void log_liberate(const void *v, std::size_t size)
     memory_log_message(message);
 }
 
-void *allocate_block(int n, bool secure)
+// A block of n bytes, zero-filled unless the caller writes every byte of it at once
+// (filled: a copy), which then need not be cleared first.
+void *allocate_block(int n, bool secure, bool filled = false)
 {
     if (n < 0) return nullptr;
     const std::size_t total = header_size + static_cast<std::size_t>(n);
@@ -84,7 +86,7 @@ void *allocate_block(int n, bool secure)
             h->secure = secure ? 1 : 0;
             h->size = static_cast<std::size_t>(n);
             data = reinterpret_cast<char *>(h) + header_size;
-            std::memset(data, 0, static_cast<std::size_t>(n));
+            if (!filled) std::memset(data, 0, static_cast<std::size_t>(n));
             if (!secure && areport) {
                 std::printf("%lu allocate %u %lu\n", count, static_cast<unsigned>(n),
                             static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(data)));
@@ -102,7 +104,7 @@ char *copy_string(const char *s, bool secure)
     if (!s) return nullptr;
     const std::size_t len = std::strlen(s);
     if (!fits_block(len + 1)) return nullptr;
-    auto *p = static_cast<char *>(allocate_block(static_cast<int>(len + 1), secure));
+    auto *p = static_cast<char *>(allocate_block(static_cast<int>(len + 1), secure, true));
     if (p) std::memcpy(p, s, len + 1);
     return p;
 }
@@ -126,11 +128,14 @@ void *qvxml::impl::liberate(void *v)
     return liberate_secure(v);
 }
 
-void *qvxml::impl::liberate_secure(void *v)
+namespace
 {
-    if (!v) return nullptr;
+
+// One release, the caller holding allocation_control: a secure block is wiped and its
+// memory goes back to the locked pages, an ordinary one to the system allocator.
+void release_held(void *v)
+{
     auto *h = reinterpret_cast<mem_header *>(static_cast<char *>(v) - header_size);
-    allocation_lock lock;
     const int secure = h->secure;
     const std::size_t size = h->size;
     if (secure) {
@@ -144,7 +149,25 @@ void *qvxml::impl::liberate_secure(void *v)
         give_locked(h, header_size + size); // the page stays locked while others live on it
     else
         std::free(h);
+}
+
+} // namespace
+
+void *qvxml::impl::liberate_secure(void *v)
+{
+    if (!v) return nullptr;
+    allocation_lock lock;
+    release_held(v);
     return nullptr;
+}
+
+std::size_t qvxml::impl::liberate_blocks(void *const *blocks, std::size_t n)
+{
+    if (n == 0) return 0;
+    allocation_lock lock;
+    for (std::size_t i = 0; i < n; ++i)
+        release_held(blocks[i]);
+    return 0;
 }
 
 char *qvxml::impl::allocate_string(const char *s)

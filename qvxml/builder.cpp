@@ -56,10 +56,10 @@ struct build_state {
     const document_stream *stream = nullptr;
     int tops_closed = 0;
     // The item being built in a streamed load: its records, names and text are
-    // carved from the arena and thrown away with it. Attributes stay ordinary
-    // tracked records, since their values are kept in secure memory.
+    // carved from the arena and thrown away with it, its attributes' records and names
+    // as well; their values are secure blocks, released as the item is.
     bump_arena arena;
-    bool item_atributes = false; // some element of that item has attributes to release
+    bool item_atributes = false; // some element of that item has attributes
     // Where the caller wants to learn how the load ended; null when it does not.
     // During a streamed load's callbacks its element_line tells where the element
     // handed over began.
@@ -250,8 +250,31 @@ int build_open_tag(xml_application *xptr, const char *token, std::size_t length,
     return open_element(xptr, token, length, line);
 }
 
+// An attribute of an element of a streamed item: the record and its name carved from
+// the arena in one piece, released with the item. Its value stays a secure block.
+xml_atribut *arena_atribut(bump_arena &arena, const char *token)
+{
+    const std::size_t len = std::strlen(token);
+    void *block = arena.take(sizeof(xml_atribut) + len + 1);
+    if (!block) return nullptr;
+    auto *a = static_cast<xml_atribut *>(block);
+    *a = xml_atribut{};
+    auto *name = reinterpret_cast<char *>(a + 1);
+    std::memcpy(name, token, len + 1);
+    a->name = name;
+    return a;
+}
+
 int build_atb_name(xml_application *xptr, const char *token)
 {
+    build_state &b = builder(xptr);
+    if (b.stream && b.depth && b.frames[b.depth - 1].in_arena) {
+        xml_atribut *a = arena_atribut(b.arena, token);
+        if (!a) return status_no_memory; // the arena is reset with the item
+        add_atribut(b.current, a);
+        b.item_atributes = true;
+        return 0;
+    }
     xml_atribut *a = allocate_atribut();
     if (!a) return status_no_memory;
     a->name = allocate_string(token);
@@ -259,13 +282,12 @@ int build_atb_name(xml_application *xptr, const char *token)
         liberate_atribut(a);
         return status_no_memory;
     }
-    xml_element *e = builder(xptr).current;
+    xml_element *e = b.current;
     if (!e) { // nothing to attach it to
         liberate_atribut(a);
         return status_missing;
     }
     add_atribut(e, a);
-    builder(xptr).item_atributes = true;
     return 0;
 }
 
@@ -331,19 +353,25 @@ int build_content_run(xml_application *xptr, const char *text, std::size_t lengt
     return append_text(b, text, n);
 }
 
-// Releases the item a top-level element holds in a streamed load: the attributes of
-// its elements one by one, everything else with the arena.
+// Releases the item a top-level element holds in a streamed load: the values of its
+// elements' attributes, under one hold of the allocator's lock per batch; everything
+// else with the arena.
 void release_item(build_state &b, xml_element *top)
 {
     xml_element *item = top->first;
     top->first = top->last = nullptr;
     if (!std::exchange(b.item_atributes, false)) item = nullptr; // nothing to walk for
+    constexpr std::size_t batch = 64;
+    void *values[batch];
+    std::size_t n = 0;
     for (xml_element *e = item; e; e = next_in_document_order(e, item)) {
-        while (xml_atribut *a = e->firstatb) {
-            e->firstatb = a->next;
-            liberate_atribut(a);
+        for (const xml_atribut *a = e->firstatb; a; a = a->next) {
+            if (!a->value) continue;
+            if (n == batch) n = liberate_blocks(values, n);
+            values[n++] = a->value;
         }
     }
+    liberate_blocks(values, n);
     b.arena.reset();
 }
 

@@ -32,6 +32,9 @@ void *allocate(int n);
 void *allocate_secure(int n);
 void *liberate(void *v);
 void *liberate_secure(void *v);
+// Releases the n blocks at blocks (none null) in turn, as liberate would one by one,
+// taking the allocator's lock once for them all. Returns 0.
+std::size_t liberate_blocks(void *const *blocks, std::size_t n);
 char *allocate_string(const char *s);
 char *allocate_string_secure(const char *s);
 char *join_string(char *rptr, const char *sptr);

@@ -34,6 +34,8 @@ static std::string dump(const xml_element *root, bool written, bool &fits)
             if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
             fits = fits && 2 + v.size() + 5 * std::ranges::count(v, '"') <= xml_max_token;
             put(a->name);
+            if (a->value && (reinterpret_cast<const mem_header *>(a->value) - 1)->secure != 1)
+                s += "(value not secure)"; // the builder keeps them in secure blocks
             put(written ? ('"' + std::string(v) + '"').c_str() : a->value);
         }
         // on to the next element in document order, staying inside root
