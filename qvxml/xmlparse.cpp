@@ -132,12 +132,50 @@ bool take_token_run(xml_parser *sptr, const byte_table &is_token)
 // the same mark, or to the end of the input. False when it passes the length limit.
 bool take_quoted(xml_parser *sptr, int quote)
 {
+    if (sptr->echo || sptr->ungotch) { // one character at a time, each echoed as it is read
+        for (;;) {
+            const int c = xml_getch(sptr);
+            if (c == 0) return true;
+            if (sptr->length >= xml_max_token) return false;
+            sptr->token[sptr->length++] = static_cast<char>(c);
+            if (c == quote) return true;
+        }
+    }
     for (;;) {
-        const int c = xml_getch(sptr);
-        if (c == 0) return true;
-        if (sptr->length >= xml_max_token) return false;
-        sptr->token[sptr->length++] = static_cast<char>(c);
-        if (c == quote) return true;
+        if (sptr->inpos == sptr->inend && !refill(sptr)) return true;
+        // copy up to the closing mark, a carriage return or a zero byte, as room allows
+        const unsigned char *start = window_of(sptr) + sptr->inpos;
+        const unsigned char *end = window_of(sptr) + sptr->inend;
+        const unsigned char *stop =
+            start + std::min<std::ptrdiff_t>(end - start, xml_max_token - sptr->length);
+        const unsigned char *q = start;
+        const unsigned char *line = nullptr; // just past the last line feed copied
+        int lines = 0;
+        char *out = sptr->token + sptr->length;
+        for (; q < stop && *q != quote && *q != '\r' && *q != 0; *out++ = static_cast<char>(*q++)) {
+            if (*q == '\n') {
+                ++lines;
+                line = q + 1;
+            }
+        }
+        sptr->length += static_cast<int>(q - start);
+        sptr->inpos += static_cast<int>(q - start);
+        sptr->lines += lines;
+        sptr->column =
+            lines ? static_cast<int>(q - line) : sptr->column + static_cast<int>(q - start);
+        if (q == stop && q < end) return xml_getch(sptr) == 0; // no room for what follows
+        if (q == end) continue;
+        if (*q == '\r') {
+            ++sptr->inpos;
+            continue;
+        }
+        if (*q == 0) {
+            end_input(sptr);
+            return true;
+        }
+        consume(sptr, quote);
+        sptr->token[sptr->length++] = static_cast<char>(quote);
+        return true;
     }
 }
 
