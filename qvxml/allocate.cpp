@@ -1,4 +1,4 @@
-#include "qvxml/allocate.h"
+#include "qvxml/internal/impl.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include "qvxml/internal/grow.h"
+
+using namespace qvxml::impl;
 
 namespace
 {
@@ -111,22 +113,22 @@ char *copy_string(const char *s, bool secure)
 
 pthread_mutex_t allocation_control = PTHREAD_MUTEX_INITIALIZER;
 
-void *allocate(int n)
+void *qvxml::impl::allocate(int n)
 {
     return allocate_block(n, false);
 }
 
-void *allocate_secure(int n)
+void *qvxml::impl::allocate_secure(int n)
 {
     return allocate_block(n, true);
 }
 
-void *liberate(void *v)
+void *qvxml::impl::liberate(void *v)
 {
     return liberate_secure(v);
 }
 
-void *liberate_secure(void *v)
+void *qvxml::impl::liberate_secure(void *v)
 {
     if (!v) return nullptr;
     auto *h = reinterpret_cast<mem_header *>(static_cast<char *>(v) - header_size);
@@ -145,17 +147,17 @@ void *liberate_secure(void *v)
     return nullptr;
 }
 
-char *allocate_string(const char *s)
+char *qvxml::impl::allocate_string(const char *s)
 {
     return copy_string(s, false);
 }
 
-char *allocate_string_secure(const char *s)
+char *qvxml::impl::allocate_string_secure(const char *s)
 {
     return copy_string(s, true);
 }
 
-char *join_string(char *rptr, const char *sptr)
+char *qvxml::impl::join_string(char *rptr, const char *sptr)
 {
     if (!sptr) return rptr;
     if (!rptr) return allocate_string(sptr);
@@ -166,7 +168,7 @@ char *join_string(char *rptr, const char *sptr)
     return p;
 }
 
-char *join_strings(char *rptr, char *sptr)
+char *qvxml::impl::join_strings(char *rptr, char *sptr)
 {
     char *result = join_string(rptr, sptr);
     if (!result) return nullptr;
@@ -174,7 +176,7 @@ char *join_strings(char *rptr, char *sptr)
     return result;
 }
 
-char *join_string_sep(char *rptr, const char *sptr, const char *sep)
+char *qvxml::impl::join_string_sep(char *rptr, const char *sptr, const char *sep)
 {
     if (!rptr) return allocate_string(sptr);
     char *with_sep = join_string(rptr, sep);
@@ -184,26 +186,26 @@ char *join_string_sep(char *rptr, const char *sptr, const char *sep)
     return result;
 }
 
-int set_memory_trace(int v)
+int qvxml::impl::set_memory_trace(int v)
 {
     const int previous = memtrace;
     memtrace = v;
     return previous;
 }
 
-void allocation_trace(int mode)
+void qvxml::impl::allocation_trace(int mode)
 {
     areport = mode;
 }
 
-void reset_allocate_statistics()
+void qvxml::impl::reset_allocate_statistics()
 {
     acounter = 0;
     lcounter = 0;
     tcounter = 0;
 }
 
-void get_allocate_statistics(unsigned long *a, unsigned long *l, unsigned long long *t)
+void qvxml::impl::get_allocate_statistics(unsigned long *a, unsigned long *l, unsigned long long *t)
 {
     *a = acounter;
     *l = lcounter;

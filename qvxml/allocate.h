@@ -7,14 +7,8 @@
 #include <pthread.h>
 
 #include "qvxml/export.h"
+#include "qvxml/records.h"
 #include "qvxml/status.h"
-
-// The header in front of every block's data; the data keeps the alignment of
-// the system allocator's blocks because the header is a whole max_align_t unit.
-struct alignas(std::max_align_t) mem_header {
-    int secure;       // 1 for a secure block, 0 for an ordinary one
-    std::size_t size; // data bytes the caller asked for
-};
 
 // The allocator's lock: a default, non-recursive mutex, never destroyed.
 QVXML_API extern pthread_mutex_t allocation_control;

@@ -1,18 +1,18 @@
 // The document builder: relays that turn a parse into a tree, and the whole and
 // streamed loads built on them.
-#include "qvxml/document.h"
+#include "qvxml/internal/impl.h"
 
 #include <algorithm>
 #include <cstring>
 #include <utility>
 
-#include "qvxml/element.h"
 #include "qvxml/internal/arena.h"
 #include "qvxml/internal/chars.h"
 #include "qvxml/internal/grow.h"
 #include "qvxml/internal/input.h"
 #include "qvxml/internal/walk.h"
-#include "qvxml/xmlparse.h"
+
+using namespace qvxml::impl;
 
 namespace
 {
@@ -468,40 +468,40 @@ int stream_tree(const load_input &in, const document_stream *stream, xml_outcome
 // ---------------------------------------------------------------------------
 // Loading and releasing
 
-xml_element *document_parse_file(const char *sptr)
+xml_element *qvxml::impl::document_parse_file(const char *sptr)
 {
     return document_parse_file_outcome(sptr, nullptr);
 }
 
-xml_element *document_parse_file_outcome(const char *sptr, xml_outcome *outcome)
+xml_element *qvxml::impl::document_parse_file_outcome(const char *sptr, xml_outcome *outcome)
 {
     return load_tree({.path = sptr, .data = nullptr, .length = 0, .name = sptr}, outcome);
 }
 
-xml_element *document_parse_buffer(const char *data, std::size_t length, const char *name,
-                                   xml_outcome *outcome)
+xml_element *qvxml::impl::document_parse_buffer(const char *data, std::size_t length,
+                                                const char *name, xml_outcome *outcome)
 {
     return load_tree({.path = nullptr, .data = data, .length = length, .name = name}, outcome);
 }
 
-xml_element *document_drop(xml_element *document)
+xml_element *qvxml::impl::document_drop(xml_element *document)
 {
     return liberate_element(document);
 }
 
-int document_stream_file(const char *sptr, const document_stream *stream)
+int qvxml::impl::document_stream_file(const char *sptr, const document_stream *stream)
 {
     return document_stream_file_outcome(sptr, stream, nullptr);
 }
 
-int document_stream_file_outcome(const char *sptr, const document_stream *stream,
-                                 xml_outcome *outcome)
+int qvxml::impl::document_stream_file_outcome(const char *sptr, const document_stream *stream,
+                                              xml_outcome *outcome)
 {
     return stream_tree({.path = sptr, .data = nullptr, .length = 0, .name = sptr}, stream, outcome);
 }
 
-int document_stream_buffer(const char *data, std::size_t length, const char *name,
-                           const document_stream *stream, xml_outcome *outcome)
+int qvxml::impl::document_stream_buffer(const char *data, std::size_t length, const char *name,
+                                        const document_stream *stream, xml_outcome *outcome)
 {
     return stream_tree({.path = nullptr, .data = data, .length = length, .name = name}, stream,
                        outcome);

@@ -1,13 +1,15 @@
 // The application context of a parse and the relay table in force: the context's
 // text buffer and the installing of an application's relays.
-#include "qvxml/xmlparse.h"
+#include "qvxml/internal/impl.h"
 
 #include <cstdlib>
 #include <cstring>
 
 #include "qvxml/internal/grow.h"
 
-int xml_reset(xml_application *xptr, int e, void *payload)
+using namespace qvxml::impl;
+
+int qvxml::impl::xml_reset(xml_application *xptr, int e, void *payload)
 {
     if (!xptr->buffer) {
         xptr->buflen = xml_buffer_step;
@@ -30,7 +32,7 @@ int xml_reset(xml_application *xptr, int e, void *payload)
     return 0;
 }
 
-int xml_check_buffer(xml_application *xptr, int n)
+int qvxml::impl::xml_check_buffer(xml_application *xptr, int n)
 {
     if (n < 0) n = 0;
     const long long capacity = xptr->buffer ? xptr->buflen : 0;
@@ -46,7 +48,7 @@ int xml_check_buffer(xml_application *xptr, int n)
     return 0;
 }
 
-void xml_use_relays(xml_parser *sptr, xml_relay *fptr)
+void qvxml::impl::xml_use_relays(xml_parser *sptr, xml_relay *fptr)
 {
     if (!fptr) return;
     xml_relay &r = *sptr->user;
@@ -61,7 +63,7 @@ void xml_use_relays(xml_parser *sptr, xml_relay *fptr)
     if (fptr->content_run) r.content_run = fptr->content_run;
 }
 
-xml_application *liberate_xml_application(xml_application *aptr)
+xml_application *qvxml::impl::liberate_xml_application(xml_application *aptr)
 {
     if (!aptr) return nullptr;
     liberate(aptr->buffer);

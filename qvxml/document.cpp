@@ -1,4 +1,4 @@
-#include "qvxml/document.h"
+#include "qvxml/internal/impl.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -7,9 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "qvxml/element.h"
 #include "qvxml/internal/grow.h"
 #include "qvxml/internal/walk.h"
+
+using namespace qvxml::impl;
 
 namespace
 {
@@ -76,7 +77,7 @@ char *unquoted_copy(const xml_atribut *aptr, bool secure)
 // ---------------------------------------------------------------------------
 // Queries
 
-xml_element *document_element(const xml_element *document, const char *token)
+xml_element *qvxml::impl::document_element(const xml_element *document, const char *token)
 {
     if (!document || !token) return nullptr;
     if (has_name(document, token)) return const_cast<xml_element *>(document);
@@ -89,7 +90,7 @@ xml_element *document_element(const xml_element *document, const char *token)
 // order of a search that tests all children before descending into each in turn.
 // Visits the elements in document order, testing each one's direct children; that is
 // the order of a search that tests all children before descending into each in turn.
-xml_element *nested_document_element(const xml_element *document, const char *token)
+xml_element *qvxml::impl::nested_document_element(const xml_element *document, const char *token)
 {
     if (!document || !token) return nullptr;
     if (has_name(document, token)) return const_cast<xml_element *>(document);
@@ -99,7 +100,7 @@ xml_element *nested_document_element(const xml_element *document, const char *to
     return nullptr;
 }
 
-xml_atribut *document_atribut(const xml_element *element, const char *token)
+xml_atribut *qvxml::impl::document_atribut(const xml_element *element, const char *token)
 {
     if (!element || !token) return nullptr;
     for (const xml_atribut *a = element->firstatb; a; a = a->next)
@@ -107,7 +108,7 @@ xml_atribut *document_atribut(const xml_element *element, const char *token)
     return nullptr;
 }
 
-int document_atribut_value(const xml_atribut *aptr)
+int qvxml::impl::document_atribut_value(const xml_atribut *aptr)
 {
     if (!aptr || !aptr->value) return 0;
     const char *v = aptr->value;
@@ -116,12 +117,12 @@ int document_atribut_value(const xml_atribut *aptr)
     return decimal_value(v);
 }
 
-char *document_atribut_password(const xml_atribut *aptr)
+char *qvxml::impl::document_atribut_password(const xml_atribut *aptr)
 {
     return unquoted_copy(aptr, true);
 }
 
-char *document_atribut_string(const xml_atribut *aptr)
+char *qvxml::impl::document_atribut_string(const xml_atribut *aptr)
 {
     return unquoted_copy(aptr, false);
 }
@@ -129,7 +130,7 @@ char *document_atribut_string(const xml_atribut *aptr)
 // ---------------------------------------------------------------------------
 // Editing
 
-xml_element *document_add_element(xml_element *dptr, const char *nptr)
+xml_element *qvxml::impl::document_add_element(xml_element *dptr, const char *nptr)
 {
     xml_element *e = allocate_element();
     if (!e) return nullptr;
@@ -139,7 +140,7 @@ xml_element *document_add_element(xml_element *dptr, const char *nptr)
     return e;
 }
 
-xml_element *document_prefix_element(xml_element *dptr, const char *nptr)
+xml_element *qvxml::impl::document_prefix_element(xml_element *dptr, const char *nptr)
 {
     if (!dptr) return nullptr;
     xml_element *e = allocate_element();
@@ -156,7 +157,8 @@ xml_element *document_prefix_element(xml_element *dptr, const char *nptr)
     return e;
 }
 
-xml_atribut *document_add_atribut(xml_element *eptr, const char *nptr, const char *vptr)
+xml_atribut *qvxml::impl::document_add_atribut(xml_element *eptr, const char *nptr,
+                                               const char *vptr)
 {
     xml_atribut *a = allocate_atribut();
     if (!a) return nullptr;
@@ -168,7 +170,7 @@ xml_atribut *document_add_atribut(xml_element *eptr, const char *nptr, const cha
     return a;
 }
 
-int document_remove_element(xml_element *eptr)
+int qvxml::impl::document_remove_element(xml_element *eptr)
 {
     if (!eptr) return 0;
     if (eptr->previous)
@@ -183,7 +185,7 @@ int document_remove_element(xml_element *eptr)
     return 0;
 }
 
-int document_append_element(xml_element *dptr, xml_element *eptr)
+int qvxml::impl::document_append_element(xml_element *dptr, xml_element *eptr)
 {
     if (!dptr || !eptr) return 0;
     eptr->next = dptr->next;
@@ -197,7 +199,7 @@ int document_append_element(xml_element *dptr, xml_element *eptr)
     return 0;
 }
 
-int document_append_elements(xml_element *dptr, xml_element *eptr)
+int qvxml::impl::document_append_elements(xml_element *dptr, xml_element *eptr)
 {
     if (!dptr) return 0;
     while (eptr) {

@@ -6,10 +6,9 @@
 #include <cstdio>
 
 #include "qvxml/allocate.h"
+#include "qvxml/records.h"
 #include "qvxml/status.h"
 #include "qvxml/tree.h"
-
-struct xml_outcome;
 
 // Loads the file sptr and returns the root: the last top-level element closed. The
 // caller owns the tree and releases it with document_drop. Null when the file cannot
@@ -20,18 +19,6 @@ QVXML_API xml_element *document_parse_file(const char *sptr);
 // Always returns null.
 QVXML_API xml_element *document_drop(xml_element *document);
 
-// Callbacks of a streamed load; any of them may be null. A non-zero result stops the
-// load. The elements passed are valid only during the call.
-struct document_stream {
-    void *context; // handed to every callback
-    // A top-level element has been opened; its name is known, nothing inside it yet.
-    int (*open_top)(void *context, const xml_element *top);
-    // A child of a top-level element has closed, complete with its subtree. It is
-    // released after the call, so the top-level element never holds more than one.
-    int (*child)(void *context, const xml_element *top, const xml_element *child);
-    // A top-level element has closed (its children already handed over).
-    int (*close_top)(void *context, const xml_element *top);
-};
 // Loads the file sptr as document_parse_file does, but hands over each child of a
 // top-level element as soon as it closes instead of keeping the tree, so memory holds
 // one such child at a time. Returns the number of top-level elements that closed:
@@ -107,13 +94,6 @@ QVXML_API int document_append_elements(xml_element *dptr, xml_element *eptr);
 QVXML_API void document_show_element(const xml_element *eptr, int level);
 QVXML_API void document_serialise_element(FILE *h, const xml_element *eptr, int level);
 
-// Where the writers below put their text: write is called with each piece in turn (n
-// bytes at bytes, n above 0) and context, and returns 0 to go on, or a status of its
-// own that ends the writing. (Since 1.1.)
-struct document_writer {
-    void *context; // handed to write
-    int (*write)(void *context, const char *bytes, std::size_t n);
-};
 // document_show_element's text in pieces, so that a tree can be written as it is read
 // (with document_stream_file, say) byte for byte as the whole tree would be shown:
 // - document_write_element: element and its subtree, not its following siblings, at

@@ -1,30 +1,32 @@
-#include "qvxml/element.h"
+#include "qvxml/internal/impl.h"
 
 #include <cstring>
 
 #include "qvxml/internal/grow.h"
 #include "qvxml/internal/walk.h"
 
-xml_element *allocate_element()
+using namespace qvxml::impl;
+
+xml_element *qvxml::impl::allocate_element()
 {
     auto *e = static_cast<xml_element *>(allocate(sizeof(xml_element)));
     if (e) *e = xml_element{};
     return e;
 }
 
-xml_atribut *allocate_atribut()
+xml_atribut *qvxml::impl::allocate_atribut()
 {
     auto *a = static_cast<xml_atribut *>(allocate(sizeof(xml_atribut)));
     if (a) *a = xml_atribut{};
     return a;
 }
 
-void add_element(xml_element *eptr, xml_element *aptr)
+void qvxml::impl::add_element(xml_element *eptr, xml_element *aptr)
 {
     if (eptr && aptr) link_last_child(eptr, aptr);
 }
 
-void add_atribut(xml_element *eptr, xml_atribut *aptr)
+void qvxml::impl::add_atribut(xml_element *eptr, xml_atribut *aptr)
 {
     if (!eptr || !aptr) return;
     aptr->previous = eptr->lastatb;
@@ -39,7 +41,7 @@ void add_atribut(xml_element *eptr, xml_atribut *aptr)
 // sibling), then attributes, name, value and the record. The walk climbs back through
 // parent links that it sets itself on the way down, so it needs no stack however
 // deep the tree is, and trusts no parent link it did not write.
-xml_element *liberate_element(xml_element *eptr)
+xml_element *qvxml::impl::liberate_element(xml_element *eptr)
 {
     if (!eptr) return nullptr;
     xml_element *cur = eptr;
@@ -63,7 +65,7 @@ xml_element *liberate_element(xml_element *eptr)
     }
 }
 
-xml_atribut *liberate_atribut(xml_atribut *aptr)
+xml_atribut *qvxml::impl::liberate_atribut(xml_atribut *aptr)
 {
     if (!aptr) return nullptr;
     liberate(aptr->name);
@@ -72,7 +74,7 @@ xml_atribut *liberate_atribut(xml_atribut *aptr)
     return nullptr;
 }
 
-int extend_value(char **vptr, const char *tptr, int tlen)
+int qvxml::impl::extend_value(char **vptr, const char *tptr, int tlen)
 {
     if (!vptr || !tptr) return status_missing;
     if (tlen <= 0) return 0;

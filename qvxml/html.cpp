@@ -1,9 +1,11 @@
-#include "qvxml/html.h"
+#include "qvxml/internal/impl.h"
 
 #include <cstring>
 #include <string_view>
 
 #include "qvxml/internal/entities.h"
+
+using namespace qvxml::impl;
 
 namespace
 {
@@ -39,18 +41,18 @@ int MaxMacMan = html_macro_rows;
 // is 0, which a lookup by name uses for "not found".
 static_assert(table_is_well_formed());
 
-void use_html_macros()
+void qvxml::impl::use_html_macros()
 {
     MaxMacMan = html_macro_rows;
 }
 
-void use_xml_macros()
+void qvxml::impl::use_xml_macros()
 {
     MaxMacMan = xml_macro_rows;
 }
 
 // The extent in force is read once, so one conversion uses one extent throughout.
-void convert_html_accents(char **mptr, int mode)
+void qvxml::impl::convert_html_accents(char **mptr, int mode)
 {
     if (!mptr || !*mptr || **mptr == '\0') return;
     const std::string_view text{*mptr};

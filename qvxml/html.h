@@ -3,15 +3,7 @@
 // extent, the four markup characters) and their HTML entity names.
 
 #include "qvxml/allocate.h"
-
-// One row of the entity table: a code page 437 byte and its entity name.
-struct macro_conversions {
-    int code;          // the character, 0 to 255
-    const char *macro; // its name, from the ampersand through the semicolon
-};
-
-constexpr int html_macro_rows = 22; // the accented letters (the HTML extent)
-constexpr int xml_macro_rows = 26;  // plus < > & " (the XML extent)
+#include "qvxml/records.h"
 
 // The fixed table; its order decides which rows belong to the HTML extent.
 QVXML_API extern const macro_conversions MacMan[xml_macro_rows];

@@ -4,10 +4,11 @@
 #include <cstdio>
 #include <string_view>
 
-#include "qvxml/document.h"
-#include "qvxml/element.h"
+#include "qvxml/internal/impl.h"
 #include "qvxml/internal/sink.h"
 #include "qvxml/internal/walk.h"
+
+using namespace qvxml::impl;
 
 namespace
 {
@@ -135,47 +136,50 @@ constexpr std::string_view xml_declaration = "<?xml version=\"1.0\" encoding=\"U
 
 } // namespace
 
-void show_element(const xml_element *eptr)
+void qvxml::impl::show_element(const xml_element *eptr)
 {
     text_sink out{stdout};
     print_tree(out, eptr, 0, print_style::compact);
 }
 
-void document_show_element(const xml_element *eptr, int level)
+void qvxml::impl::document_show_element(const xml_element *eptr, int level)
 {
     text_sink out{stdout};
     print_tree(out, eptr, level, print_style::indented);
 }
 
-void document_serialise_element(FILE *h, const xml_element *eptr, int level)
+void qvxml::impl::document_serialise_element(FILE *h, const xml_element *eptr, int level)
 {
     if (!h) return;
     text_sink out{h};
     print_tree(out, eptr, level, print_style::indented);
 }
 
-int document_write_element(const document_writer *writer, const xml_element *element, int level)
+int qvxml::impl::document_write_element(const document_writer *writer, const xml_element *element,
+                                        int level)
 {
     return write_through(writer, element, [&](text_sink &out) {
         print_subtree(out, element, level, print_style::indented);
     });
 }
 
-int document_write_start(const document_writer *writer, const xml_element *element, int level)
+int qvxml::impl::document_write_start(const document_writer *writer, const xml_element *element,
+                                      int level)
 {
     return write_through(writer, element, [&](text_sink &out) {
         put_open(out, element, level, print_style::indented, true);
     });
 }
 
-int document_write_end(const document_writer *writer, const xml_element *element, int level)
+int qvxml::impl::document_write_end(const document_writer *writer, const xml_element *element,
+                                    int level)
 {
     return write_through(writer, element, [&](text_sink &out) {
         put_close(out, element, level, print_style::indented, true);
     });
 }
 
-int document_serialise_file(const xml_element *eptr, const char *filename)
+int qvxml::impl::document_serialise_file(const xml_element *eptr, const char *filename)
 {
     FILE *h = filename ? std::fopen(filename, "w") : nullptr;
     if (!h) return status_cannot_create;

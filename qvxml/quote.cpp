@@ -1,4 +1,4 @@
-#include "qvxml/quote.h"
+#include "qvxml/internal/impl.h"
 
 #include <algorithm>
 #include <array>
@@ -8,9 +8,10 @@
 #include <memory>
 #include <string_view>
 
-#include "qvxml/allocate.h"
 #include "qvxml/internal/grow.h"
 #include "qvxml/internal/sink.h"
+
+using namespace qvxml::impl;
 
 namespace
 {
@@ -138,22 +139,24 @@ using system_block = std::unique_ptr<char, system_block_owner>;
 
 } // namespace
 
-std::size_t translate_string_with_string(const char *input, char *buffer, int buffersize,
-                                         const char *replace, const char *with)
+std::size_t qvxml::impl::translate_string_with_string(const char *input, char *buffer,
+                                                      int buffersize, const char *replace,
+                                                      const char *with)
 {
     if (!buffer || !input) return 0;
     const char *startpos = replace ? std::strstr(input, replace) : input;
     return translate_string_with_string_impl(startpos, input, buffer, buffersize, replace, with);
 }
 
-std::size_t translate_string_with_string_startpos(const char *startpos, const char *input,
-                                                  char *buffer, int buffersize, const char *replace,
-                                                  const char *with)
+std::size_t qvxml::impl::translate_string_with_string_startpos(const char *startpos,
+                                                               const char *input, char *buffer,
+                                                               int buffersize, const char *replace,
+                                                               const char *with)
 {
     return translate_string_with_string_impl(startpos, input, buffer, buffersize, replace, with);
 }
 
-void fprintf_xml_string_attribute(FILE *h, const char *format, const char *attribute)
+void qvxml::impl::fprintf_xml_string_attribute(FILE *h, const char *format, const char *attribute)
 {
     if (!h || !format || !attribute) return;
     const std::string_view value{attribute};
@@ -177,7 +180,7 @@ void fprintf_xml_string_attribute(FILE *h, const char *format, const char *attri
     std::fprintf(h, format, text);
 }
 
-char *unserialize_xml_string_attribute_value(char *value)
+char *qvxml::impl::unserialize_xml_string_attribute_value(char *value)
 {
     if (!value) return nullptr;
     const char *first = std::strstr(value, "&quot;");

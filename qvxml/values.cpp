@@ -1,4 +1,4 @@
-#include "qvxml/values.h"
+#include "qvxml/internal/impl.h"
 
 #include <array>
 #include <charconv>
@@ -6,10 +6,10 @@
 #include <limits>
 #include <string_view>
 
-#include "qvxml/html.h"
 #include "qvxml/internal/entities.h"
 #include "qvxml/internal/sink.h"
-#include "qvxml/xmlparse.h"
+
+using namespace qvxml::impl;
 
 namespace
 {
@@ -62,14 +62,14 @@ constexpr std::size_t unsigned_digits = std::numeric_limits<unsigned>::digits10 
 
 } // namespace
 
-void xml_get_word(xml_application *xptr, int *iptr)
+void qvxml::impl::xml_get_word(xml_application *xptr, int *iptr)
 {
     if (!xptr || !iptr) return;
     const char *p = collected_text(xptr);
     *iptr = read_number(p);
 }
 
-void xml_get_xy(xml_application *xptr, int *a, int *b)
+void qvxml::impl::xml_get_xy(xml_application *xptr, int *a, int *b)
 {
     if (!xptr || !a || !b) return;
     const char *p = collected_text(xptr);
@@ -77,7 +77,7 @@ void xml_get_xy(xml_application *xptr, int *a, int *b)
     *b = read_number(p);
 }
 
-void xml_get_xyz(xml_application *xptr, int *a, int *b, int *c)
+void qvxml::impl::xml_get_xyz(xml_application *xptr, int *a, int *b, int *c)
 {
     if (!xptr || !a || !b || !c) return;
     const char *p = collected_text(xptr);
@@ -86,14 +86,14 @@ void xml_get_xyz(xml_application *xptr, int *a, int *b, int *c)
     *c = read_number(p);
 }
 
-void xml_get_string(xml_application *xptr, char **target)
+void qvxml::impl::xml_get_string(xml_application *xptr, char **target)
 {
     if (!xptr || !target) return;
     *target = static_cast<char *>(liberate(*target));
     *target = allocate_string(collected_text(xptr));
 }
 
-void xml_get_filename_string(xml_application *xptr, char **target)
+void qvxml::impl::xml_get_filename_string(xml_application *xptr, char **target)
 {
     if (!xptr || !target) return;
     xml_get_string(xptr, target);
@@ -101,7 +101,7 @@ void xml_get_filename_string(xml_application *xptr, char **target)
         if (*p == '\\') *p = '/';
 }
 
-void xml_get_text(xml_application *xptr, char **rptr)
+void qvxml::impl::xml_get_text(xml_application *xptr, char **rptr)
 {
     if (!xptr || !rptr) return;
     rest_entity_extent();
@@ -110,7 +110,7 @@ void xml_get_text(xml_application *xptr, char **rptr)
     *rptr = copy;
 }
 
-int xml_mnemonic(const char *sptr, const char *mptr)
+int qvxml::impl::xml_mnemonic(const char *sptr, const char *mptr)
 {
     if (!sptr || !mptr) return 0;
     for (; *mptr; ++sptr, ++mptr)
@@ -118,7 +118,7 @@ int xml_mnemonic(const char *sptr, const char *mptr)
     return 1;
 }
 
-int indent(FILE *h, int margin)
+int qvxml::impl::indent(FILE *h, int margin)
 {
     if (!h) return 0;
     text_sink out{h};
@@ -126,31 +126,31 @@ int indent(FILE *h, int margin)
     return 0;
 }
 
-void xml_linefeed(FILE *h)
+void qvxml::impl::xml_linefeed(FILE *h)
 {
     if (h) std::fputc('\n', h);
 }
 
-void xml_put_string(FILE *h, const char *name, const char *value, int margin)
+void qvxml::impl::xml_put_string(FILE *h, const char *name, const char *value, int margin)
 {
     if (!h || !name || !value) return;
     text_sink out{h};
     put_element(out, name, value, margin);
 }
 
-void xml_put_filename(FILE *h, const char *value)
+void qvxml::impl::xml_put_filename(FILE *h, const char *value)
 {
     if (!h || !value) return;
     text_sink out{h};
     out.put(value);
 }
 
-void xml_put_filename_string(FILE *h, const char *name, const char *value, int margin)
+void qvxml::impl::xml_put_filename_string(FILE *h, const char *name, const char *value, int margin)
 {
     xml_put_string(h, name, value, margin); // a file name is written unchanged too
 }
 
-void xml_put_cdata(FILE *h, const char *sptr)
+void qvxml::impl::xml_put_cdata(FILE *h, const char *sptr)
 {
     if (!h) return;
     rest_entity_extent();
@@ -161,7 +161,7 @@ void xml_put_cdata(FILE *h, const char *sptr)
     liberate(named);
 }
 
-void xml_put_word(FILE *h, const char *name, int value, int margin)
+void qvxml::impl::xml_put_word(FILE *h, const char *name, int value, int margin)
 {
     if (!h || !name) return;
     std::array<char, unsigned_digits> digits;

@@ -1,4 +1,4 @@
-#include "qvxml/xmlparse.h"
+#include "qvxml/internal/impl.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,6 +8,8 @@
 #include "qvxml/internal/content_scan.h"
 #include "qvxml/internal/input.h"
 #include "qvxml/internal/markup.h"
+
+using namespace qvxml::impl;
 
 namespace
 {
@@ -646,27 +648,28 @@ int parse_from(const parse_source &source, xml_relay *fptr, void *aptr, xml_outc
 
 } // namespace
 
-int xml_parse(const char *nptr, xml_relay *fptr, void *aptr)
+int qvxml::impl::xml_parse(const char *nptr, xml_relay *fptr, void *aptr)
 {
     return xml_parse_outcome(nptr, fptr, aptr, nullptr);
 }
 
-int xml_parse_outcome(const char *nptr, xml_relay *fptr, void *aptr, xml_outcome *outcome)
+int qvxml::impl::xml_parse_outcome(const char *nptr, xml_relay *fptr, void *aptr,
+                                   xml_outcome *outcome)
 {
     if (!nptr) return refuse_input(outcome);
     return parse_from({.path = nptr, .data = nullptr, .length = 0, .name = nptr}, fptr, aptr,
                       outcome);
 }
 
-int xml_parse_buffer(const char *data, std::size_t length, const char *name, xml_relay *fptr,
-                     void *aptr, xml_outcome *outcome)
+int qvxml::impl::xml_parse_buffer(const char *data, std::size_t length, const char *name,
+                                  xml_relay *fptr, void *aptr, xml_outcome *outcome)
 {
     if (!data && length != 0) return refuse_input(outcome);
     return parse_from({.path = nullptr, .data = data, .length = length, .name = name ? name : ""},
                       fptr, aptr, outcome);
 }
 
-int xml_parse_tokens(xml_parser *sptr)
+int qvxml::impl::xml_parse_tokens(xml_parser *sptr)
 {
     // content goes over in runs when the application takes them and nothing is echoed
     const bool runs = sptr->user->content_run && !sptr->echo;
@@ -695,7 +698,7 @@ int xml_parse_tokens(xml_parser *sptr)
     }
 }
 
-xml_parser *xml_close(xml_parser *h)
+xml_parser *qvxml::impl::xml_close(xml_parser *h)
 {
     if (!h) return nullptr;
     if (h->handle) std::fclose(h->handle);
@@ -706,12 +709,12 @@ xml_parser *xml_close(xml_parser *h)
     return nullptr;
 }
 
-void set_xml_eof(int v)
+void qvxml::impl::set_xml_eof(int v)
 {
     xml_allow_eof = v;
 }
 
-void set_xml_echo(int v)
+void qvxml::impl::set_xml_echo(int v)
 {
     xml_echo_state = v;
 }

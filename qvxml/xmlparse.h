@@ -10,87 +10,9 @@
 #include "qvxml/allocate.h"
 #include "qvxml/html.h"
 #include "qvxml/quote.h"
+#include "qvxml/records.h"
 #include "qvxml/status.h"
 #include "qvxml/values.h"
-
-struct xml_element;
-struct xml_parser;
-
-constexpr int xml_max_token = 8191;   // longest token the reader accepts
-constexpr int xml_buffer_step = 8192; // growth step of the application's text buffer
-constexpr int xml_heap_slots = 64;
-constexpr int xml_payload_slots = 64;
-constexpr int xml_input_block = 65536; // bytes the reader takes from its stream at a time
-
-// Per-parse application context, handed to every relay. Lives in secure memory and
-// belongs to the parser; it exists only during one xml_parse call.
-struct xml_application {
-    int nested;                       // cleared by xml_reset; free for the application
-    int heap[xml_heap_slots];         // free for the application
-    char *buffer;                     // collected text (secure block), NUL-terminated at offset
-    int buflen;                       // capacity of buffer: a multiple of 8192
-    int echo;                         // non-zero: the default relays print each event
-    int offset;                       // text bytes held in buffer
-    int strict;                       // first byte of $XMLSTRICT at the last reset, or 0
-    void *payload[xml_payload_slots]; // application state; slot 0 is given to xml_parse
-    xml_element *root;                // set by the application's relays; copied to result
-    xml_parser *parent;               // the parser running this context
-};
-
-// Relays: each receives the application context. Text arguments point into the
-// parser's token buffer and are valid only during the call; copy what you keep.
-// A non-zero result of open_tag, atb_name, atb_value or close_tag ends the parse
-// with that status (status_no_element (48) ends it as a success); the results of white_space, token
-// and punctuation are not looked at. A null entry leaves the default relay in force.
-// Declare a table zero-initialised (xml_relay r{}) and set the members wanted: a
-// member the caller does not know of, such as one added later, then stays null.
-// Members added after result carry a null default of their own, so an initializer
-// that names only the members before them stays complete and leaves them null.
-struct xml_relay {
-    int (*open_tag)(xml_application *xptr, const char *token);  // start tag name read
-    int (*atb_name)(xml_application *xptr, const char *token);  // attribute name read
-    int (*atb_value)(xml_application *xptr, const char *token); // value, quotes included
-    int (*white_space)(xml_application *xptr, int c);           // white space in content
-    int (*token)(xml_application *xptr, const char *token);     // word in content
-    int (*punctuation)(xml_application *xptr, int c);           // other character in content
-    int (*close_tag)(xml_application *xptr);                    // innermost element ends
-    // Called when a parse stops on a failure other than status_unclosed (3) and
-    // status_cannot_open (4), after the parser is closed, with the file name, the
-    // status and the number of line feeds read; its result becomes the result of
-    // xml_parse. Without it, xml_parse returns the status.
-    int (*failure)(const char *filename, int status, int lines);
-    xml_element *result; // written by xml_parse: the context's root when the parse ends
-    // Optional, no default. When set (and echo is off), element content is handed over
-    // in runs instead of through white_space, token and punctuation: length bytes, not
-    // terminated, exactly the characters those relays would have received in the same
-    // order (carriage returns dropped, so a run never holds one). The content between
-    // two tags may come in several runs, cut at the reader's input blocks, at dropped
-    // carriage returns, and in a CDATA section around the escapes and "]". A word of content longer
-    // than xml_max_token still ends the parse with status_token_too_long (5). The result is not
-    // looked at.
-    int (*content_run)(xml_application *xptr, const char *text, int length) = nullptr;
-};
-
-// The reader's state for one parse of one file. Lives in secure memory.
-struct xml_parser {
-    xml_relay *user;       // relays in force (ordinary memory, owned)
-    xml_application *work; // application context (secure memory, owned)
-    FILE *handle;          // the input, opened in mode "r"; null when reading memory
-    char *name;            // copy of the file name (of the name given with memory input)
-    int lines;             // line feeds read so far
-    int column;            // characters read since the last line feed
-    int ungotch;           // pushed-back character, 0 when none
-    char token[xml_max_token + 2];
-    int punctuation; // the punctuation character being handled
-    int length;      // characters in token
-    int state;       // syntax state, 0 to 12
-    int nesting;     // elements open
-    int echo;        // non-zero: every character read is copied to standard output
-    int ended;       // non-zero once a zero byte or the end of input was met
-    int inpos;       // next unread byte of input
-    int inend;       // end of the bytes held in input
-    unsigned char input[xml_input_block]; // bytes read from handle; unused for memory input
-};
 
 // Parses the file nptr with the relays of fptr (required); aptr goes into the first
 // payload slot of the application context. A comment (<!-- to -->) is skipped whole.
@@ -106,21 +28,6 @@ struct xml_parser {
 // and its result returned. fptr->result receives the context's root whenever the
 // file was opened.
 QVXML_API int xml_parse(const char *nptr, xml_relay *fptr, void *aptr);
-// How a parse ended, in more detail than its status: for messages that say what went
-// wrong and where. The calls that take one fill it whatever the outcome; a null
-// outcome is allowed and ignored. (Since 1.1.)
-struct xml_outcome {
-    int status;        // the parse's status as xml_parse returns it without a failure hook
-    int line;          // the line being read when the parse ended, counted from 1; 0 when
-                       // the input could not be opened
-    int open_elements; // elements still open when the parse ended
-    int error_number;  // errno of a failed open or read of the input (a read error ends
-                       // the input as its end does), ENOMEM when there was no memory for
-                       // the parser; 0 otherwise
-    int zero_byte;     // 1 when a zero byte ended the input, before whatever followed it
-    int element_line;  // streamed loads only: during a callback, the line on which the
-                       // element it is handed began (the child, or the top-level element)
-};
 
 // xml_parse, and fills outcome (may be null) with how the parse ended. The status
 // returned is xml_parse's, the failure hook's result included. (Since 1.1.)

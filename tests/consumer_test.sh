@@ -5,7 +5,9 @@
 # child, and exit with 1 for a missing file (a time limit keeps a consumer that
 # never returns from holding CTest). When the tree built the shared library, both
 # programs and the installed veltran must need libqvxml.so.1 and load it from the
-# prefix, with no LD_LIBRARY_PATH.
+# prefix, with no LD_LIBRARY_PATH. A second program defines functions of its own
+# under names the library exports: it must link, and load the file with the
+# library's own functions.
 #     consumer_test.sh BUILD_DIR CONSUMER_SOURCE_DIR CMAKE CXX [EXTRA_FLAGS]
 # EXTRA_FLAGS go to both compilations (the sanitizer runtime, for a library
 # built with the sanitizers).
@@ -44,6 +46,17 @@ grep -q "^qvxml_DIR:PATH=$prefix/" "$work/cmake-build/CMakeCache.txt" ||
     fail "find_package took qvxml from outside $prefix"
 quiet "building the consumer with find_package" "$cmake" --build "$work/cmake-build"
 check_program "$work/cmake-build/show_root" "find_package build"
+# A program with functions of its own under exported names links, and the library's
+# own calls never reach them.
+loads_installed "$work/cmake-build/own_names" "own_names"
+got=$(timeout 60 "$work/cmake-build/own_names" "$work/sample.xml") || fail "own_names: $got"
+# The same for every exported name: no member of the archive calls one of the names
+# its member exports.cpp.o defines (which calls the internal names alone).
+archive=$(find "$prefix" -name libqvxml.a)
+(cd "$work" && ar x "$archive" exports.cpp.o) || fail "no exports.cpp.o in $archive"
+nm -u "$archive" | awk 'NF == 2 {print $2}' | sort -u >"$work/called"
+called=$(nm -g --defined-only "$work/exports.cpp.o" | awk '{print $3}' | sort | comm -12 - "$work/called")
+[ -z "$called" ] || fail "the library calls its exported names: $called"
 # Through pkg-config, with only the installed .pc in its search path; the installed
 # library folder as the run path, as the find_package build has it.
 pcdir=$(dirname "$(find "$prefix" -name qvxml.pc)")

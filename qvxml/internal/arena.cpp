@@ -2,7 +2,9 @@
 
 #include <cstdint>
 
-#include "qvxml/allocate.h"
+#include "qvxml/internal/impl.h"
+
+using namespace qvxml::impl;
 
 namespace
 {

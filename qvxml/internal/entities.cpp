@@ -4,9 +4,10 @@
 #include <array>
 #include <cstring>
 
-#include "qvxml/allocate.h"
-#include "qvxml/html.h"
+#include "qvxml/internal/impl.h"
 #include "qvxml/internal/grow.h"
+
+using namespace qvxml::impl;
 
 namespace
 {

@@ -3,7 +3,9 @@
 #include <cassert>
 #include <cstring>
 
-#include "qvxml/allocate.h"
+#include "qvxml/internal/impl.h"
+
+using namespace qvxml::impl;
 
 void *regrow_block(void *old, std::size_t keep, std::size_t size, bool secure)
 {

@@ -5,6 +5,8 @@
 
 #include "qvxml/internal/relays.h"
 
+using namespace qvxml::impl;
+
 namespace
 {
 

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "qvxml/xmlparse.h"
+#include "qvxml/internal/impl.h"
 
 // The parser as the reader allocates it: the public record first, so that a pointer
 // to one is a pointer to the other, then what the reader keeps to itself. Parsers are

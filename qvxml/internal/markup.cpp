@@ -9,6 +9,8 @@
 #include "qvxml/internal/content_scan.h"
 #include "qvxml/internal/input.h"
 
+using namespace qvxml::impl;
+
 namespace
 {
 

@@ -13,7 +13,7 @@
 // section opens only where a tag could. The opening and the end cut words of content:
 // text on either side of a section arrives in tokens of its own.
 
-#include "qvxml/xmlparse.h"
+#include "qvxml/internal/impl.h"
 
 enum class markup_kind { comment, section, declaration };
 

@@ -7,6 +7,8 @@
 #include "qvxml/internal/grow.h"
 #include "qvxml/internal/sink.h"
 
+using namespace qvxml::impl;
+
 namespace
 {
 

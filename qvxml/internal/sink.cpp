@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 
-#include "qvxml/document.h"
+#include "qvxml/internal/impl.h"
+
+using namespace qvxml::impl;
 
 namespace
 {
