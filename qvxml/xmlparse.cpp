@@ -391,11 +391,98 @@ int take_plain_tag(xml_parser *sptr)
     return start_plain_tag(sptr, p, end, tag.name_length);
 }
 
+// The attributes of a start tag whose name open_tag has taken (state start_tag): each
+// name="value" or name='value' after white space, then '>' or "/>", with the relay
+// calls, states and counts the state machine would give them. The first thing of any
+// other form (an attribute without a quoted value, white space around '=', a carriage
+// return or zero byte, a token that reaches the end of the block or passes the limit)
+// is left unread to the state machine, in the state reached. Returns 0 or a relay's
+// status.
+int take_atributes(xml_parser *sptr)
+{
+    const unsigned char *const window = window_of(sptr);
+    const unsigned char *const end = window + sptr->inend;
+    for (;;) {
+        const unsigned char *q = window + sptr->inpos;
+        for (; q < end && is_blank[*q]; ++q) {
+            if (*q == '\n') {
+                ++sptr->lines;
+                sptr->column = 0;
+            } else {
+                ++sptr->column;
+            }
+        }
+        sptr->inpos = static_cast<int>(q - window);
+        if (q == end) return 0;
+        if (*q == '>') {
+            step_in_line(sptr, 1);
+            ++sptr->nesting;
+            enter(sptr, reader_state::content);
+            return 0;
+        }
+        if (*q == '/') { // the element ends with its tag: nesting is raised and lowered
+            if (end - q < 2 || q[1] != '>') return 0;
+            step_in_line(sptr, 2);
+            go_back(sptr);
+            return sptr->user->close_tag(sptr->work);
+        }
+        const std::size_t n = xml_scan_name_wide(q, end);
+        const unsigned char *value = q + n + 1;
+        if (n == 0 || value >= end || q[n] != '=' || (*value != '"' && *value != '\'')) return 0;
+        const unsigned char *close = value + 1;
+        int lines = 0;
+        const unsigned char *line = nullptr; // just past the value's last line feed
+        for (; close < end && *close != *value && *close != '\r' && *close != 0; ++close) {
+            if (*close == '\n') {
+                ++lines;
+                line = close + 1;
+            }
+        }
+        const auto v = static_cast<std::size_t>(close + 1 - value);
+        constexpr auto limit = static_cast<std::size_t>(xml_max_token);
+        if (close == end || *close != *value || n > limit || v > limit) return 0;
+        copy_terminated(sptr->token, q, n, static_cast<std::size_t>(end - q) >= short_copy);
+        sptr->length = static_cast<int>(n);
+        step_in_line(sptr, static_cast<int>(n));
+        enter(sptr, reader_state::atb_name_read);
+        if (int st = sptr->user->atb_name(sptr->work, sptr->token); st != 0) return st;
+        step_in_line(sptr, 1); // the '='
+        copy_terminated(sptr->token, value, v, static_cast<std::size_t>(end - value) >= short_copy);
+        sptr->length = static_cast<int>(v);
+        sptr->inpos += static_cast<int>(v);
+        sptr->lines += lines;
+        sptr->column =
+            lines ? static_cast<int>(close + 1 - line) : sptr->column + static_cast<int>(v);
+        enter(sptr, reader_state::start_tag);
+        if (int st = sptr->user->atb_value(sptr->work, sptr->token); st != 0) return st;
+    }
+}
+
+// Right after a '<' (state tag_open): a start tag whose name is followed by white
+// space or "/>", taken as far as take_atributes goes. Anything else is left unread.
+// Returns 0 or a relay's status.
+int take_atributed_tag(xml_parser *sptr)
+{
+    const unsigned char *p = window_of(sptr) + sptr->inpos;
+    const unsigned char *end = window_of(sptr) + sptr->inend;
+    const std::size_t n = xml_scan_name_wide(p, end);
+    if (n == 0 || n > static_cast<std::size_t>(xml_max_token) || p + n == end ||
+        (p[n] != ' ' && p[n] != '\t' && p[n] != '/'))
+        return 0;
+    copy_terminated(sptr->token, p, n, static_cast<std::size_t>(end - p) >= short_copy);
+    sptr->length = static_cast<int>(n);
+    step_in_line(sptr, static_cast<int>(n));
+    enter(sptr, reader_state::start_tag);
+    if (int st = sptr->user->open_tag(sptr->work, sptr->token); st != 0) return st;
+    return take_atributes(sptr);
+}
+
 // Content and plain tags in turn, from the start of a run of content (the run relay
 // set, echo off, nothing pushed back), as take_content and take_plain_tag would take
 // them, inside the current input block: an indented line (which only this step takes
 // whole) or a run of text up to a '<', then a start tag "<name>" or an end tag
-// "</name>"; a carriage return before a line feed ends a run and is dropped. The
+// "</name>", or a start tag with attributes as far as take_atributed_tag takes it; a
+// carriage return before a line feed ends a run and is dropped. The
 // position and counts are kept in locals and stored before every relay call, so a
 // relay sees the parser as those two would leave it. At anything else (the end of the
 // block within reach, another carriage return or a zero byte, a run long enough to
@@ -459,7 +546,13 @@ int take_stretch(xml_parser *sptr)
         if (n == 0) {
             store();
             enter(sptr, reader_state::tag_open);
-            return 0;
+            if (int st = take_atributed_tag(sptr); st != 0) return st;
+            if (state_of(sptr) != reader_state::content) return 0;
+            p = window + sptr->inpos; // the tag taken whole, back in content
+            lines = sptr->lines;
+            column = sptr->column;
+            leaf = 0; // the token holds its name no more
+            continue;
         }
         if (tag.closing) {
             leaf = 0;
