@@ -481,14 +481,14 @@ int take_atributed_tag(xml_parser *sptr)
 // set, echo off, nothing pushed back), as take_content and take_plain_tag would take
 // them, inside the current input block: an indented line (which only this step takes
 // whole) or a run of text up to a '<', then a start tag "<name>" or an end tag
-// "</name>", or a start tag with attributes as far as take_atributed_tag takes it; a
-// carriage return before a line feed ends a run and is dropped. The
-// position and counts are kept in locals and stored before every relay call, so a
-// relay sees the parser as those two would leave it. At anything else (the end of the
-// block within reach, another carriage return or a zero byte, a run long enough to
-// hold an overlong word, a tag that is not plain) it returns 0 with the parser where
-// the last step left it: at the start of a run (state content) or just after a '<'
-// (state tag_open). Returns a relay's status when one stops the parse.
+// "</name>", or a start tag with attributes as far as take_atributed_tag takes it. A
+// carriage return at the start of a run, as a CRLF line end between tags has, is
+// dropped. The position and counts are kept in locals and stored before every relay
+// call, so a relay sees the parser as those two would leave it. At anything else (the
+// end of the block within reach, another carriage return or a zero byte, a run long
+// enough to hold an overlong word, a tag that is not plain) it returns 0 with the
+// parser where the last step left it: at the start of a run (state content) or just
+// after a '<' (state tag_open). Returns a relay's status when one stops the parse.
 int take_stretch(xml_parser *sptr)
 {
     const unsigned char *const window = window_of(sptr);
@@ -509,16 +509,21 @@ int take_stretch(xml_parser *sptr)
         const unsigned char *const begin = p;
         std::size_t run = xml_scan_indentation(p, end);
         std::size_t space = run;
-        bool line_return = false; // the run ends at a carriage return before a line feed
         if (run) {
             ++lines;
             column = static_cast<int>(run - 1);
         } else {
             const xml_content_scan s = xml_scan_content_wide(p, end);
             const auto left = static_cast<std::size_t>(end - p);
-            line_return = s.stop + 1 < left && p[s.stop] == '\r' && p[s.stop + 1] == '\n';
-            if (s.stop == left || (p[s.stop] != '<' && !line_return) ||
-                s.stop > static_cast<std::size_t>(xml_max_token)) {
+            if (s.stop == left || s.stop > static_cast<std::size_t>(xml_max_token)) {
+                store();
+                return 0;
+            }
+            if (p[s.stop] != '<') {
+                if (s.stop == 0 && *p == '\r') { // after a tag: no word goes on across it
+                    ++p;
+                    continue;
+                }
                 store();
                 return 0;
             }
@@ -531,10 +536,6 @@ int take_stretch(xml_parser *sptr)
         if (run && (space < run || !record_of(sptr).blank_runs_dropped)) {
             store();
             hand_run(sptr, begin, run, space);
-        }
-        if (line_return) { // dropped; the word before it ends at the line feed
-            ++p;
-            continue;
         }
         ++p; // the '<'
         ++column;
