@@ -512,7 +512,7 @@ int take_stretch(xml_parser *sptr)
         if (run) {
             ++lines;
             column = static_cast<int>(run - 1);
-        } else {
+        } else if (p == end || *p != '<') { // no run at all between tags, as when minified
             const xml_content_scan s = xml_scan_content_wide(p, end);
             const auto left = static_cast<std::size_t>(end - p);
             if (s.stop == left || s.stop > static_cast<std::size_t>(xml_max_token)) {
