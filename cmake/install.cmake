@@ -57,16 +57,26 @@ install(FILES "${PROJECT_BINARY_DIR}/qvxmlConfig.cmake"
               "${PROJECT_BINARY_DIR}/qvxmlConfigVersion.cmake"
         DESTINATION "${QVXML_CMAKE_DIR}" COMPONENT development)
 
-# pkg-config: the prefix is found from the file's own place, so the same file
-# serves an install under any --prefix given to cmake --install and the .deb.
+# pkg-config: plain paths under the prefix the install is made to (that of
+# cmake --install --prefix, /usr in the .deb), so that pkg-config knows /usr/include
+# and the system's library folder for what they are and leaves them out. The prefix
+# is known only when the install runs, so the file is written then, each install
+# into a folder of its own (installs from one build tree may run at once).
 set(QVXML_PC_DIR "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
-file(RELATIVE_PATH QVXML_PC_TO_PREFIX "/prefix/${QVXML_PC_DIR}" "/prefix")
-string(REGEX REPLACE "/$" "" QVXML_PC_TO_PREFIX "${QVXML_PC_TO_PREFIX}")
 file(RELATIVE_PATH QVXML_PC_LIBDIR "/prefix" "/prefix/${CMAKE_INSTALL_LIBDIR}")
 file(RELATIVE_PATH QVXML_PC_INCLUDEDIR "/prefix" "/prefix/${CMAKE_INSTALL_INCLUDEDIR}")
-configure_file("${PROJECT_SOURCE_DIR}/cmake/qvxml.pc.in" "${PROJECT_BINARY_DIR}/qvxml.pc" @ONLY)
-install(FILES "${PROJECT_BINARY_DIR}/qvxml.pc" DESTINATION "${QVXML_PC_DIR}"
-        COMPONENT development)
+set(QVXML_PC_PREFIX "@QVXML_PC_PREFIX@") # kept for the install to fill in
+configure_file("${PROJECT_SOURCE_DIR}/cmake/qvxml.pc.in" "${PROJECT_BINARY_DIR}/qvxml.pc.in" @ONLY)
+install(CODE "
+  cmake_path(SET QVXML_PC_PREFIX NORMALIZE \"\${CMAKE_INSTALL_PREFIX}\")
+  string(REGEX REPLACE \"(.)/$\" \"\\\\1\" QVXML_PC_PREFIX \"\${QVXML_PC_PREFIX}\")
+  string(MD5 qvxml_pc_where \"\$ENV{DESTDIR}\${QVXML_PC_PREFIX}\")
+  string(RANDOM LENGTH 8 qvxml_pc_folder)
+  set(qvxml_pc_folder \"${PROJECT_BINARY_DIR}/qvxml-pc-\${qvxml_pc_where}-\${qvxml_pc_folder}\")
+  configure_file(\"${PROJECT_BINARY_DIR}/qvxml.pc.in\" \"\${qvxml_pc_folder}/qvxml.pc\" @ONLY)
+  file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${QVXML_PC_DIR}\" TYPE FILE
+       FILES \"\${qvxml_pc_folder}/qvxml.pc\")
+  file(REMOVE_RECURSE \"\${qvxml_pc_folder}\")" COMPONENT development)
 
 # Man pages are installed compressed, as man(1) finds them on every distribution.
 find_program(QVXML_GZIP gzip)

@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include "qvxml/internal/grow.h"
+#include "qvxml/internal/locked_pages.h"
 
 using namespace qvxml::impl;
 
@@ -77,7 +77,7 @@ void *allocate_block(int n, bool secure)
     unsigned long count = 0;
     {
         allocation_lock lock;
-        auto *h = static_cast<mem_header *>(std::malloc(total));
+        auto *h = static_cast<mem_header *>(secure ? take_locked(total) : std::malloc(total));
         if (h) {
             count = ++acounter;
             tcounter += static_cast<unsigned long long>(n);
@@ -85,9 +85,7 @@ void *allocate_block(int n, bool secure)
             h->size = static_cast<std::size_t>(n);
             data = reinterpret_cast<char *>(h) + header_size;
             std::memset(data, 0, static_cast<std::size_t>(n));
-            if (secure) {
-                (void)mlock(h, total); // a refused lock is accepted: the block is still usable
-            } else if (areport) {
+            if (!secure && areport) {
                 std::printf("%lu allocate %u %lu\n", count, static_cast<unsigned>(n),
                             static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(data)));
             }
@@ -136,14 +134,16 @@ void *qvxml::impl::liberate_secure(void *v)
     const int secure = h->secure;
     const std::size_t size = h->size;
     if (secure) {
-        // explicit_bzero is not removed as a dead store before free
+        // explicit_bzero is never removed as a dead store
         explicit_bzero(h, header_size + size);
-        (void)munlock(h, header_size + size);
     }
     ++lcounter;
     tcounter -= static_cast<unsigned long long>(size);
     log_liberate(v, size);
-    std::free(h);
+    if (secure)
+        give_locked(h, header_size + size); // the page stays locked while others live on it
+    else
+        std::free(h);
     return nullptr;
 }
 

@@ -8,8 +8,9 @@
 
 #include "qvxml/internal/arena.h"
 #include "qvxml/internal/chars.h"
+#include "qvxml/internal/copy.h"
 #include "qvxml/internal/grow.h"
-#include "qvxml/internal/input.h"
+#include "qvxml/internal/link.h"
 #include "qvxml/internal/walk.h"
 
 using namespace qvxml::impl;
@@ -43,9 +44,12 @@ struct build_state {
     // relays, so the next tag event stops the parse instead: a tree that lost part
     // of its text must not be handed back as if it were whole.
     int lost_text = 0;
-    // The reader's own token while the common start and end tags may take their quick
-    // paths: in a streamed load that has lost no text. Null otherwise.
-    const char *quick_token = nullptr;
+    // Whether the common start and end tags may take their quick paths: in a streamed
+    // load that has lost no text.
+    bool quick = false;
+    // The relays the reader calls with more than the table's tell, and whether white
+    // space alone would be dropped now.
+    reader_link link{};
     // Set for document_stream_file: the children of top-level elements are handed
     // to it as they close and released, so memory holds one of them at a time.
     const document_stream *stream = nullptr;
@@ -103,7 +107,7 @@ int make_room(build_state &b, text_frame &f, std::size_t len)
 {
     if (const int st = make_room(b, f, len); st != 0) {
         b.lost_text = st;
-        b.quick_token = nullptr;
+        b.quick = false;
         return st;
     }
     std::memcpy(f.element->value + f.length, text, len);
@@ -172,34 +176,24 @@ xml_element *arena_element(bump_arena &arena, const char *token, std::size_t len
 
 // Tells the reader whether the innermost open element still has no text, so that a
 // run of white space there, which the builder would drop, need not be handed over.
-void note_blank_runs(const xml_application *xptr, bool dropped)
+void note_blank_runs(build_state &b, bool dropped)
 {
-    if (xptr->parent) record_of(xptr->parent).blank_runs_dropped = dropped ? 1 : 0;
-}
-
-// The length of a token the reader hands over: the reader's count when it is the
-// reader's own token, as it always is in a parse.
-std::size_t token_length(const xml_application *xptr, const char *token)
-{
-    const xml_parser *p = xptr->parent;
-    return p && token == p->token ? static_cast<std::size_t>(p->length) : std::strlen(token);
+    b.link.blank_runs_dropped = dropped;
 }
 
 // A start tag in general: every case, every check.
-[[gnu::noinline]] int open_element(xml_application *xptr, const char *token)
+[[gnu::noinline]] int open_element(xml_application *xptr, const char *token, std::size_t length,
+                                   std::int64_t whole_line)
 {
     build_state &b = builder(xptr);
-    note_blank_runs(xptr, false);
+    note_blank_runs(b, false);
     if (b.lost_text) return b.lost_text;
     xml_element *parent = b.current;
-    const xml_parser *reader = xptr->parent;
-    b.quick_token = b.stream && reader ? reader->token : nullptr;
-    const int line = reader ? reader->lines + 1 : 0;
+    b.quick = b.stream != nullptr;
+    const int line = saturated_count(whole_line);
     xml_element *e;
     if (b.stream && parent) {
-        // the reader's own token holds xml_max_token + 2 bytes
-        e = arena_element(b.arena, token, token_length(xptr, token),
-                          reader && token == reader->token);
+        e = arena_element(b.arena, token, length, true);
         if (!e || !push_frame(b, e, true, line))
             return status_no_memory; // the arena is reset with the item
     } else {
@@ -223,26 +217,24 @@ std::size_t token_length(const xml_application *xptr, const char *token)
     return 0;
 }
 
-// The common start tag, an element inside an item of a streamed load named by the
-// reader's own token, with room in the arena's chunk and in the frames, is built here
-// without a call; open_element does the rest.
-int build_open_tag(xml_application *xptr, const char *token)
+// The common start tag, an element inside an item of a streamed load, with room in
+// the arena's chunk and in the frames, is built here without a call; open_element
+// does the rest.
+int build_open_tag(xml_application *xptr, const char *token, std::size_t length, std::int64_t line)
 {
     build_state &b = builder(xptr);
     xml_element *parent = b.current;
-    if (token == b.quick_token && parent && b.depth < b.capacity) {
-        xml_parser *reader = xptr->parent;
-        const auto len = static_cast<std::size_t>(reader->length);
-        if (void *block = b.arena.take_here(element_block(len))) {
-            xml_element *e = name_element(block, token, len, true);
-            b.frames[b.depth++] = text_frame{e, 0, 0, true, reader->lines + 1};
+    if (b.quick && parent && b.depth < b.capacity) {
+        if (void *block = b.arena.take_here(element_block(length))) {
+            xml_element *e = name_element(block, token, length, true);
+            b.frames[b.depth++] = text_frame{e, 0, 0, true, saturated_count(line)};
             link_last_child(parent, e);
             b.current = e;
-            record_of(reader).blank_runs_dropped = 1;
+            note_blank_runs(b, true);
             return 0;
         }
     }
-    return open_element(xptr, token);
+    return open_element(xptr, token, length, line);
 }
 
 int build_atb_name(xml_application *xptr, const char *token)
@@ -280,7 +272,7 @@ int build_atb_value(xml_application *xptr, const char *token)
 int build_white_space(xml_application *xptr, int c)
 {
     build_state &b = builder(xptr);
-    note_blank_runs(xptr, false);
+    note_blank_runs(b, false);
     if (!b.current) return status_no_element;
     if (!b.current->value) return 0; // white space before the first word is dropped
     const char ch = static_cast<char>(c);
@@ -290,7 +282,7 @@ int build_white_space(xml_application *xptr, int c)
 int build_punctuation(xml_application *xptr, int c)
 {
     build_state &b = builder(xptr);
-    note_blank_runs(xptr, false);
+    note_blank_runs(b, false);
     if (!b.current) return status_no_element;
     const char ch = static_cast<char>(c);
     return append_text(b, &ch, c ? 1 : 0);
@@ -299,28 +291,29 @@ int build_punctuation(xml_application *xptr, int c)
 int build_token(xml_application *xptr, const char *token)
 {
     build_state &b = builder(xptr);
-    note_blank_runs(xptr, false);
+    note_blank_runs(b, false);
     if (!b.current) return status_no_element;
-    return append_text(b, token, token_length(xptr, token));
+    return append_text(b, token, std::strlen(token));
 }
 
 // Element content in runs: the text the three relays above would gather, white
 // space before the first word dropped likewise.
-int build_content_run(xml_application *xptr, const char *text, int length)
+int build_content_run(xml_application *xptr, const char *text, std::size_t length,
+                      std::size_t space)
 {
     build_state &b = builder(xptr);
     const xml_element *e = b.current;
     if (!e) return status_no_element;
-    auto n = static_cast<std::size_t>(length);
+    std::size_t n = length;
     if (!e->value) {
         // the reader says how much of the run it already knows to be white space
-        auto first = static_cast<std::size_t>(record_of(xptr->parent).run_space);
+        std::size_t first = space;
         while (first < n && is_blank[static_cast<unsigned char>(text[first])])
             ++first;
         if (first == n) return 0;
         text += first;
         n -= first;
-        note_blank_runs(xptr, false);
+        note_blank_runs(b, false);
     }
     return append_text(b, text, n);
 }
@@ -367,7 +360,7 @@ int close_streamed(build_state &b, xml_element *e, int line)
 [[gnu::noinline]] int close_element(xml_application *xptr)
 {
     build_state &b = builder(xptr);
-    note_blank_runs(xptr, false);
+    note_blank_runs(b, false);
     if (b.lost_text) return b.lost_text;
     xml_element *e = b.current;
     if (!e) return status_no_element;
@@ -391,29 +384,25 @@ int build_close_tag(xml_application *xptr)
 {
     build_state &b = builder(xptr);
     const xml_element *e = b.current;
-    if (b.quick_token && e && e->parent && e->parent->parent) {
+    if (b.quick && e && e->parent && e->parent->parent) {
         const int line = b.frames[--b.depth].line;
         b.current = e->parent;
         if (b.outcome) b.outcome->element_line = line;
-        note_blank_runs(xptr, !e->parent->value);
+        note_blank_runs(b, !e->parent->value);
         return 0;
     }
     return close_element(xptr);
 }
 
 // What a load reads: the file path, or length bytes at data (path null) named name.
-struct load_input {
-    const char *path;
-    const char *data;
-    std::size_t length;
-    const char *name;
-};
+using load_input = parse_source;
 
 // Parses the input with the builder's relays and state. Returns the root the parse
 // recorded (null for a streamed load).
 xml_element *run_builder(const load_input &in, build_state &state)
 {
-    xml_relay relays{.open_tag = build_open_tag,
+    // the link's relays take the place of open_tag and content_run
+    xml_relay relays{.open_tag = nullptr,
                      .atb_name = build_atb_name,
                      .atb_value = build_atb_value,
                      .white_space = build_white_space,
@@ -422,11 +411,10 @@ xml_element *run_builder(const load_input &in, build_state &state)
                      .close_tag = build_close_tag,
                      .failure = nullptr,
                      .result = nullptr,
-                     .content_run = build_content_run};
-    if (in.path)
-        (void)xml_parse_outcome(in.path, &relays, &state, state.outcome);
-    else
-        (void)xml_parse_buffer(in.data, in.length, in.name, &relays, &state, state.outcome);
+                     .content_run = nullptr};
+    state.link.open_tag = build_open_tag;
+    state.link.content_run = build_content_run;
+    (void)parse_linked(in, &relays, &state.link, &state, state.outcome);
     return relays.result;
 }
 

@@ -1,7 +1,6 @@
 #include "qvxml/internal/impl.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -53,7 +52,6 @@ int hatoi(const char *sptr)
 // digits), saturating instead of overflowing.
 int decimal_value(const char *sptr)
 {
-    errno = 0;
     const long v = std::strtol(sptr, nullptr, 10);
     return static_cast<int>(std::clamp<long>(v, INT_MIN, INT_MAX));
 }
@@ -86,10 +84,10 @@ xml_element *qvxml::impl::document_element(const xml_element *document, const ch
     return nullptr;
 }
 
-// Visits the elements in pre-order, testing each one's direct children; that is the
-// order of a search that tests all children before descending into each in turn.
-// Visits the elements in document order, testing each one's direct children; that is
-// the order of a search that tests all children before descending into each in turn.
+// Visits the elements in document order, testing each one's direct children: all the
+// children of an element are tested before the search descends into any of them, and
+// it then descends child by child, each child's whole subtree before the next, so a
+// match deep under the first child is found before a shallower one under a later child.
 xml_element *qvxml::impl::nested_document_element(const xml_element *document, const char *token)
 {
     if (!document || !token) return nullptr;

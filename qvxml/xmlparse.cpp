@@ -78,24 +78,27 @@ int xml_remove_space(xml_parser *sptr)
     for (;;) {
         const unsigned char *p = window_of(sptr) + sptr->inpos;
         const unsigned char *end = window_of(sptr) + sptr->inend;
+        std::int64_t lines = line_count(sptr);
+        std::int64_t column = record_of(sptr).column_count;
         for (; p < end; ++p) {
             const int c = *p;
             if (c == ' ' || c == '\t') {
-                ++sptr->column;
+                ++column;
             } else if (c == '\n') {
-                ++sptr->lines;
-                sptr->column = 0;
+                ++lines;
+                column = 0;
             } else if (c == '\r') {
                 continue;
             } else {
                 break;
             }
-            if (relay) {
-                sptr->inpos =
-                    static_cast<int>(p + 1 - window_of(sptr)); // the relay sees a consistent parser
+            if (relay) { // the relay sees a consistent parser
+                sptr->inpos = static_cast<int>(p + 1 - window_of(sptr));
+                set_counts(sptr, lines, column);
                 (void)sptr->user->white_space(sptr->work, c);
             }
         }
+        set_counts(sptr, lines, column);
         sptr->inpos = static_cast<int>(p - window_of(sptr));
         if (p < end) return peek_input(sptr);
         if (!refill(sptr)) return 0;
@@ -152,7 +155,7 @@ bool take_quoted(xml_parser *sptr, int quote)
             start + std::min<std::ptrdiff_t>(end - start, xml_max_token - sptr->length);
         const unsigned char *q = start;
         const unsigned char *line = nullptr; // just past the last line feed copied
-        int lines = 0;
+        std::int64_t lines = 0;
         char *out = sptr->token + sptr->length;
         for (; q < stop && *q != quote && *q != '\r' && *q != 0; *out++ = static_cast<char>(*q++)) {
             if (*q == '\n') {
@@ -162,9 +165,8 @@ bool take_quoted(xml_parser *sptr, int quote)
         }
         sptr->length += static_cast<int>(q - start);
         sptr->inpos += static_cast<int>(q - start);
-        sptr->lines += lines;
-        sptr->column =
-            lines ? static_cast<int>(q - line) : sptr->column + static_cast<int>(q - start);
+        set_counts(sptr, line_count(sptr) + lines,
+                   lines ? q - line : record_of(sptr).column_count + (q - start));
         if (q == stop && q < end) return xml_getch(sptr) == 0; // no room for what follows
         if (q == end) continue;
         if (*q == '\r') {
@@ -262,19 +264,27 @@ const unsigned char *overlong_word(const unsigned char *begin, const unsigned ch
 // Counts the line feeds of a scanned stretch of n bytes as read.
 void count_lines(xml_parser *sptr, const xml_content_scan &s, std::size_t n)
 {
-    sptr->lines += static_cast<int>(s.lines);
     if (s.lines)
-        sptr->column = static_cast<int>(n - s.line_end);
+        set_counts(sptr, line_count(sptr) + static_cast<std::int64_t>(s.lines),
+                   static_cast<std::int64_t>(n - s.line_end));
     else
-        sptr->column += static_cast<int>(n);
+        add_columns(sptr, static_cast<std::int64_t>(n));
 }
 
-// Hands a run of content to the run relay, space bytes of white space at its start.
+// Hands a run of the input window over, space bytes of white space at its start.
 void hand_run(xml_parser *sptr, const unsigned char *begin, std::size_t length, std::size_t space)
 {
-    record_of(sptr).run_space = static_cast<int>(space);
-    (void)sptr->user->content_run(sptr->work, reinterpret_cast<const char *>(begin),
-                                  static_cast<int>(length));
+    hand_run(sptr, reinterpret_cast<const char *>(begin), length, space);
+}
+
+// The open_tag relay for the start tag whose name the token holds: the link's, with
+// what the token holds and the line it is on, or the table's.
+int relay_open_tag(xml_parser *sptr)
+{
+    if (const reader_link *link = record_of(sptr).link)
+        return link->open_tag(sptr->work, sptr->token, static_cast<std::size_t>(sptr->length),
+                              line_count(sptr) + 1);
+    return sptr->user->open_tag(sptr->work, sptr->token);
 }
 
 // Element content for the run relay (echo off, nothing pushed back): hands the text
@@ -365,7 +375,7 @@ int start_plain_tag(xml_parser *sptr, const unsigned char *name, const unsigned 
     copy_terminated(sptr->token, name, n, static_cast<std::size_t>(end - name) >= short_copy);
     sptr->length = static_cast<int>(n);
     enter(sptr, reader_state::start_tag);
-    if (int st = sptr->user->open_tag(sptr->work, sptr->token); st != 0) return st;
+    if (int st = relay_open_tag(sptr); st != 0) return st;
     step_in_line(sptr, 1); // the '>'
     ++sptr->nesting;
     enter(sptr, reader_state::content);
@@ -404,15 +414,8 @@ int take_atributes(xml_parser *sptr)
     const unsigned char *const end = window + sptr->inend;
     for (;;) {
         const unsigned char *q = window + sptr->inpos;
-        for (; q < end && is_blank[*q]; ++q) {
-            if (*q == '\n') {
-                ++sptr->lines;
-                sptr->column = 0;
-            } else {
-                ++sptr->column;
-            }
-        }
-        sptr->inpos = static_cast<int>(q - window);
+        for (; q < end && is_blank[*q]; ++q)
+            consume(sptr, *q);
         if (q == end) return 0;
         if (*q == '>') {
             step_in_line(sptr, 1);
@@ -430,7 +433,7 @@ int take_atributes(xml_parser *sptr)
         const unsigned char *value = q + n + 1;
         if (n == 0 || value >= end || q[n] != '=' || (*value != '"' && *value != '\'')) return 0;
         const unsigned char *close = value + 1;
-        int lines = 0;
+        std::int64_t lines = 0;
         const unsigned char *line = nullptr; // just past the value's last line feed
         for (; close < end && *close != *value && *close != '\r' && *close != 0; ++close) {
             if (*close == '\n') {
@@ -450,9 +453,9 @@ int take_atributes(xml_parser *sptr)
         copy_terminated(sptr->token, value, v, static_cast<std::size_t>(end - value) >= short_copy);
         sptr->length = static_cast<int>(v);
         sptr->inpos += static_cast<int>(v);
-        sptr->lines += lines;
-        sptr->column =
-            lines ? static_cast<int>(close + 1 - line) : sptr->column + static_cast<int>(v);
+        set_counts(sptr, line_count(sptr) + lines,
+                   lines ? close + 1 - line
+                         : record_of(sptr).column_count + static_cast<std::int64_t>(v));
         enter(sptr, reader_state::start_tag);
         if (int st = sptr->user->atb_value(sptr->work, sptr->token); st != 0) return st;
     }
@@ -473,7 +476,7 @@ int take_atributed_tag(xml_parser *sptr)
     sptr->length = static_cast<int>(n);
     step_in_line(sptr, static_cast<int>(n));
     enter(sptr, reader_state::start_tag);
-    if (int st = sptr->user->open_tag(sptr->work, sptr->token); st != 0) return st;
+    if (int st = relay_open_tag(sptr); st != 0) return st;
     return take_atributes(sptr);
 }
 
@@ -494,13 +497,22 @@ int take_stretch(xml_parser *sptr)
     const unsigned char *const window = window_of(sptr);
     const unsigned char *const end = window + sptr->inend;
     const unsigned char *p = window + sptr->inpos;
-    int lines = sptr->lines;
-    int column = sptr->column;
+    parser_record &record = record_of(sptr);
+    const reader_link *const link = record.link;
+    std::int64_t lines = record.line_count;
+    std::int64_t column = record.column_count;
+    // A linked parse's relays are given what they need of the counts as arguments, so
+    // for one only the whole counts are kept here.
     const auto store = [&] {
         sptr->inpos = static_cast<int>(p - window);
-        sptr->lines = lines;
-        sptr->column = column;
+        record.line_count = lines;
+        record.column_count = column;
+        if (!link) publish_counts(sptr);
     };
+    // Whether the application would drop a run of white space alone: never, unless
+    // the link says so.
+    static constexpr bool none_dropped = false;
+    const bool *const blank_runs_dropped = link ? &link->blank_runs_dropped : &none_dropped;
     // The length of the name of the start tag this step read last, while no end tag
     // has followed it: the end tag of a leaf is then told by comparing its name with
     // the token, which holds that name.
@@ -511,7 +523,7 @@ int take_stretch(xml_parser *sptr)
         std::size_t space = run;
         if (run) {
             ++lines;
-            column = static_cast<int>(run - 1);
+            column = static_cast<std::int64_t>(run - 1);
         } else if (p == end || *p != '<') { // no run at all between tags, as when minified
             const xml_content_scan s = xml_scan_content_wide(p, end);
             const auto left = static_cast<std::size_t>(end - p);
@@ -529,11 +541,12 @@ int take_stretch(xml_parser *sptr)
             }
             run = s.stop;
             space = s.space;
-            lines += static_cast<int>(s.lines);
-            column = s.lines ? static_cast<int>(run - s.line_end) : column + static_cast<int>(run);
+            lines += static_cast<std::int64_t>(s.lines);
+            column = s.lines ? static_cast<std::int64_t>(run - s.line_end)
+                             : column + static_cast<std::int64_t>(run);
         }
         p += run;
-        if (run && (space < run || !record_of(sptr).blank_runs_dropped)) {
+        if (run && (space < run || !*blank_runs_dropped)) {
             store();
             hand_run(sptr, begin, run, space);
         }
@@ -550,15 +563,15 @@ int take_stretch(xml_parser *sptr)
             if (int st = take_atributed_tag(sptr); st != 0) return st;
             if (state_of(sptr) != reader_state::content) return 0;
             p = window + sptr->inpos; // the tag taken whole, back in content
-            lines = sptr->lines;
-            column = sptr->column;
+            lines = record.line_count;
+            column = record.column_count;
             leaf = 0; // the token holds its name no more
             continue;
         }
         if (tag.closing) {
             leaf = 0;
             p += n + 2;
-            column += static_cast<int>(n + 2);
+            column += static_cast<std::int64_t>(n + 2);
             store();
             if (int st = end_plain_tag(sptr); st != 0) return st;
             if (sptr->nesting == 0) return 0; // outside every element now
@@ -566,7 +579,7 @@ int take_stretch(xml_parser *sptr)
         }
         const unsigned char *name = p;
         p += n;
-        column += static_cast<int>(n);
+        column += static_cast<std::int64_t>(n);
         store();
         if (int st = start_plain_tag(sptr, name, end, n); st != 0) return st;
         leaf = n;
@@ -583,7 +596,7 @@ int xml_use_token(xml_parser *p)
     switch (state_of(p)) {
     case reader_state::tag_open:
         enter(p, reader_state::start_tag);
-        return p->user->open_tag(p->work, p->token);
+        return relay_open_tag(p);
     case reader_state::content:
         (void)p->user->token(p->work, p->token);
         return 0;
@@ -705,7 +718,8 @@ int refuse_input(xml_outcome *outcome)
     return status_cannot_open;
 }
 
-int parse_from(const parse_source &source, xml_relay *fptr, void *aptr, xml_outcome *outcome)
+int parse_from(const parse_source &source, xml_relay *fptr, reader_link *link, void *aptr,
+               xml_outcome *outcome)
 {
     xml_outcome ended{};
     int error = 0;
@@ -717,11 +731,12 @@ int parse_from(const parse_source &source, xml_relay *fptr, void *aptr, xml_outc
         return status_cannot_open;
     }
     xml_use_relays(p, fptr);
+    record_of(p).link = link;
     p->work->parent = p;
     const int st = xml_parse_tokens(p);
     if (fptr) fptr->result = p->work->root;
-    const int lines = p->lines;
-    ended.line = lines + 1;
+    const std::int64_t lines = line_count(p);
+    ended.line = saturated_count(lines + 1);
     ended.open_elements = p->nesting;
     ended.error_number = record_of(p).read_error;
     ended.zero_byte = record_of(p).zero_byte;
@@ -736,7 +751,7 @@ int parse_from(const parse_source &source, xml_relay *fptr, void *aptr, xml_outc
     else
         ended.status = ended.open_elements == 0 || xml_allow_eof ? 0 : status_unclosed;
     if (outcome) *outcome = ended;
-    if (st != 0 && st != status_no_element) return failure(source.name, st, lines);
+    if (st != 0 && st != status_no_element) return failure(source.name, st, saturated_count(lines));
     return ended.status;
 }
 
@@ -751,8 +766,8 @@ int qvxml::impl::xml_parse_outcome(const char *nptr, xml_relay *fptr, void *aptr
                                    xml_outcome *outcome)
 {
     if (!nptr) return refuse_input(outcome);
-    return parse_from({.path = nptr, .data = nullptr, .length = 0, .name = nptr}, fptr, aptr,
-                      outcome);
+    return parse_from({.path = nptr, .data = nullptr, .length = 0, .name = nptr}, fptr, nullptr,
+                      aptr, outcome);
 }
 
 int qvxml::impl::xml_parse_buffer(const char *data, std::size_t length, const char *name,
@@ -760,13 +775,22 @@ int qvxml::impl::xml_parse_buffer(const char *data, std::size_t length, const ch
 {
     if (!data && length != 0) return refuse_input(outcome);
     return parse_from({.path = nullptr, .data = data, .length = length, .name = name ? name : ""},
-                      fptr, aptr, outcome);
+                      fptr, nullptr, aptr, outcome);
+}
+
+int parse_linked(const parse_source &source, xml_relay *fptr, reader_link *link, void *aptr,
+                 xml_outcome *outcome)
+{
+    if (!source.path && !source.data && source.length != 0) return refuse_input(outcome);
+    parse_source named = source;
+    if (!named.name) named.name = "";
+    return parse_from(named, fptr, link, aptr, outcome);
 }
 
 int qvxml::impl::xml_parse_tokens(xml_parser *sptr)
 {
     // content goes over in runs when the application takes them and nothing is echoed
-    const bool runs = sptr->user->content_run && !sptr->echo;
+    const bool runs = takes_runs(sptr);
     for (;;) {
         if (runs && state_of(sptr) == reader_state::content && !sptr->ungotch) {
             // content and plain tags in turn, until something else comes

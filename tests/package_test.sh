@@ -44,6 +44,9 @@ done
 if grep -n -e "$build" -e "$source" $(find "$work/root" -name '*.cmake' -o -name '*.pc'); then
     fail "the files above name the build machine's folders"
 fi
+# pkg-config leaves the system's folders out, which it knows only by their plain names.
+pc=$(find "$work/root" -name qvxml.pc)
+grep -qx 'prefix=/usr' "$pc" && grep -qx 'includedir=${prefix}/include' "$pc" || fail "$pc: paths not plain"
 for page in $(find "$work/root" -path '*/man/*.gz'); do
     out=$(gzip -dc "$page" | groff -ww -man -z 2>&1) && [ -z "$out" ] || fail "$page: $out"
 done

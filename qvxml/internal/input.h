@@ -12,7 +12,9 @@
 #include <cstring>
 #include <type_traits>
 
+#include "qvxml/internal/copy.h"
 #include "qvxml/internal/impl.h"
+#include "qvxml/internal/link.h"
 
 // The parser as the reader allocates it: the public record first, so that a pointer
 // to one is a pointer to the other, then what the reader keeps to itself. Parsers are
@@ -25,76 +27,19 @@ struct parser_record {
     const unsigned char *memory; // memory input: the caller's bytes; null for a file
     std::size_t memory_length;   // memory input: how many
     std::size_t memory_next;     // memory input: where the next window starts
-    // While a content run is handed over: how many white-space bytes begin it, as the
-    // reader found them, so that the builder need not look at them again. Set before
-    // every hand-over of a run.
-    int run_space;
-    // Set by the document builder while the innermost open element has no text yet:
-    // it drops white space there, so a run of nothing but white space need not be
-    // handed over at all. Zero, every run handed over, for any other application.
-    int blank_runs_dropped;
+    // The library's own relays in force besides the table's; null for a plain parse.
+    reader_link *link;
+    // The whole counts of line feeds and of characters since the last one: a stream may
+    // pass INT_MAX of either. The public record's lines and column hold them saturated.
+    std::int64_t line_count;
+    std::int64_t column_count;
 };
 static_assert(std::is_standard_layout_v<parser_record>);
-
-// Short names are copied as one fixed block of this size, which costs less than a
-// call, when both sides have room for it.
-constexpr std::size_t short_copy = 32;
-
-// Copies n bytes of from to to and terminates them. roomy: from can be read, and to
-// written, short_copy bytes from their starts.
-inline void copy_terminated(char *to, const void *from, std::size_t n, bool roomy)
-{
-    if (roomy && n < short_copy)
-        std::memcpy(to, from, short_copy);
-    else
-        std::memcpy(to, from, n);
-    to[n] = '\0';
-}
-
-// Copies n bytes of from to to, which do not overlap. Up to 32 bytes are moved inline
-// as two overlapping pieces of a power of two, reading and writing only the n bytes:
-// most runs of an export's text are that short, and a call to memcpy costs more than
-// the copy.
-inline void copy_bytes(char *to, const char *from, std::size_t n)
-{
-    const auto pair = [&](auto piece) {
-        std::memcpy(&piece, from, sizeof piece);
-        decltype(piece) tail;
-        std::memcpy(&tail, from + n - sizeof piece, sizeof piece);
-        std::memcpy(to, &piece, sizeof piece);
-        std::memcpy(to + n - sizeof piece, &tail, sizeof piece);
-    };
-    struct sixteen {
-        std::uint64_t half[2];
-    };
-    if (n > 32)
-        std::memcpy(to, from, n);
-    else if (n >= 16)
-        pair(sixteen{});
-    else if (n >= 8)
-        pair(std::uint64_t{});
-    else if (n >= 4)
-        pair(std::uint32_t{});
-    else if (n > 0) {
-        to[0] = from[0];
-        to[n / 2] = from[n / 2];
-        to[n - 1] = from[n - 1];
-    }
-}
 
 inline parser_record &record_of(xml_parser *p)
 {
     return *reinterpret_cast<parser_record *>(p);
 }
-
-// What a parse reads: the file path, or length bytes at data (path null). name is
-// what the failure hook is given.
-struct parse_source {
-    const char *path;
-    const char *data;
-    std::size_t length;
-    const char *name;
-};
 
 // A parser on source with the default relays in force, its application context
 // carrying payload and echo; null, with the cause's errno in error, when the file
@@ -111,6 +56,37 @@ inline const unsigned char *window_of(xml_parser *sptr)
     return record_of(sptr).window;
 }
 
+// The whole number of line feeds read so far.
+inline std::int64_t line_count(const xml_parser *sptr)
+{
+    return reinterpret_cast<const parser_record *>(sptr)->line_count;
+}
+
+// Copies the whole counts, saturated, into the public record, where a relay may read
+// them.
+inline void publish_counts(xml_parser *sptr)
+{
+    const parser_record &r = record_of(sptr);
+    sptr->lines = saturated_count(r.line_count);
+    sptr->column = saturated_count(r.column_count);
+}
+
+// Sets the position: the whole counts, and their saturated copies.
+inline void set_counts(xml_parser *sptr, std::int64_t lines, std::int64_t column)
+{
+    parser_record &r = record_of(sptr);
+    r.line_count = lines;
+    r.column_count = column;
+    publish_counts(sptr);
+}
+
+inline void add_columns(xml_parser *sptr, std::int64_t n)
+{
+    parser_record &r = record_of(sptr);
+    r.column_count += n;
+    sptr->column = saturated_count(r.column_count);
+}
+
 inline void xml_ungetch(xml_parser *sptr, int c)
 {
     sptr->ungotch = c;
@@ -120,7 +96,7 @@ inline void xml_ungetch(xml_parser *sptr, int c)
 inline void step_in_line(xml_parser *sptr, int n)
 {
     sptr->inpos += n;
-    sptr->column += n;
+    add_columns(sptr, n);
 }
 
 // Delivers the byte at the read position, which is known not to be a carriage
@@ -128,12 +104,10 @@ inline void step_in_line(xml_parser *sptr, int n)
 inline void consume(xml_parser *sptr, int c)
 {
     ++sptr->inpos;
-    if (c == '\n') {
-        ++sptr->lines;
-        sptr->column = 0;
-    } else {
-        ++sptr->column;
-    }
+    if (c == '\n')
+        set_counts(sptr, line_count(sptr) + 1, 0);
+    else
+        add_columns(sptr, 1);
     if (sptr->echo) putchar_unlocked(c);
 }
 
@@ -178,4 +152,19 @@ inline int look_ahead(xml_parser *sptr, int c)
         xml_ungetch(sptr, c);
     }
     return c;
+}
+
+// Whether content goes to the application in runs: it takes them and nothing is echoed.
+inline bool takes_runs(xml_parser *sptr)
+{
+    return (record_of(sptr).link || sptr->user->content_run) && !sptr->echo;
+}
+
+// Hands a run of content over, space bytes of white space at its start.
+inline void hand_run(xml_parser *sptr, const char *text, std::size_t length, std::size_t space)
+{
+    if (const reader_link *link = record_of(sptr).link)
+        (void)link->content_run(sptr->work, text, length, space);
+    else
+        (void)sptr->user->content_run(sptr->work, text, static_cast<int>(length));
 }

@@ -113,24 +113,18 @@ class run_delivery
 {
   public:
     // Its runs are handed over with no white space known at their start.
-    explicit run_delivery(xml_parser *sptr) : p_{sptr}, from_{sptr->inpos}
-    {
-        record_of(sptr).run_space = 0;
-    }
+    explicit run_delivery(xml_parser *sptr) : p_{sptr}, from_{sptr->inpos} {}
     // Hands over the text read since the last hand-over, up to the read position.
     void flush()
     {
         if (p_->inpos > from_)
-            (void)p_->user->content_run(
-                p_->work, reinterpret_cast<const char *>(window_of(p_)) + from_, p_->inpos - from_);
+            hand_run(p_, reinterpret_cast<const char *>(window_of(p_)) + from_,
+                     static_cast<std::size_t>(p_->inpos - from_), 0);
         from_ = p_->inpos;
     }
     // The next text starts at the read position.
     void skip() { from_ = p_->inpos; }
-    void put(std::string_view s)
-    {
-        (void)p_->user->content_run(p_->work, s.data(), static_cast<int>(s.size()));
-    }
+    void put(std::string_view s) { hand_run(p_, s.data(), s.size(), 0); }
 
   private:
     xml_parser *p_;
@@ -141,11 +135,11 @@ class run_delivery
 void step_over(xml_parser *sptr, const xml_markup_scan &s, std::size_t n)
 {
     sptr->inpos += static_cast<int>(n);
-    sptr->lines += static_cast<int>(s.lines);
     if (s.lines)
-        sptr->column = static_cast<int>(n - s.line_end);
+        set_counts(sptr, line_count(sptr) + static_cast<std::int64_t>(s.lines),
+                   static_cast<std::int64_t>(n - s.line_end));
     else
-        sptr->column += static_cast<int>(n);
+        add_columns(sptr, static_cast<std::int64_t>(n));
 }
 
 // The plain text [begin, begin + n) of a section after a word of word characters:
@@ -306,6 +300,6 @@ int take_section(xml_parser *sptr, bool deliver)
         skip_section(sptr);
         return 0;
     }
-    if (sptr->user->content_run && !sptr->echo) return take_section_by_runs(sptr);
+    if (takes_runs(sptr)) return take_section_by_runs(sptr);
     return take_section_by_relays(sptr);
 }

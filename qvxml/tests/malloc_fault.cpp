@@ -15,14 +15,18 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include "properties.h"
 
 extern "C" void *__real_malloc(std::size_t n);
+extern "C" void *__real_aligned_alloc(std::size_t alignment, std::size_t n);
 extern "C" void __real_free(void *p);
+extern "C" void *__real__Z11take_lockedm(std::size_t n); // take_locked(std::size_t)
 
-static long calls = 0, fail_at = 0, fail_onward = 0;
+static long calls = 0, fail_at = 0, fail_onward = 0, pages = 0;
+static bool in_pool = false;
 static const void *watched = nullptr;
 static unsigned char freed[malloc_fault_freed_size];
 
@@ -41,20 +45,45 @@ __attribute__((destructor)) static void report()
     close(fd);
 }
 
-extern "C" void *__wrap_malloc(std::size_t n)
+static bool refuse_this_call()
 {
     // the plan is read on the first call, which may come before main; getenv allocates nothing
     if (const char *plan = calls == 0 ? std::getenv("VELTRAN_FAIL_MALLOC_AT") : nullptr) {
         fail_at = std::atol(plan);
         fail_onward = std::strchr(plan, '+') != nullptr;
     }
-    const bool refused = ++calls == fail_at || (fail_onward && fail_at > 0 && calls > fail_at);
-    return refused ? nullptr : __real_malloc(n);
+    return ++calls == fail_at || (fail_onward && fail_at > 0 && calls > fail_at);
+}
+
+extern "C" void *__wrap_malloc(std::size_t n)
+{
+    if (in_pool) ++pages;
+    return refuse_this_call() ? nullptr : __real_malloc(n);
+}
+
+// The pool of locked pages takes its pages page-aligned.
+extern "C" void *__wrap_aligned_alloc(std::size_t alignment, std::size_t n)
+{
+    if (in_pool) ++pages;
+    return refuse_this_call() ? nullptr : __real_aligned_alloc(alignment, n);
+}
+
+// Secure blocks mostly come from locked pages the pool already holds, without a malloc
+// call: each take from the pool is a call that can be refused too.
+extern "C" void *__wrap__Z11take_lockedm(std::size_t n)
+{
+    if (refuse_this_call()) return nullptr;
+    in_pool = true;
+    void *p = __real__Z11take_lockedm(n);
+    in_pool = false;
+    return p;
 }
 
 extern "C" void __wrap_free(void *p)
 {
-    if (p && p == watched) std::memcpy(freed, p, sizeof freed);
+    const auto *start = static_cast<const char *>(p);
+    if (p && watched >= start && watched < start + malloc_usable_size(p))
+        std::memcpy(freed, watched, sizeof freed);
     __real_free(p);
 }
 
@@ -68,8 +97,13 @@ const unsigned char *malloc_fault_watch_free(const void *block)
 long malloc_fault_arm(long at, bool onward)
 {
     const long counted = calls;
-    calls = 0;
+    calls = pages = 0;
     fail_at = at;
     fail_onward = onward;
     return counted;
+}
+
+long malloc_fault_pages()
+{
+    return pages;
 }
