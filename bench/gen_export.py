@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes a generated export to standard output, for timing the converter.
 
-    gen_export.py artists|locations|events SIZE_MB [SEED]
+    gen_export.py artists|locations|events SIZE_MB [SEED [SHAPE]]
     gen_export.py longtext SIZE_MB        one artist whose description is SIZE_MB of text
     gen_export.py deep LEVELS             one artist holding LEVELS nested elements
     gen_export.py wide CHILDREN           an artists root with CHILDREN small artists
@@ -14,9 +14,25 @@ descriptions over several lines. The same arguments always give the same bytes.
 SIZE_MB counts 2^20 bytes; a regular export ends with the record that reaches it.
 The last three kinds are the hostile shapes that check the converter does no
 quadratic work.
+
+SHAPE is how the export is written, as the tools that users export from write it:
+  tags        (the default) the indented export above: many short elements
+  text        the same with long descriptions over many lines, and descriptions
+              the listing does not read in locations and events
+  cms         a content-management system's: CRLF line ends, two attributes on each
+              item and on some fields, descriptions as HTML in CDATA sections, a
+              comment every few items
+  minified    no white space between tags at all, every text on one line
+  entities    text dense with references: &amp;, &lt;, &quot;, character references
+              and the accented-letter names the library knows (declared in the
+              document type, as an XML reader requires)
+  attributes  one to three attributes on every element
+  nested      in every item, a few branches of deeply nested elements the listing
+              never reads
 """
 
 import random
+import re
 import sys
 import unicodedata
 
@@ -48,8 +64,9 @@ EVENT_TYPES = [(1, "Concert"), (2, "Clubbing"), (3, "Meeting"), (4, "Dance"),
 class Dice:
     """Draws built on random() alone, whose sequence is fixed for a seed."""
 
-    def __init__(self, seed):
+    def __init__(self, seed, shape="tags"):
         self.rng = random.Random(seed)
+        self.shape = shape
 
     def below(self, n):
         return int(self.rng.random() * n)
@@ -96,16 +113,33 @@ def phrase(d, low, high):
 
 
 def description_lines(d):
-    lines = [phrase(d, 4, 12).capitalize() + "." for _ in range(1 + d.below(4))]
+    if d.shape == "text":
+        lines = [phrase(d, 8, 40).capitalize() + "." for _ in range(3 + d.below(10))]
+    else:
+        lines = [phrase(d, 4, 12).capitalize() + "." for _ in range(1 + d.below(4))]
     if d.chance(5):
         lines[-1] += f" {phrase(d, 1, 3)} | {phrase(d, 1, 3)}."
     return lines
 
 
-def put_description(out, d):
+def html(d, lines):
+    """Lines as a CMS's editor writes them: paragraphs, a link, a break, raw & and |."""
+    parts = []
+    for line in lines:
+        if d.chance(20):
+            line = f'{line} <a href="https://tickets.example.org/?id={d.below(9999)}&src=cms">Tickets</a>'
+        if d.chance(15):
+            line = line.replace("&amp;", "&") + "<br/>"
+        parts.append(f"<p>{line}</p>")
+    return "\n".join(parts)
+
+
+def put_description(out, d, depth=2):
     lines = description_lines(d)
-    if d.chance(50):
-        leaf_on_own_line(out, 2, "description", lines)
+    if d.shape == "cms":
+        leaf(out, depth, "description", f"<![CDATA[{html(d, lines)}]]>")
+    elif d.chance(50):
+        leaf_on_own_line(out, depth, "description", lines)
     else:  # first line inline, the others indented below it
         first, rest = lines[0], "".join(f"\n      {line}" for line in lines[1:])
         leaf(out, 2, "description", first + rest)
@@ -219,6 +253,8 @@ def location(d, n):
         put_contact(out, d, 2, True)
     elif d.chance(20):   # coordinates outside contact are not read
         leaf(out, 2, "lattitude", f"45.{d.below(1000000):06d}")
+    if d.shape in ("text", "cms"):   # not read
+        put_description(out, d)
     out.append("  </location>\n")
     return "".join(out)
 
@@ -273,6 +309,8 @@ def event(d, n):
         if d.chance(95):
             number, label = d.pick(EVENT_TYPES)
             out.append(f"      <eventType><id>{number}</id><label>{label}</label></eventType>\n")
+        if d.shape in ("text", "cms"):   # not read
+            put_description(out, d, 3)
         out.append("    </event>\n")
     if d.chance(97):
         put_schedule(out, d)
@@ -280,27 +318,111 @@ def event(d, n):
     return "".join(out)
 
 
+# The accented letters the library converts to and from entity names.
+NAMED = {"à": "agrave", "á": "aacute", "â": "acirc", "è": "egrave", "é": "eacute",
+         "ê": "ecirc", "ì": "igrave", "í": "iacute", "î": "icirc", "ò": "ograve",
+         "ó": "oacute", "ô": "ocirc", "ù": "ugrave", "ú": "uacute", "û": "ucirc",
+         "ç": "ccedil", "ü": "uuml", "ä": "auml", "ö": "ouml", "Ü": "Uuml",
+         "Ä": "Auml", "Ö": "Ouml"}
+DOCTYPE = "".join(f'<!ENTITY {name} "&#{ord(c)};">\n' for c, name in NAMED.items())
+ATTRIBUTES = [("lang", ["fr", "en", "de"]), ("status", ["published", "draft", "archived"]),
+              ("source", ["cms", "import &amp; sync", "api/v2"]), ("rev", None),
+              ("class", ["a > b", "main", "x-list"])]
+CMS_FIELDS = re.compile(r"<(name|title|picture|website|logo|thumbnail|city|date)>")
+START_TAG = re.compile(r"<([A-Za-z]+)>")
+TEXT = re.compile(r">([^<]+)<")
+BETWEEN_TAGS = re.compile(r">\s+<")
+LEADING = re.compile(r">\s+(?=[^<\s])")
+TRAILING = re.compile(r"(?<=[^>\s])\s+<")
+
+
+def attributes(d, count):
+    out = ""
+    for name, values in ATTRIBUTES[:count]:
+        out += f' {name}="{d.pick(values) if values else d.below(100000)}"'
+    return out
+
+
+def reference(d, c):
+    if c in NAMED and d.chance(50):
+        return f"&{NAMED[c]};"
+    return f"&#{ord(c)};" if d.chance(50) else f"&#x{ord(c):X};"
+
+
+def dense_text(d, text):
+    """Every letter outside ASCII as a reference, quotation marks and angle brackets
+    around some words, and & more often."""
+    text = "".join(reference(d, c) if ord(c) > 127 else c for c in text)
+    text = text.replace("'", "&apos;").replace(" and ", " &amp; ").replace(" with ", " &amp; ")
+    if d.chance(30):
+        text = re.sub(r" (\w+) ", r" &quot;\1&quot; ", text, count=1)
+    if d.chance(30):
+        text = re.sub(r" (\w+) ", r" &lt;\1&gt; ", text, count=1)
+    return text
+
+
+def nest(d, pad):
+    """A branch of LEVELS nested elements with a word at the bottom, indented."""
+    levels = 8 + d.below(40)
+    names = [d.pick(["meta", "group", "node", "ext", "data"]) for _ in range(levels)]
+    opening = "".join(f"{pad}{'  ' * i}<{n}>\n" for i, n in enumerate(names))
+    closing = "".join(f"{pad}{'  ' * i}</{n}>\n" for i, n in reversed(list(enumerate(names))))
+    return f"{opening}{pad}{'  ' * levels}<value>{d.pick(WORDS)}</value>\n{closing}"
+
+
+def shaped(d, n, item):
+    """An item as the chosen shape writes it; the item comes indented, one tag a line."""
+    if d.shape == "cms":
+        item = item.replace(">", f' id="{n}" status="{d.pick(ATTRIBUTES[1][1])}">', 1)
+        item = CMS_FIELDS.sub(lambda m: f"<{m[1]}{attributes(d, 2)}>" if d.chance(40) else m[0], item)
+        if n % 4 == 0:
+            item = f"  <!-- exported by cms, item {n}, revision {d.below(50)} -->\n{item}"
+        return item.replace("\n", "\r\n")
+    if d.shape == "minified":
+        return TRAILING.sub("<", LEADING.sub(">", BETWEEN_TAGS.sub("><", item.strip()))).replace("\n", " ")
+    if d.shape == "entities":
+        return TEXT.sub(lambda m: f">{dense_text(d, m[1])}<", item)
+    if d.shape == "attributes":
+        return START_TAG.sub(lambda m: f"<{m[1]}{attributes(d, 1 + d.below(3))}>", item)
+    if d.shape == "nested":
+        close = item.rindex("</")   # the item's end tag
+        branches = "".join(nest(d, "    ") for _ in range(1 + d.below(3)))
+        return item[:close] + branches + item[close:]
+    return item
+
+
+SHAPES = ["tags", "text", "cms", "minified", "entities", "attributes", "nested"]
 REGULAR = {"artists": ("artists", artist), "locations": ("locations", location),
            "events": ("scheduledEvents", event)}
 
 
-def write_regular(out, kind, size_mb, seed):
+def write_regular(out, kind, size_mb, seed, shape):
     root, record = REGULAR[kind]
-    d = Dice(seed)
+    d = Dice(seed, shape)
     target = int(size_mb * MB)
-    head = (DECLARATION + f"<{root}>\n").encode()
+    head = DECLARATION + f"<{root}>\n"
+    if shape == "cms":
+        head = DECLARATION.replace("\n", "\r\n") + f'<{root} version="2" generator="cms">\r\n'
+    elif shape == "minified":
+        head = DECLARATION.strip() + f"<{root}>"
+    elif shape == "entities":
+        head = DECLARATION + f"<!DOCTYPE {root} [\n{DOCTYPE}]>\n<{root}>\n"
+    elif shape == "attributes":
+        head = DECLARATION + f'<{root} count="0" exported="2016-06-01">\n'
+    head = head.encode()
+    tail = f"</{root}>" + ("" if shape == "minified" else "\r\n" if shape == "cms" else "\n")
     out.write(head)
     written, n, chunk = len(head), 0, []
     while written < target:
         n += 1
-        data = record(d, n).encode()
+        data = shaped(d, n, record(d, n)).encode()
         chunk.append(data)
         written += len(data)
         if len(chunk) == 512:
             out.write(b"".join(chunk))
             chunk = []
     out.write(b"".join(chunk))
-    out.write(f"</{root}>\n".encode())
+    out.write(tail.encode())
 
 
 def write_long_text(out, size_mb):
@@ -354,9 +476,12 @@ def main(argv):
         seed = int(argv[3]) if len(argv) > 3 else 1
     except ValueError:
         return usage()
+    shape = argv[4] if len(argv) > 4 else "tags"
+    if shape not in SHAPES or len(argv) > 5:
+        return usage()
     out = sys.stdout.buffer
     if kind in REGULAR:
-        write_regular(out, kind, amount, seed)
+        write_regular(out, kind, amount, seed, shape)
     elif kind == "longtext":
         write_long_text(out, amount)
     elif kind == "deep":

@@ -1,6 +1,9 @@
 // A streaming peer converter on expat: keeps the texts of one item at a time, keyed by
 // their path below the item, and writes the item's lines when it closes, so memory
-// stays flat whatever the size of the file.
+// stays flat whatever the size of the file. Text is kept as it stands in the file, as
+// veltran keeps it: a run that expat decoded (a reference, a CRLF line end) is taken
+// again from the file through the default handler, which also receives the references
+// to entities the document type declares, left unexpanded once that handler is set.
 //
 //     peer_expat [--concert|--theatre|...] file.xml...
 #include "peer_record.h"
@@ -33,6 +36,7 @@ struct reader {
     std::vector<size_t> path_lengths;
     std::vector<int> fills;
     std::string text;
+    bool in_cdata = false, want_raw = false;
     std::array<std::string, 21> values;
     std::array<bool, 21> present{};
 
@@ -179,8 +183,37 @@ void XMLCALL on_end(void *data, const XML_Char *)
 
 void XMLCALL on_text(void *data, const XML_Char *s, int len)
 {
-    static_cast<reader *>(data)->text.append(s, size_t(len));
+    auto &r = *static_cast<reader *>(data);
+    if (r.in_cdata) {
+        peer::append_escaped(r.text, {s, size_t(len)});
+    } else if (XML_GetCurrentByteCount(r.parser) == len) {
+        r.text.append(s, size_t(len));
+    } else { // decoded: the file's own bytes instead
+        r.want_raw = true;
+        XML_DefaultCurrent(r.parser);
+        r.want_raw = false;
+    }
 }
+
+// The raw text of a decoded run, or a reference to a declared entity in an element.
+void XMLCALL on_default(void *data, const XML_Char *s, int len)
+{
+    auto &r = *static_cast<reader *>(data);
+    if (r.want_raw || (r.depth >= 2 && len > 0 && s[0] == '&'))
+        peer::append_raw(r.text, {s, size_t(len)});
+}
+
+void XMLCALL on_cdata_start(void *data)
+{
+    static_cast<reader *>(data)->in_cdata = true;
+}
+
+void XMLCALL on_cdata_end(void *data)
+{
+    static_cast<reader *>(data)->in_cdata = false;
+}
+
+void XMLCALL on_comment(void *, const XML_Char *) {}
 
 } // namespace
 
@@ -196,6 +229,9 @@ bool convert(const char *name, int type, std::string &out)
     XML_SetUserData(r.parser, &r);
     XML_SetElementHandler(r.parser, on_start, on_end);
     XML_SetCharacterDataHandler(r.parser, on_text);
+    XML_SetCdataSectionHandler(r.parser, on_cdata_start, on_cdata_end);
+    XML_SetCommentHandler(r.parser, on_comment);
+    XML_SetDefaultHandler(r.parser, on_default);
     bool ok = true, end = false;
     while (ok && !end && !r.stopped) {
         constexpr int block = 1 << 16;

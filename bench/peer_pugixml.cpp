@@ -1,17 +1,41 @@
 // A peer converter on pugixml: loads the whole document, then walks it as veltran's
 // listings do. With --parse-only it loads the document and does nothing else, the
-// floor for any converter that builds a tree first.
+// floor for any converter that builds a tree first. It loads with pugixml's default
+// options less the decoding of references, which veltran leaves as they stand.
 //
 //     peer_pugixml [--concert|--theatre|...|--parse-only] file.xml...
 #include "peer_record.h"
 
 #include <algorithm>
+#include <deque>
 #include <strings.h>
 
 #include <pugixml.hpp>
 
 namespace
 {
+
+constexpr unsigned parse_options = pugi::parse_default & ~pugi::parse_escapes;
+
+// The texts made for the current item: an element's text and CDATA children in a row.
+std::deque<std::string> joined;
+
+// An element's text as veltran takes it: the text and CDATA children in order, the
+// sections escaped. The common leaf, one run of text, is the node's own value.
+std::string_view text_of(pugi::xml_node element)
+{
+    pugi::xml_node first = element.first_child();
+    if (!first) return {};
+    if (first.type() == pugi::node_pcdata && !first.next_sibling()) return first.value();
+    std::string &text = joined.emplace_back();
+    for (pugi::xml_node child : element.children()) {
+        if (child.type() == pugi::node_pcdata)
+            text += child.value();
+        else if (child.type() == pugi::node_cdata)
+            peer::append_escaped(text, child.value());
+    }
+    return text;
+}
 
 // An item of the document; a path is followed through first children of each name.
 struct node_item {
@@ -27,7 +51,7 @@ struct node_item {
             path.remove_prefix(std::min(end + 1, path.size()));
         }
         if (!found) return std::nullopt;
-        return std::string_view(found.child_value());
+        return text_of(found);
     }
 };
 
@@ -38,7 +62,7 @@ std::vector<std::string_view> style_labels(pugi::xml_node artist)
     std::vector<std::string_view> labels;
     for (pugi::xml_node style = artist.child("artistStyle"); style; style = style.next_sibling()) {
         if (strcasecmp(style.name(), "artistStyle") != 0) break;
-        if (pugi::xml_node label = style.child("label")) labels.push_back(label.child_value());
+        if (pugi::xml_node label = style.child("label")) labels.push_back(text_of(label));
     }
     return labels;
 }
@@ -48,8 +72,8 @@ std::vector<peer::schedule_date> schedule(pugi::xml_node event)
     std::vector<peer::schedule_date> dates;
     for (pugi::xml_node date = event.child("eventSchedule").child("eventScheduleDate"); date;
          date = date.next_sibling("eventScheduleDate"))
-        dates.push_back(
-            {date.child_value("date"), date.child_value("startHour"), date.child_value("endHour")});
+        dates.push_back({text_of(date.child("date")), text_of(date.child("startHour")),
+                         text_of(date.child("endHour"))});
     return dates;
 }
 
@@ -65,6 +89,7 @@ void convert(pugi::xml_node root, int type, std::string &out)
     for (pugi::xml_node item = root.first_child(); item; item = item.next_sibling()) {
         if (item.type() != pugi::node_element) continue;
         if (std::string_view(item.name()) != item_name) break;
+        joined.clear();
         if (kind == "artists")
             peer::write_artist(out, node_item{item}, style_labels(item));
         else if (kind == "locations")
@@ -90,7 +115,7 @@ int main(int argc, char **argv)
             continue;
         }
         pugi::xml_document doc;
-        if (!doc.load_file(argv[i])) {
+        if (!doc.load_file(argv[i], parse_options)) {
             std::printf("error: error parsing file%s\n", argv[i]);
             continue;
         }

@@ -2,8 +2,10 @@
 // times against it. A peer finds an item's elements with its own XML library and hands
 // them to the writers below through an accessor: get("contact/city") gives the text of
 // the first element down that path (empty when it has none), or nothing when the path
-// is missing. The peers are only meant to be right on exports from gen_export.py: no
-// markers, no echo, no other entity than &amp;, no limit on field sizes.
+// is missing. The text is the one veltran takes: references as they stand in the file,
+// a CDATA section's text with &, < and > escaped, carriage returns dropped. The peers
+// are only meant to be right on exports from gen_export.py, of every shape: no markers,
+// no echo, no limit on field sizes.
 #pragma once
 #include <array>
 #include <cstdio>
@@ -86,15 +88,33 @@ inline std::string_view trimmed(std::string_view v)
     return first == std::string_view::npos ? std::string_view() : v.substr(first);
 }
 
-// Both libraries decode &amp;, which veltran leaves as it is in the file: written back.
 inline void put_raw(std::string &out, std::string_view v)
 {
-    for (char c : trimmed(v)) {
+    for (char c : trimmed(v))
+        out += c == '\n' ? ' ' : c;
+}
+
+// A CDATA section's text as veltran gives it: as escaped text in its place would be.
+inline void append_escaped(std::string &out, std::string_view v)
+{
+    for (char c : v) {
         if (c == '&')
             out += "&amp;";
-        else
-            out += c == '\n' ? ' ' : c;
+        else if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else if (c != '\r')
+            out += c;
     }
+}
+
+// Text as it stands in the file, less its carriage returns.
+inline void append_raw(std::string &out, std::string_view v)
+{
+    for (size_t cr; (cr = v.find('\r')) != std::string_view::npos; v.remove_prefix(cr + 1))
+        out.append(v.substr(0, cr));
+    out.append(v);
 }
 
 // A field: | written as &brvbar;, a line feed as a blank, then the separator.
@@ -103,8 +123,6 @@ inline void put_field(std::string &out, text v)
     for (char c : trimmed(v.value_or(""))) {
         if (c == '|')
             out += "&brvbar;";
-        else if (c == '&')
-            out += "&amp;";
         else
             out += c == '\n' ? ' ' : c;
     }
@@ -120,9 +138,7 @@ inline bool has_text(text v)
 inline void put_description(std::string &out, text v)
 {
     for (char c : trimmed(v.value_or(""))) {
-        if (c == '&')
-            out += "&amp;";
-        else if (c == '\n' || c == '\t')
+        if (c == '\n' || c == '\t')
             out += ' ';
         else if (c != '|' && c != '\r')
             out += c;

@@ -11,6 +11,7 @@
 #include "qvxml/internal/copy.h"
 #include "qvxml/internal/grow.h"
 #include "qvxml/internal/link.h"
+#include "qvxml/internal/report.h"
 #include "qvxml/internal/walk.h"
 
 using namespace qvxml::impl;
@@ -30,8 +31,8 @@ struct text_frame {
     xml_element *element;
     std::size_t length;
     std::size_t capacity;
-    bool in_arena; // the element, its name and its text live in the arena
-    int line;      // where its start tag was read
+    bool in_arena;     // the element, its name and its text live in the arena
+    std::int64_t line; // where its start tag was read, counted whole
 };
 
 struct build_state {
@@ -63,6 +64,10 @@ struct build_state {
     // During a streamed load's callbacks its element_line tells where the element
     // handed over began.
     xml_outcome *outcome = nullptr;
+    // The loads with settings: these instead of outcome (report may be null).
+    bool with_settings = false;
+    const xml_settings *settings = nullptr;
+    xml_report *report = nullptr;
 };
 
 constexpr std::size_t first_frames = 64;
@@ -73,7 +78,16 @@ build_state &builder(const xml_application *x)
     return *static_cast<build_state *>(x->payload[0]);
 }
 
-bool push_frame(build_state &b, xml_element *e, bool in_arena, int line)
+// Tells the caller, during a streamed load's callback, where the element handed over
+// began.
+void note_element_line(const build_state &b, std::int64_t line)
+{
+    if (b.outcome) b.outcome->element_line = saturated_count(line);
+    if (b.report && b.report->size >= offsetof(xml_report, element_line) + sizeof(std::int64_t))
+        b.report->element_line = line;
+}
+
+bool push_frame(build_state &b, xml_element *e, bool in_arena, std::int64_t line)
 {
     if (b.depth == b.capacity) {
         const std::size_t grown = b.capacity ? b.capacity * 2 : first_frames;
@@ -183,14 +197,13 @@ void note_blank_runs(build_state &b, bool dropped)
 
 // A start tag in general: every case, every check.
 [[gnu::noinline]] int open_element(xml_application *xptr, const char *token, std::size_t length,
-                                   std::int64_t whole_line)
+                                   std::int64_t line)
 {
     build_state &b = builder(xptr);
     note_blank_runs(b, false);
     if (b.lost_text) return b.lost_text;
     xml_element *parent = b.current;
     b.quick = b.stream != nullptr;
-    const int line = saturated_count(whole_line);
     xml_element *e;
     if (b.stream && parent) {
         e = arena_element(b.arena, token, length, true);
@@ -210,7 +223,7 @@ void note_blank_runs(build_state &b, bool dropped)
     if (!parent) {
         b.open_top = e;
         if (b.stream && b.stream->open_top) {
-            if (b.outcome) b.outcome->element_line = line;
+            note_element_line(b, line);
             return b.stream->open_top(b.stream->context, e);
         }
     }
@@ -227,7 +240,7 @@ int build_open_tag(xml_application *xptr, const char *token, std::size_t length,
     if (b.quick && parent && b.depth < b.capacity) {
         if (void *block = b.arena.take_here(element_block(length))) {
             xml_element *e = name_element(block, token, length, true);
-            b.frames[b.depth++] = text_frame{e, 0, 0, true, saturated_count(line)};
+            b.frames[b.depth++] = text_frame{e, 0, 0, true, line};
             link_last_child(parent, e);
             b.current = e;
             note_blank_runs(b, true);
@@ -337,12 +350,12 @@ void release_item(build_state &b, xml_element *top)
 // The end of an element in a streamed load: a child of a top-level element is
 // visited and released (it is its parent's last child, as it has just closed); a
 // top-level element is reported and released.
-int close_streamed(build_state &b, xml_element *e, int line)
+int close_streamed(build_state &b, xml_element *e, std::int64_t line)
 {
     const document_stream &s = *b.stream;
     xml_element *parent = e->parent;
     b.current = parent;
-    if (b.outcome) b.outcome->element_line = line;
+    note_element_line(b, line);
     int st = 0;
     if (!parent) {
         ++b.tops_closed;
@@ -364,7 +377,7 @@ int close_streamed(build_state &b, xml_element *e, int line)
     if (b.lost_text) return b.lost_text;
     xml_element *e = b.current;
     if (!e) return status_no_element;
-    const int line = b.frames[b.depth - 1].line;
+    const std::int64_t line = b.frames[b.depth - 1].line;
     pop_frame(b);
     if (b.stream) return close_streamed(b, e, line);
     if (!e->parent) {
@@ -385,9 +398,9 @@ int build_close_tag(xml_application *xptr)
     build_state &b = builder(xptr);
     const xml_element *e = b.current;
     if (b.quick && e && e->parent && e->parent->parent) {
-        const int line = b.frames[--b.depth].line;
+        const std::int64_t line = b.frames[--b.depth].line;
         b.current = e->parent;
-        if (b.outcome) b.outcome->element_line = line;
+        note_element_line(b, line);
         note_blank_runs(b, !e->parent->value);
         return 0;
     }
@@ -414,14 +427,35 @@ xml_element *run_builder(const load_input &in, build_state &state)
                      .content_run = nullptr};
     state.link.open_tag = build_open_tag;
     state.link.content_run = build_content_run;
+    if (state.with_settings) { // the root comes back in the report
+        xml_report ended;
+        (void)parse_linked_with(in, &relays, &state.link, &state, state.settings, ended);
+        fill_report(state.report, ended);
+        return ended.root;
+    }
     (void)parse_linked(in, &relays, &state.link, &state, state.outcome);
     return relays.result;
 }
 
-xml_element *load_tree(const load_input &in, xml_outcome *outcome)
+// The settings a load runs with: a load with settings when with is true.
+struct load_settings {
+    bool with;
+    const xml_settings *settings;
+    xml_report *report;
+};
+
+void take_settings(build_state &state, const load_settings &s)
+{
+    state.with_settings = s.with;
+    state.settings = s.settings;
+    state.report = s.report;
+}
+
+xml_element *load_tree(const load_input &in, xml_outcome *outcome, const load_settings &with)
 {
     build_state state;
     state.outcome = outcome;
+    take_settings(state, with);
     xml_element *root = run_builder(in, state);
     // a top-level element still open when the parse ended is unreachable
     if (state.open_top && state.open_top != root) liberate_element(state.open_top);
@@ -429,18 +463,21 @@ xml_element *load_tree(const load_input &in, xml_outcome *outcome)
     return root;
 }
 
-int stream_tree(const load_input &in, const document_stream *stream, xml_outcome *outcome)
+int stream_tree(const load_input &in, const document_stream *stream, xml_outcome *outcome,
+                const load_settings &with)
 {
     if (!stream) {
         if (outcome) {
             *outcome = xml_outcome{};
             outcome->status = status_missing;
         }
+        fill_report(with.report, refused_report(status_missing, 0));
         return 0;
     }
     build_state state;
     state.stream = stream;
     state.outcome = outcome;
+    take_settings(state, with);
     (void)run_builder(in, state);
     if (state.open_top) { // the load ended inside a top-level element
         release_item(state, state.open_top);
@@ -463,13 +500,13 @@ xml_element *qvxml::impl::document_parse_file(const char *sptr)
 
 xml_element *qvxml::impl::document_parse_file_outcome(const char *sptr, xml_outcome *outcome)
 {
-    return load_tree({.path = sptr, .data = nullptr, .length = 0, .name = sptr}, outcome);
+    return load_tree({.path = sptr, .data = nullptr, .length = 0, .name = sptr}, outcome, {});
 }
 
 xml_element *qvxml::impl::document_parse_buffer(const char *data, std::size_t length,
                                                 const char *name, xml_outcome *outcome)
 {
-    return load_tree({.path = nullptr, .data = data, .length = length, .name = name}, outcome);
+    return load_tree({.path = nullptr, .data = data, .length = length, .name = name}, outcome, {});
 }
 
 xml_element *qvxml::impl::document_drop(xml_element *document)
@@ -485,12 +522,43 @@ int qvxml::impl::document_stream_file(const char *sptr, const document_stream *s
 int qvxml::impl::document_stream_file_outcome(const char *sptr, const document_stream *stream,
                                               xml_outcome *outcome)
 {
-    return stream_tree({.path = sptr, .data = nullptr, .length = 0, .name = sptr}, stream, outcome);
+    return stream_tree({.path = sptr, .data = nullptr, .length = 0, .name = sptr}, stream, outcome,
+                       {});
 }
 
 int qvxml::impl::document_stream_buffer(const char *data, std::size_t length, const char *name,
                                         const document_stream *stream, xml_outcome *outcome)
 {
     return stream_tree({.path = nullptr, .data = data, .length = length, .name = name}, stream,
-                       outcome);
+                       outcome, {});
+}
+
+xml_element *qvxml::impl::document_parse_file_with(const char *sptr, const xml_settings *settings,
+                                                   xml_report *report)
+{
+    return load_tree({.path = sptr, .data = nullptr, .length = 0, .name = sptr}, nullptr,
+                     {true, settings, report});
+}
+
+xml_element *qvxml::impl::document_parse_buffer_with(const char *data, std::size_t length,
+                                                     const char *name, const xml_settings *settings,
+                                                     xml_report *report)
+{
+    return load_tree({.path = nullptr, .data = data, .length = length, .name = name}, nullptr,
+                     {true, settings, report});
+}
+
+int qvxml::impl::document_stream_file_with(const char *sptr, const document_stream *stream,
+                                           const xml_settings *settings, xml_report *report)
+{
+    return stream_tree({.path = sptr, .data = nullptr, .length = 0, .name = sptr}, stream, nullptr,
+                       {true, settings, report});
+}
+
+int qvxml::impl::document_stream_buffer_with(const char *data, std::size_t length, const char *name,
+                                             const document_stream *stream,
+                                             const xml_settings *settings, xml_report *report)
+{
+    return stream_tree({.path = nullptr, .data = data, .length = length, .name = name}, stream,
+                       nullptr, {true, settings, report});
 }

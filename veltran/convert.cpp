@@ -1,11 +1,10 @@
 #include "veltran/convert.h"
 
-#include <cerrno>
-#include <cstdio>
+#include <array>
 #include <cstring>
-#include <memory>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "qvxml/xmlparse.h"
@@ -14,28 +13,28 @@
 namespace
 {
 
-constexpr std::size_t marker_name_capacity = 64;
-constexpr std::size_t temporary_name_capacity = 128; // a marker name, the process id and a counter
-constexpr std::size_t marker_format_capacity = 64;
-constexpr int temporary_attempts = 100;
-
 // One streamed load: the top-level element being read and the last one closed.
 struct file_walk {
-    file_walk(const settings &s, conversion &c) : options{s}, found{c} {}
+    file_walk(const char *p, const settings &s, conversion &c, field_writer *f)
+        : path{p}, options{s}, found{c}, writer{f}
+    {
+    }
+    const char *path;
     const settings &options;
     conversion &found;
-    xml_outcome outcome{}; // filled as the load goes, and at its end
-    newest_stamp newest;   // raised by the items of the element being read
-    findings noted;        // what its listing lost
-    listing_run run{options, found.records, newest, noted};
+    field_writer *writer; // null: record lines into found's records
+    xml_report outcome{sizeof outcome, 0, 0, 0, 0, 0, 0, nullptr}; // filled as the load goes
+    newest_stamp newest; // raised by the items of the element being read
+    findings noted;      // what its listing lost
+    listing_run run{options, newest, noted};
     const listing *row = nullptr;  // its listing
     bool ended = false;            // its listing has met a child of another name
     std::size_t segment_start = 0; // where its records begin
-    int top_line = 0;              // where it began
+    std::int64_t top_line = 0;     // where it began
     bool have_root = false;
     findings file_noted;                             // losses of the file as a whole
     std::array<char, instance_capacity> root_name{}; // the last top-level element closed
-    int root_line = 0;
+    std::int64_t root_line = 0;
 };
 
 int open_top(void *context, const xml_element *top)
@@ -43,11 +42,14 @@ int open_top(void *context, const xml_element *top)
     auto &w = *static_cast<file_walk *>(context);
     w.newest = {};
     w.noted = {};
+    w.run.written = 0;
     w.top_line = w.outcome.element_line;
     w.segment_start = w.found.records.size();
     w.row = listing_for(top->name);
     w.ended = false;
-    if (w.row && w.options.verbose) {
+    if (w.writer) {
+        w.writer->begin(w.path, w.row ? w.row->prefix : "");
+    } else if (w.row && w.options.verbose) {
         w.found.records.put(w.row->title);
         w.found.records.put('\n');
     }
@@ -70,7 +72,10 @@ int take_child(void *context, const xml_element *, const xml_element *child)
         return 0;
     }
     w.run.item_line = w.outcome.element_line;
-    w.row->write_item(w.run, child);
+    if (w.writer)
+        w.row->write_fields(w.run, *w.writer, child);
+    else
+        w.row->write_lines(w.run, w.found.records, child);
     return 0;
 }
 
@@ -79,6 +84,7 @@ int take_child(void *context, const xml_element *, const xml_element *child)
 int close_top(void *context, const xml_element *top)
 {
     auto &w = *static_cast<file_walk *>(context);
+    if (w.writer) w.writer->end();
     if (w.have_root)
         w.file_noted.note(warning_kind::tops_set_aside, w.root_line, w.root_name.data());
     w.have_root = true;
@@ -87,6 +93,7 @@ int close_top(void *context, const xml_element *top)
     w.found.to = w.found.records.size();
     w.found.newest = w.newest;
     w.found.found = w.noted;
+    w.found.written = w.run.written;
     if (!w.row) w.found.found.note(warning_kind::unknown_root, w.top_line, top->name);
     copy_bounded(w.root_name.data(), w.root_name.size(), top->name);
     w.root_line = w.top_line;
@@ -99,7 +106,7 @@ int close_top(void *context, const xml_element *top)
 struct echo_walk {
     explicit echo_walk(conversion &c) : found{c} {}
     conversion &found;
-    xml_outcome outcome{};
+    xml_report outcome{sizeof outcome, 0, 0, 0, 0, 0, 0, nullptr};
     const document_writer writer{.context = &found.records, .write = hold_text};
     std::size_t segment_start = 0; // where the output of the element being read begins
     bool started = false;          // its start tag is written
@@ -140,67 +147,26 @@ int echo_close(void *context, const xml_element *top)
     return st;
 }
 
-struct file_closer {
-    void operator()(FILE *h) const noexcept { std::fclose(h); }
-};
-
-// Opens a new file beside name under a name of its own: created exclusively, so an
-// existing file or link of that name is never followed or reused.
-FILE *create_temporary(const char (&name)[marker_name_capacity],
-                       char (&temporary)[temporary_name_capacity])
+// True when the regular file path begins with a UTF-16 byte order mark, or with two
+// characters each of a zero byte and another, as UTF-16 text of the ASCII range does.
+bool looks_utf16(const char *path)
 {
-    for (int attempt = 0; attempt < temporary_attempts; ++attempt) {
-        std::snprintf(temporary, sizeof temporary, ".%s.%ld.%d", name, long(getpid()), attempt);
-        const int fd = open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            return nullptr;
-        }
-        if (FILE *h = fdopen(fd, "w")) return h;
-        close(fd);
-        unlink(temporary);
-        return nullptr;
-    }
-    return nullptr;
-}
-
-// Writes one marker into a temporary file and renames it into place, so no reader
-// ever sees half of it and a link named like the marker is replaced, not followed.
-// Any failure (an unwritable directory, say) leaves the old marker; it is said on
-// standard error unless quiet.
-void write_marker(const char *prefix, const char *ending, const char *recent, bool quiet)
-{
-    char name[marker_name_capacity];
-    char temporary[temporary_name_capacity];
-    std::snprintf(name, sizeof name, "recent-%s.%s", prefix, ending);
-    const auto skipped = [&](int error) {
-        if (!quiet) print_diagnostic("%s: warning: not written: %s", name, std::strerror(error));
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat about {
     };
-    std::unique_ptr<FILE, file_closer> h{create_temporary(name, temporary)};
-    if (!h) return skipped(errno);
-    if (std::strcmp(ending, "xml") == 0) {
-        char format[marker_format_capacity];
-        std::snprintf(format, sizeof format, "<%s recent=\"%%s\"/>\n", prefix);
-        fprintf_xml_string_attribute(h.get(), format, recent);
-    } else {
-        std::fprintf(h.get(), "%s\n", recent);
-    }
-    // a marker line is never empty: nothing written means the writer gave up (the
-    // attribute writer says nothing when it cannot grow its buffer), and the old
-    // marker must then stay
-    errno = 0;
-    bool written = !std::ferror(h.get()) && std::ftell(h.get()) > 0;
-    written = std::fclose(h.release()) == 0 && written;
-    int error = written ? 0 : errno != 0 ? errno : ENOMEM;
-    if (written && std::rename(temporary, name) != 0) error = errno;
-    if (error == 0) return;
-    unlink(temporary);
-    skipped(error);
+    std::array<unsigned char, 4> b{};
+    const bool regular = fstat(fd, &about) == 0 && S_ISREG(about.st_mode);
+    const ssize_t n = regular ? read(fd, b.data(), b.size()) : 0;
+    close(fd);
+    if (n >= 2 && ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF))) return true;
+    return n == 4 && ((b[0] != 0 && b[1] == 0 && b[2] != 0 && b[3] == 0) ||
+                      (b[0] == 0 && b[1] != 0 && b[2] == 0 && b[3] != 0));
 }
 
 // Whether the file loaded, and what the end of its load tells: the cause of its
 // failure, or when it loaded whatever ended the load after its root.
-void take_outcome(conversion &found, const xml_outcome &ended, bool loaded)
+void take_outcome(conversion &found, const xml_report &ended, bool loaded)
 {
     found.loaded = loaded;
     found.failure = failure_of(ended);
@@ -219,9 +185,10 @@ void take_outcome(conversion &found, const xml_outcome &ended, bool loaded)
 template <typename Walk>
 void load_streamed(const char *path, const document_stream &stream, Walk &walk, conversion &found)
 {
-    const int closed = document_stream_file_outcome(path, &stream, &walk.outcome);
+    const int closed = document_stream_file_with(path, &stream, nullptr, &walk.outcome);
     found.records.finish();
     take_outcome(found, walk.outcome, closed != 0 && walk.have_root);
+    if (!found.loaded && found.failure.zero_byte) found.failure.utf16 = looks_utf16(path);
     if (!found.loaded || !found.records.lost()) return;
     found.loaded = false;
     found.failure = {.cause = failure_cause::cannot_hold, .error_number = found.records.error()};
@@ -229,9 +196,24 @@ void load_streamed(const char *path, const document_stream &stream, Walk &walk, 
 
 } // namespace
 
-void convert_file(const char *path, const settings &options, conversion &found)
+void conversion::reset()
 {
-    file_walk w{options, found};
+    loaded = false;
+    root = nullptr;
+    records.clear();
+    from = to = 0;
+    written = 0;
+    bytes = 0;
+    seconds = 0;
+    newest = {};
+    failure = {};
+    found = {};
+}
+
+void convert_file(const char *path, const settings &options, conversion &found,
+                  field_writer *writer)
+{
+    file_walk w{path, options, found, writer};
     const document_stream stream{
         .context = &w, .open_top = open_top, .child = take_child, .close_top = close_top};
     load_streamed(path, stream, w, found);
@@ -244,11 +226,4 @@ void show_file(const char *path, conversion &found)
     const document_stream stream{
         .context = &w, .open_top = echo_open, .child = echo_child, .close_top = echo_close};
     load_streamed(path, stream, w, found);
-}
-
-void write_markers(const char *prefix, const newest_stamp &newest, bool quiet)
-{
-    if (newest.since == 0) return;
-    write_marker(prefix, "txt", newest.recent.data(), quiet);
-    write_marker(prefix, "xml", newest.recent.data(), quiet);
 }

@@ -18,7 +18,7 @@ const char *plural(long n, const char *one, const char *many)
 // "PATH" or "PATH:LINE", as tools of this kind name a place in a file.
 struct place {
     const char *path;
-    int line;
+    std::int64_t line; // the whole count, however long the input
 };
 
 void print_at(place at, const char *format, ...) __attribute__((format(printf, 2, 3)));
@@ -26,7 +26,7 @@ void print_at(place at, const char *format, ...) __attribute__((format(printf, 2
 void print_at(place at, const char *format, ...)
 {
     if (at.line > 0)
-        std::fprintf(stderr, "veltran: %s:%d: ", at.path, at.line);
+        std::fprintf(stderr, "veltran: %s:%lld: ", at.path, static_cast<long long>(at.line));
     else
         std::fprintf(stderr, "veltran: %s: ", at.path);
     va_list args;
@@ -36,14 +36,19 @@ void print_at(place at, const char *format, ...)
     std::fputc('\n', stderr);
 }
 
+constexpr const char *zero_byte_ended = " (a zero byte ended the input)";
+constexpr const char *utf16_advice =
+    "; the file looks like UTF-16, which is not read: convert it to UTF-8 first, for example "
+    "with iconv -f UTF-16 -t UTF-8";
+
 // The cause of a failure in the words of its message, without the place.
 void describe(char *text, std::size_t capacity, const load_failure &f, const char *spill_folder)
 {
     switch (f.cause) {
     case failure_cause::none:
     case failure_cause::no_element:
-        std::snprintf(text, capacity, "no element%s",
-                      f.zero_byte ? " (a zero byte ended the input)" : "");
+        std::snprintf(text, capacity, "no element%s%s", f.zero_byte ? zero_byte_ended : "",
+                      f.utf16 ? utf16_advice : "");
         return;
     case failure_cause::cannot_open:
     case failure_cause::read_error:
@@ -53,9 +58,9 @@ void describe(char *text, std::size_t capacity, const load_failure &f, const cha
         std::snprintf(text, capacity, "syntax error");
         return;
     case failure_cause::unclosed:
-        std::snprintf(text, capacity, "end of input with %d %s still open%s", f.open_elements,
+        std::snprintf(text, capacity, "end of input with %d %s still open%s%s", f.open_elements,
                       plural(f.open_elements, "element", "elements"),
-                      f.zero_byte ? " (a zero byte ended the input)" : "");
+                      f.zero_byte ? zero_byte_ended : "", f.utf16 ? utf16_advice : "");
         return;
     case failure_cause::word_too_long:
         std::snprintf(text, capacity, "word longer than %d characters", xml_max_token);
@@ -87,7 +92,7 @@ constexpr std::size_t cause_capacity = 512;
 
 } // namespace
 
-load_failure failure_of(const xml_outcome &ended)
+load_failure failure_of(const xml_report &ended)
 {
     load_failure f;
     f.line = ended.line;
@@ -122,7 +127,7 @@ load_failure failure_of(const xml_outcome &ended)
     return f;
 }
 
-void findings::note(warning_kind kind, int line, std::string_view instance)
+void findings::note(warning_kind kind, std::int64_t line, std::string_view instance)
 {
     warning_note &n = notes_[index(kind)];
     if (n.count++ > 0) return;

@@ -1,41 +1,39 @@
 #pragma once
 // The three listings (artists, locations, scheduled events): each writes the records
-// of one item of its root element.
+// of one item of its root element, either as record lines into the file's held records
+// or as named fields to a field_writer (veltran/fields.h); both come from one walk of
+// the item, so the two never disagree on what a record holds.
 
 #include <string_view>
 
 #include "qvxml/element.h"
 #include "veltran/diagnostics.h"
+#include "veltran/fields.h"
 #include "veltran/record.h"
+#include "veltran/settings.h"
 
-// What the command line has set so far; an option affects the files named after it.
-struct settings {
-    int type = 0;    // event-type filter; 0 lets every event through
-    int echo = 0;    // 1: print each loaded tree back as XML instead of converting it
-    int verbose = 0; // 1: each listing prints its heading line first
-    int quiet = 0;   // 1: no warnings about the files named from here on
-};
-
-// Where a listing writes its records and the newest timestamp its items raise, and
-// where it notes what it had to leave out or cut.
+// The settings a listing reads, the newest timestamp its items raise, and where it
+// notes what it had to leave out or cut.
 struct listing_run {
     const settings &options;
-    held_records &records;
     newest_stamp &newest;
     findings &found;
-    int item_line = 0;        // where the item being written began
-    const char *item_id = ""; // its identifier, for warnings
+    std::int64_t item_line = 0; // where the item being written began
+    const char *item_id = "";   // its identifier, for warnings
+    std::size_t written = 0;    // records written
 };
 
 // One listing: the root element it converts, the name of its items, its verbose
-// heading, how one item is written, and the prefix of its marker files.
+// heading, its kind (also the prefix of its marker files), and how one item is written
+// as record lines or as named fields.
 struct listing {
     const char *root;
     const char *item;
     const char *required; // the child an item is left out without
     std::string_view title;
-    void (*write_item)(listing_run &run, const xml_element *item);
     const char *prefix;
+    void (*write_lines)(listing_run &run, held_records &records, const xml_element *item);
+    void (*write_fields)(listing_run &run, field_writer &writer, const xml_element *item);
 };
 
 // The listing of a root element named root; null for another name or a null root.

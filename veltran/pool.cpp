@@ -1,58 +1,68 @@
 #include "veltran/pool.h"
 
 #include <algorithm>
-#include <new>
 
-#include "qvxml/allocate.h"
+#include <sys/stat.h>
 
-void convert_any(const char *path, const settings &options, conversion &found)
+#include "veltran/jsonl.h"
+#include "veltran/stats.h"
+
+namespace
 {
-    if (options.echo)
-        show_file(path, found);
-    else
-        convert_file(path, options, found);
+
+void convert_as_asked(const run_plan &plan, const job &file, conversion &found)
+{
+    if (file.options.echo) {
+        show_file(file.arg, found);
+    } else if (plan.format == output_format::jsonl) {
+        jsonl_writer lines{found.records};
+        convert_file(file.arg, file.options, found, &lines);
+    } else {
+        convert_file(file.arg, file.options, found);
+    }
 }
 
-file_pool::file_pool(int jobs, int files) : files_{std::size_t(files)}
+} // namespace
+
+void convert_job(const run_plan &plan, const job &file, conversion &found)
 {
-    jobs = std::clamp(jobs, 1, max_jobs);
-    if (jobs == 1 || files < 2) return;
-    const std::size_t window = std::size_t(jobs);
-    tasks_ = static_cast<task *>(allocate(int(files_ * sizeof(task))));
-    slots_ = static_cast<slot *>(allocate(int(window * sizeof(slot))));
-    if (!tasks_ || !slots_) { // one file at a time, as with one job
-        tasks_ = static_cast<task *>(liberate(tasks_));
-        slots_ = static_cast<slot *>(liberate(slots_));
-        return;
-    }
-    window_ = window;
-    for (std::size_t i = 0; i < window_; ++i)
-        new (&slots_[i]) slot;
+    if (!plan.stats) return convert_as_asked(plan, file, found);
+    const double start = monotonic_seconds();
+    convert_as_asked(plan, file, found);
+    found.seconds = monotonic_seconds() - start;
+    struct stat about {
+    };
+    if (stat(file.arg, &about) == 0 && S_ISREG(about.st_mode))
+        found.bytes = std::uint64_t(about.st_size);
+}
+
+file_pool::file_pool(const run_plan &plan) : plan_{plan}, slots_{&single_, 1}
+{
+    const std::size_t window = std::size_t(std::clamp(plan.jobs, 1, max_jobs));
+    if (window == 1 || plan.files < 2) return;
+    // without memory for the slots or the threads, one file at a time as with one job
+    if (!several_.hold(window) || !threads_.hold(std::min(window, plan.files))) return;
+    slots_ = several_.items();
 }
 
 file_pool::~file_pool()
 {
     stop();
-    for (int i = 0; i < workers_; ++i)
+    for (std::size_t i = 0; i < workers_; ++i)
         pthread_join(threads_[i], nullptr);
-    if (slots_) {
-        for (std::size_t i = 0; i < window_; ++i)
-            slots_[i].~slot();
-        liberate(slots_);
-    }
-    liberate(tasks_);
 }
 
-void file_pool::add(const char *path, const settings &options)
+std::size_t file_pool::next_file(std::size_t from) const
 {
-    if (tasks_) tasks_[added_++] = task{path, options};
+    while (from < plan_.count && plan_.list[from].is != job::what::file)
+        ++from;
+    return from;
 }
 
 void file_pool::start()
 {
-    if (!tasks_) return;
-    const std::size_t wanted = std::min(window_, files_);
-    while (std::size_t(workers_) < wanted &&
+    next_job_ = next_file(0);
+    while (workers_ < threads_.size() &&
            pthread_create(&threads_[workers_], nullptr, work, this) == 0)
         ++workers_;
 }
@@ -67,15 +77,22 @@ void file_pool::run_worker()
 {
     for (;;) {
         std::size_t file = 0;
+        const job *next = nullptr;
         {
             std::unique_lock<std::mutex> hold{lock_};
-            freed_.wait(
-                hold, [&] { return stopping_ || next_ == files_ || next_ < delivered_ + window_; });
-            if (stopping_ || next_ == files_) return;
+            // File n goes into the slot of file n - slots: it may start only once that
+            // file is delivered, which done() says under this lock after emptying the
+            // slot; until then the slot is the main thread's alone.
+            freed_.wait(hold, [&] {
+                return stopping_ || next_ == plan_.files || next_ < delivered_ + slots_.size();
+            });
+            if (stopping_ || next_ == plan_.files) return;
             file = next_++;
+            next = &plan_.list[next_job_];
+            next_job_ = next_file(next_job_ + 1);
         }
         slot &s = slot_of(file);
-        convert_any(tasks_[file].path, tasks_[file].options, s.found);
+        convert_job(plan_, *next, s.found);
         {
             const std::lock_guard<std::mutex> hold{lock_};
             s.converted = true;
@@ -84,32 +101,25 @@ void file_pool::run_worker()
     }
 }
 
-conversion &file_pool::take(const char *path, const settings &options)
+conversion &file_pool::take(const job &file)
 {
-    if (workers_ == 0) {
-        convert_any(path, options, alone_);
-        return alone_;
-    }
     slot &s = slot_of(delivered_);
-    {
-        std::unique_lock<std::mutex> hold{lock_};
-        converted_.wait(hold, [&] { return s.converted; });
+    if (workers_ == 0) {
+        convert_job(plan_, file, s.found);
+        return s.found;
     }
+    std::unique_lock<std::mutex> hold{lock_};
+    converted_.wait(hold, [&] { return s.converted; });
     return s.found;
 }
 
 void file_pool::done()
 {
-    if (workers_ == 0) {
-        alone_.~conversion();
-        new (&alone_) conversion;
-        return;
-    }
     slot &s = slot_of(delivered_);
-    s.~slot(); // no worker touches it before delivered_ moves on
-    new (&s) slot;
+    s.found.reset(); // no worker touches the slot before delivered_ moves on
     {
         const std::lock_guard<std::mutex> hold{lock_};
+        s.converted = false;
         ++delivered_;
     }
     freed_.notify_all();

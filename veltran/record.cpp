@@ -238,6 +238,17 @@ bool put_tracked_stamp(field_sink &out, newest_stamp &newest, const xml_element 
     return copy_bounded(newest.recent.data(), newest.recent.size(), text);
 }
 
+std::uint64_t track_stamp(newest_stamp &newest, const char *text, bool &taken_whole)
+{
+    const char *end;
+    const std::uint64_t n = leading_number(text, end);
+    taken_whole = n <= newest.since;
+    if (taken_whole) return n;
+    newest.since = n;
+    taken_whole = copy_bounded(newest.recent.data(), newest.recent.size(), text);
+    return n;
+}
+
 void merge_stamp(newest_stamp &run, const newest_stamp &found)
 {
     if (found.since > run.since) run = found;

@@ -176,5 +176,8 @@ struct newest_stamp {
 // stays. A null element or one without text counts as 0. False when the text taken
 // over was cut to the store.
 bool put_tracked_stamp(field_sink &out, newest_stamp &newest, const xml_element *stamp);
+// The newest rule alone, for a timestamp text written elsewhere: returns its leading
+// number, and false in taken_whole when the text taken over was cut to the store.
+std::uint64_t track_stamp(newest_stamp &newest, const char *text, bool &taken_whole);
 // Merges what a file found into the run's newest by the same rule.
 void merge_stamp(newest_stamp &run, const newest_stamp &found);

@@ -11,16 +11,13 @@
 #include <cstring>
 #include <string_view>
 
+#include "veltran/command_line.h"
 #include "veltran/convert.h"
 #include "veltran/diagnostics.h"
+#include "veltran/markers.h"
 #include "veltran/output.h"
 #include "veltran/pool.h"
-
-#include <unistd.h>
-
-#ifndef VELTRAN_VERSION
-#define VELTRAN_VERSION "unknown"
-#endif
+#include "veltran/stats.h"
 
 namespace
 {
@@ -31,136 +28,6 @@ constexpr int exit_loaded = 0;
 constexpr int exit_unloaded = 1;
 constexpr int exit_unwritten = 2;
 
-struct option_row {
-    std::string_view text;
-    int settings::*setting;
-    int value;
-};
-
-constexpr std::array<option_row, 15> options = {{
-    {"-v", &settings::verbose, 1},
-    {"--verbose", &settings::verbose, 1},
-    {"-e", &settings::echo, 1},
-    {"--echo", &settings::echo, 1},
-    {"--concert", &settings::type, 1},
-    {"--theatre", &settings::type, 7},
-    {"--dance", &settings::type, 4},
-    {"--clubbing", &settings::type, 2},
-    {"--meeting", &settings::type, 3},
-    {"--young", &settings::type, 5},
-    {"--cinema", &settings::type, 6},
-    {"--any", &settings::type, 0},
-    {"--all", &settings::type, 0},
-    {"-q", &settings::quiet, 1},
-    {"--quiet", &settings::quiet, 1},
-}};
-
-// The job count of "--jobs=N" or "-jN": 1 to max_jobs (more is taken as max_jobs);
-// 0 when the argument is not a job count.
-int job_count(std::string_view arg)
-{
-    for (std::string_view form : {"--jobs=", "-j"}) {
-        if (!arg.starts_with(form)) continue;
-        arg.remove_prefix(form.size());
-        long n = 0;
-        for (char c : arg) {
-            if (c < '0' || c > '9') return 0;
-            n = std::min<long>(n * 10 + (c - '0'), max_jobs);
-        }
-        return arg.empty() ? 0 : int(n);
-    }
-    return 0;
-}
-
-bool is_job_option(std::string_view arg)
-{
-    return arg.starts_with("--jobs") || arg.starts_with("-j");
-}
-
-// The run's job count: the last valid job option wherever it stands, else the number
-// of processors online.
-int run_jobs(int argc, char **argv)
-{
-    int jobs = 0;
-    for (int i = 1; i < argc && argv[i]; ++i)
-        if (const int n = job_count(argv[i]); n > 0) jobs = n;
-    if (jobs > 0) return jobs;
-    const long online = sysconf(_SC_NPROCESSORS_ONLN);
-    return online > 0 ? int(std::min<long>(online, max_jobs)) : 1;
-}
-
-// Unknown options, "-" alone included, are ignored as they always were, with a
-// warning that says so when warn is set. Job options act on the whole run before it
-// starts; here they are only checked.
-void apply_option(settings &s, std::string_view text, bool warn)
-{
-    for (const option_row &row : options) {
-        if (row.text == text) {
-            s.*row.setting = row.value;
-            return;
-        }
-    }
-    if (!warn || s.quiet || (is_job_option(text) && job_count(text) > 0)) return;
-    if (text == "-")
-        print_diagnostic("'-' ignored: to read standard input, name /dev/stdin");
-    else if (is_job_option(text))
-        print_diagnostic("invalid job count '%.*s' ignored: give --jobs=N or -jN, N from 1",
-                         int(text.size()), text.data());
-    else
-        print_diagnostic("unknown option '%.*s' ignored", int(text.size()), text.data());
-}
-
-constexpr std::array<std::string_view, 18> banner = {
-    "\n   Veltran Integeration Tool : Version 1.0g",
-    "\n   Beta Version : 06/10/2016",
-    "\n   Copyright (c) the veltran developers. All rights reserved. \n",
-    "\n   Usage   : ",
-    "\n           veltran [options] filename.xml",
-    "\n   Filters : ",
-    "\n           --concert ",
-    "\n           --theatre ",
-    "\n           --dance   ",
-    "\n           --clubbing",
-    "\n           --meeting ",
-    "\n           --young   ",
-    "\n           --cinema  ",
-    "\n           --any     ",
-    "\n           --all     ",
-    "\n   Options : ",
-    "\n           --echo    ",
-    "\n           --verbose\n\n",
-};
-
-constexpr std::string_view help =
-    "Usage: veltran [options] file.xml ...\n"
-    "Converts XML exports of artists, locations or scheduled events into VELTRAN records\n"
-    "on standard output, and keeps the newest timestamp of the run in recent-<kind>.txt\n"
-    "and recent-<kind>.xml in the working directory. Arguments are taken in order: an\n"
-    "option applies to the files named after it. To read standard input, name /dev/stdin.\n"
-    "\n"
-    "  -v, --verbose      print a heading line before each listing's records\n"
-    "  -e, --echo         print each file back as indented XML instead of converting it\n"
-    "  -q, --quiet        print no warnings about the files named after it\n"
-    "      --concert      write only events of type 1\n"
-    "      --clubbing     write only events of type 2\n"
-    "      --meeting      write only events of type 3\n"
-    "      --dance        write only events of type 4\n"
-    "      --young        write only events of type 5\n"
-    "      --cinema       write only events of type 6\n"
-    "      --theatre      write only events of type 7\n"
-    "      --any, --all   write events of every type again\n"
-    "  -jN, --jobs=N      convert up to N files at once (default: one per processor);\n"
-    "                     each file in flight holds its own records and spill file.\n"
-    "                     Output, diagnostics and markers stay in argument order\n"
-    "  -h, --help         print this help and exit\n"
-    "      --version      print the version and exit\n"
-    "\n"
-    "Errors and warnings go to standard error. Exit status: 0 when every file was\n"
-    "converted, 1 when some file could not be loaded, 2 when standard output could not\n"
-    "be written.\n";
-
-constexpr std::string_view version = "veltran " VELTRAN_VERSION "\n";
-
 // Says that standard output failed and gives the status that ends the run.
 int unwritten(const checked_output &out)
 {
@@ -168,28 +35,20 @@ int unwritten(const checked_output &out)
     return exit_unwritten;
 }
 
-// Help and version are acted on before any file is read, wherever they stand; the
-// first of them met decides. Null when neither is asked for.
-const std::string_view *asked_text(int argc, char **argv)
-{
-    for (int i = 1; i < argc && argv[i]; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg == "-h" || arg == "--help") return &help;
-        if (arg == "--version") return &version;
-    }
-    return nullptr;
-}
-
 // Delivers one file: its records (or its error line) to standard output, flushed, its
 // diagnostics to standard error, then its markers, which are only written once its
 // records are out. False when standard output failed; the run must end then.
-bool deliver(const char *path, const settings &s, conversion &found, newest_stamp &run,
-             checked_output &out, int &status)
+bool deliver(const char *path, const settings &s, output_format format, conversion &found,
+             newest_stamp &run, checked_output &out, int &status)
 {
     if (!found.loaded) {
-        out.write("error: error parsing file");
-        out.write(path);
-        out.write("\n");
+        // JSON Lines stay JSON: their reader learns of the file from the exit status
+        // and standard error alone
+        if (format == output_format::records) {
+            out.write("error: error parsing file");
+            out.write(path);
+            out.write("\n");
+        }
     } else if (!found.records.emit(found.from, found.to, out) && !out.failed()) {
         // the held records could not be read back: part of them may be out already
         print_diagnostic("%s: cannot read back the records: %s: %s", path, spill_folder(),
@@ -215,47 +74,80 @@ bool deliver(const char *path, const settings &s, conversion &found, newest_stam
     return true;
 }
 
+// What a delivered file was, for the summary.
+std::string_view kind_of(const job &file, const conversion &found)
+{
+    if (!found.loaded) return "failed";
+    if (file.options.echo) return "echo";
+    return found.root ? found.root->prefix : "none";
+}
+
+// An option that does nothing, said in its place unless quiet where it stands.
+void warn_of(const job &option)
+{
+    const std::string_view arg = option.arg;
+    if (option.is == job::what::dash)
+        print_diagnostic("'-' ignored: to read standard input, name /dev/stdin");
+    else if (option.is == job::what::bad_format)
+        print_diagnostic("invalid format '%.*s' ignored: give --format=records or --format=jsonl",
+                         int(arg.size()), arg.data());
+    else if (option.is == job::what::bad_job_count)
+        print_diagnostic("invalid job count '%.*s' ignored: give --jobs=N or -jN, N from 1",
+                         int(arg.size()), arg.data());
+    else
+        print_diagnostic("unknown option '%.*s' ignored", int(arg.size()), arg.data());
+}
+
+// Without memory for the list of jobs nothing can be converted: every file is said to
+// have failed for want of memory, as one that ran out while it loaded.
+int report_unheld(int argc, char **argv, checked_output &out)
+{
+    for (int i = 1; i < argc && argv[i]; ++i) {
+        if (argv[i][0] == '-') continue;
+        out.write("error: error parsing file");
+        out.write(argv[i]);
+        out.write("\n");
+        if (!out.flush()) return unwritten(out);
+        print_failure(argv[i], {.cause = failure_cause::no_memory}, spill_folder());
+    }
+    return exit_unloaded;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    const double start = monotonic_seconds();
     checked_output out;
-    if (const std::string_view *text = asked_text(argc, argv)) {
-        out.write(*text);
+    run_plan plan;
+    if (!read_command_line(argc, argv, plan)) return report_unheld(argc, argv, out);
+    if (!plan.text.empty()) {
+        out.write(plan.text);
         return out.flush() ? exit_loaded : unwritten(out);
     }
-    if (argc == 1) {
-        for (std::string_view piece : banner)
-            out.write(piece);
-        return out.flush() ? exit_loaded : unwritten(out);
-    }
-    // The files are queued with the settings in force where each is named, converted
-    // by the pool, and delivered here in the same order, options warned of in place.
-    int files = 0;
-    for (int i = 1; i < argc && argv[i]; ++i)
-        files += argv[i][0] != '-';
-    file_pool pool{run_jobs(argc, argv), files};
-    settings s;
-    for (int i = 1; i < argc && argv[i]; ++i) {
-        if (argv[i][0] == '-')
-            apply_option(s, argv[i], false);
-        else
-            pool.add(argv[i], s);
-    }
+    // The files are converted by the pool and delivered here in argument order, the
+    // options warned of in their places.
+    file_pool pool{plan};
     pool.start();
-    s = settings{};
+    run_stats stats{plan.stats ? plan.files : 0};
     newest_stamp run;
     int status = exit_loaded;
-    for (int i = 1; i < argc && argv[i]; ++i) {
-        const char *arg = argv[i];
-        if (arg[0] == '-') {
-            apply_option(s, arg, true);
+    for (const job &next : plan.list.items().first(plan.count)) {
+        if (next.is != job::what::file) {
+            warn_of(next);
             continue;
         }
-        conversion &found = pool.take(arg, s);
-        const bool delivered = deliver(arg, s, found, run, out, status);
+        conversion &found = pool.take(next);
+        const bool delivered =
+            deliver(next.arg, next.options, plan.format, found, run, out, status);
+        if (plan.stats) stats.add(next.arg, kind_of(next, found), found);
         pool.done();
-        if (!delivered) return out.failed() ? unwritten(out) : status;
+        if (!delivered) {
+            if (out.failed()) status = unwritten(out);
+            break;
+        }
     }
-    return out.flush() ? status : unwritten(out);
+    if (!out.failed() && !out.flush()) status = unwritten(out);
+    if (plan.stats) stats.print(monotonic_seconds() - start);
+    return status;
 }

@@ -63,6 +63,15 @@ xml_element *document_parse_buffer(const char *data, std::size_t length, const c
                                    xml_outcome *outcome);
 int document_stream_buffer(const char *data, std::size_t length, const char *name,
                            const document_stream *stream, xml_outcome *outcome);
+xml_element *document_parse_file_with(const char *sptr, const xml_settings *settings,
+                                      xml_report *report);
+xml_element *document_parse_buffer_with(const char *data, std::size_t length, const char *name,
+                                        const xml_settings *settings, xml_report *report);
+int document_stream_file_with(const char *sptr, const document_stream *stream,
+                              const xml_settings *settings, xml_report *report);
+int document_stream_buffer_with(const char *data, std::size_t length, const char *name,
+                                const document_stream *stream, const xml_settings *settings,
+                                xml_report *report);
 xml_element *document_element(const xml_element *document, const char *token);
 xml_element *nested_document_element(const xml_element *document, const char *token);
 xml_atribut *document_atribut(const xml_element *element, const char *token);
@@ -117,6 +126,11 @@ int xml_parse(const char *nptr, xml_relay *fptr, void *aptr);
 int xml_parse_outcome(const char *nptr, xml_relay *fptr, void *aptr, xml_outcome *outcome);
 int xml_parse_buffer(const char *data, std::size_t length, const char *name, xml_relay *fptr,
                      void *aptr, xml_outcome *outcome);
+int xml_parse_with(const char *nptr, const xml_relay *fptr, void *aptr,
+                   const xml_settings *settings, xml_report *report);
+int xml_parse_buffer_with(const char *data, std::size_t length, const char *name,
+                          const xml_relay *fptr, void *aptr, const xml_settings *settings,
+                          xml_report *report);
 int xml_parse_tokens(xml_parser *sptr);
 xml_parser *xml_close(xml_parser *h);
 void set_xml_eof(int v);

@@ -46,3 +46,7 @@ struct parse_source {
 // with link's relays (when link is not null) in force over fptr's.
 int parse_linked(const parse_source &source, xml_relay *fptr, reader_link *link, void *aptr,
                  xml_outcome *outcome);
+// The same with the caller's settings, as xml_parse_with (a path) or
+// xml_parse_buffer_with (data) makes it: ended is filled whole, the root included.
+int parse_linked_with(const parse_source &source, const xml_relay *fptr, reader_link *link,
+                      void *aptr, const xml_settings *settings, xml_report &ended);

@@ -28,8 +28,10 @@ constexpr std::size_t record_bytes = 64;
 constexpr std::size_t smallest_slot = 32;
 constexpr int class_count = 6;
 constexpr std::size_t largest_slot = smallest_slot << (class_count - 1);
-// Emptied pages and released runs kept locked while other blocks live.
-constexpr int kept_pages_limit = 4;
+// Emptied pages and released runs kept locked while other blocks live: room for an
+// emptied page of every class at once, so that an item whose blocks filled classes of
+// their own costs no system call when the next one takes them again.
+constexpr int kept_pages_limit = class_count + 2;
 constexpr int kept_runs_limit = 2;
 
 static_assert(record_bytes % alignof(std::max_align_t) == 0);
