@@ -139,12 +139,49 @@ bool take_token_run(xml_parser *sptr, const byte_table &is_token)
 // the same mark, or to the end of the input. False when it passes the length limit.
 bool take_quoted(xml_parser *sptr, int quote)
 {
+    if (sptr->echo || sptr->ungotch) { // one character at a time, each echoed as it is read
+        for (;;) {
+            const int c = xml_getch(sptr);
+            if (c == 0) return true;
+            if (sptr->length >= xml_max_token) return false;
+            sptr->token[sptr->length++] = static_cast<char>(c);
+            if (c == quote) return true;
+        }
+    }
     for (;;) {
-        const int c = xml_getch(sptr);
-        if (c == 0) return true;
-        if (sptr->length >= xml_max_token) return false;
-        sptr->token[sptr->length++] = static_cast<char>(c);
-        if (c == quote) return true;
+        if (sptr->inpos == sptr->inend && !refill(sptr)) return true;
+        // copy up to the closing mark, a carriage return or a zero byte, as room allows
+        const unsigned char *start = window_of(sptr) + sptr->inpos;
+        const unsigned char *end = window_of(sptr) + sptr->inend;
+        const unsigned char *stop =
+            start + std::min<std::ptrdiff_t>(end - start, xml_max_token - sptr->length);
+        const unsigned char *q = start;
+        const unsigned char *line = nullptr; // just past the last line feed copied
+        std::int64_t lines = 0;
+        char *out = sptr->token + sptr->length;
+        for (; q < stop && *q != quote && *q != '\r' && *q != 0; *out++ = static_cast<char>(*q++)) {
+            if (*q == '\n') {
+                ++lines;
+                line = q + 1;
+            }
+        }
+        sptr->length += static_cast<int>(q - start);
+        sptr->inpos += static_cast<int>(q - start);
+        set_counts(sptr, line_count(sptr) + lines,
+                   lines ? q - line : record_of(sptr).column_count + (q - start));
+        if (q == stop && q < end) return xml_getch(sptr) == 0; // no room for what follows
+        if (q == end) continue;
+        if (*q == '\r') {
+            ++sptr->inpos;
+            continue;
+        }
+        if (*q == 0) {
+            end_input(sptr);
+            return true;
+        }
+        consume(sptr, quote);
+        sptr->token[sptr->length++] = static_cast<char>(quote);
+        return true;
     }
 }
 
@@ -366,16 +403,97 @@ int take_plain_tag(xml_parser *sptr)
     return start_plain_tag(sptr, p, end, tag.name_length);
 }
 
+// The attributes of a start tag whose name open_tag has taken (state start_tag): each
+// name="value" or name='value' after white space, then '>' or "/>", with the relay
+// calls, states and counts the state machine would give them. The first thing of any
+// other form (an attribute without a quoted value, white space around '=', a carriage
+// return or zero byte, a token that reaches the end of the block or passes the limit)
+// is left unread to the state machine, in the state reached. Returns 0 or a relay's
+// status.
+int take_atributes(xml_parser *sptr)
+{
+    const unsigned char *const window = window_of(sptr);
+    const unsigned char *const end = window + sptr->inend;
+    for (;;) {
+        const unsigned char *q = window + sptr->inpos;
+        for (; q < end && is_blank[*q]; ++q)
+            consume(sptr, *q);
+        if (q == end) return 0;
+        if (*q == '>') {
+            step_in_line(sptr, 1);
+            ++sptr->nesting;
+            enter(sptr, reader_state::content);
+            return 0;
+        }
+        if (*q == '/') { // the element ends with its tag: nesting is raised and lowered
+            if (end - q < 2 || q[1] != '>') return 0;
+            step_in_line(sptr, 2);
+            go_back(sptr);
+            return sptr->user->close_tag(sptr->work);
+        }
+        const std::size_t n = xml_scan_name_wide(q, end);
+        const unsigned char *value = q + n + 1;
+        if (n == 0 || value >= end || q[n] != '=' || (*value != '"' && *value != '\'')) return 0;
+        const unsigned char *close = value + 1;
+        std::int64_t lines = 0;
+        const unsigned char *line = nullptr; // just past the value's last line feed
+        for (; close < end && *close != *value && *close != '\r' && *close != 0; ++close) {
+            if (*close == '\n') {
+                ++lines;
+                line = close + 1;
+            }
+        }
+        const auto v = static_cast<std::size_t>(close + 1 - value);
+        constexpr auto limit = static_cast<std::size_t>(xml_max_token);
+        if (close == end || *close != *value || n > limit || v > limit) return 0;
+        copy_terminated(sptr->token, q, n, static_cast<std::size_t>(end - q) >= short_copy);
+        sptr->length = static_cast<int>(n);
+        step_in_line(sptr, static_cast<int>(n));
+        enter(sptr, reader_state::atb_name_read);
+        if (int st = sptr->user->atb_name(sptr->work, sptr->token); st != 0) return st;
+        step_in_line(sptr, 1); // the '='
+        copy_terminated(sptr->token, value, v, static_cast<std::size_t>(end - value) >= short_copy);
+        sptr->length = static_cast<int>(v);
+        sptr->inpos += static_cast<int>(v);
+        set_counts(sptr, line_count(sptr) + lines,
+                   lines ? close + 1 - line
+                         : record_of(sptr).column_count + static_cast<std::int64_t>(v));
+        enter(sptr, reader_state::start_tag);
+        if (int st = sptr->user->atb_value(sptr->work, sptr->token); st != 0) return st;
+    }
+}
+
+// Right after a '<' (state tag_open): a start tag whose name is followed by white
+// space or "/>", taken as far as take_atributes goes. Anything else is left unread.
+// Returns 0 or a relay's status.
+int take_atributed_tag(xml_parser *sptr)
+{
+    const unsigned char *p = window_of(sptr) + sptr->inpos;
+    const unsigned char *end = window_of(sptr) + sptr->inend;
+    const std::size_t n = xml_scan_name_wide(p, end);
+    if (n == 0 || n > static_cast<std::size_t>(xml_max_token) || p + n == end ||
+        (p[n] != ' ' && p[n] != '\t' && p[n] != '/'))
+        return 0;
+    copy_terminated(sptr->token, p, n, static_cast<std::size_t>(end - p) >= short_copy);
+    sptr->length = static_cast<int>(n);
+    step_in_line(sptr, static_cast<int>(n));
+    enter(sptr, reader_state::start_tag);
+    if (int st = relay_open_tag(sptr); st != 0) return st;
+    return take_atributes(sptr);
+}
+
 // Content and plain tags in turn, from the start of a run of content (the run relay
 // set, echo off, nothing pushed back), as take_content and take_plain_tag would take
 // them, inside the current input block: an indented line (which only this step takes
 // whole) or a run of text up to a '<', then a start tag "<name>" or an end tag
-// "</name>". The position and counts are kept in locals and stored before every relay
-// call, so a relay sees the parser as those two would leave it. At anything else (the end of the
-// block within reach, a carriage return or zero byte, a run long enough to hold an overlong word, a
-// tag that is not plain) it returns 0 with the parser where the last step left it: at the start of
-// a run (state content) or just after a '<' (state tag_open). Returns a relay's status when one
-// stops the parse.
+// "</name>", or a start tag with attributes as far as take_atributed_tag takes it. A
+// carriage return at the start of a run, as a CRLF line end between tags has, is
+// dropped. The position and counts are kept in locals and stored before every relay
+// call, so a relay sees the parser as those two would leave it. At anything else (the
+// end of the block within reach, another carriage return or a zero byte, a run long
+// enough to hold an overlong word, a tag that is not plain) it returns 0 with the
+// parser where the last step left it: at the start of a run (state content) or just
+// after a '<' (state tag_open). Returns a relay's status when one stops the parse.
 int take_stretch(xml_parser *sptr)
 {
     const unsigned char *const window = window_of(sptr);
@@ -408,10 +526,18 @@ int take_stretch(xml_parser *sptr)
         if (run) {
             ++lines;
             column = static_cast<std::int64_t>(run - 1);
-        } else {
+        } else if (p == end || *p != '<') { // no run at all between tags, as when minified
             const xml_content_scan s = xml_scan_content_wide(p, end);
-            if (s.stop == static_cast<std::size_t>(end - p) || p[s.stop] != '<' ||
-                s.stop > static_cast<std::size_t>(xml_max_token)) {
+            const auto left = static_cast<std::size_t>(end - p);
+            if (s.stop == left || s.stop > static_cast<std::size_t>(xml_max_token)) {
+                store();
+                return 0;
+            }
+            if (p[s.stop] != '<') {
+                if (s.stop == 0 && *p == '\r') { // after a tag: no word goes on across it
+                    ++p;
+                    continue;
+                }
                 store();
                 return 0;
             }
@@ -436,7 +562,13 @@ int take_stretch(xml_parser *sptr)
         if (n == 0) {
             store();
             enter(sptr, reader_state::tag_open);
-            return 0;
+            if (int st = take_atributed_tag(sptr); st != 0) return st;
+            if (state_of(sptr) != reader_state::content) return 0;
+            p = window + sptr->inpos; // the tag taken whole, back in content
+            lines = record.line_count;
+            column = record.column_count;
+            leaf = 0; // the token holds its name no more
+            continue;
         }
         if (tag.closing) {
             leaf = 0;

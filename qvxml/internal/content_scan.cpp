@@ -28,6 +28,27 @@ xml_content_scan xml_scan_content_portable(const unsigned char *begin, const uns
     return r;
 }
 
+xml_markup_scan xml_scan_markup_portable(const unsigned char *begin, const unsigned char *end,
+                                         xml_markup_text kind)
+{
+    const bool section = kind == xml_markup_text::section;
+    xml_markup_scan r{0, 0, 0};
+    const auto n = static_cast<std::size_t>(end - begin);
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned char c = begin[i];
+        if (c == '>' || c == '\r' || c == 0 || (section && (c == '<' || c == '&' || c == ']'))) {
+            r.stop = i;
+            return r;
+        }
+        if (c == '\n') {
+            ++r.lines;
+            r.line_end = i + 1;
+        }
+    }
+    r.stop = n;
+    return r;
+}
+
 std::size_t xml_scan_name_portable(const unsigned char *begin, const unsigned char *end)
 {
     const unsigned char *p = begin;

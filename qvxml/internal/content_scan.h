@@ -1,11 +1,11 @@
 #pragma once
-// Block scanners of the reader's hot path: where a stretch of element content ends in
-// an input block, with its line feeds and the white space it begins with, and how far
-// a tag's name goes. The wide scanners test sixteen bytes at a time with SSE2 where
-// the target has it (every x86-64 does); the portable ones test a byte at a time and
-// give the same results everywhere. Both are always built, so each can be checked
-// against the other on any machine. The wide ones are inline: they run once or twice
-// per element, where a call costs as much as the scan.
+// Block scanners of the reader's hot path: where a stretch of element content, of a
+// comment or of a CDATA section ends in an input block, with its line feeds (and for
+// content the white space it begins with), and how far a tag's name goes. The wide scanners test
+// sixteen bytes at a time with SSE2 where the target has it (every x86-64 does); the portable ones
+// test a byte at a time and give the same results everywhere. Both are always built, so each can be
+// checked against the other on any machine. The wide ones are inline: they run once or twice per
+// element, where a call costs as much as the scan.
 
 #include <bit>
 #include <cstddef>
@@ -29,6 +29,21 @@ struct xml_content_scan {
 
 // Scans [begin, end), begin <= end.
 xml_content_scan xml_scan_content_portable(const unsigned char *begin, const unsigned char *end);
+
+// Inside a comment or a CDATA section, text goes by as it stands up to the next byte
+// that needs a look: a '>' that may end it, a carriage return to drop, a zero byte that
+// ends the input, and in a section also the ']' that may begin its end and the '&' and
+// '<' that are handed over escaped.
+struct xml_markup_scan {
+    std::size_t stop;     // offset of that byte; the length of the block when it holds none
+    std::size_t lines;    // line feeds before stop
+    std::size_t line_end; // offset just past the last of those line feeds; 0 when none
+};
+enum class xml_markup_text : bool { comment, section };
+
+// Scans [begin, end), begin <= end.
+xml_markup_scan xml_scan_markup_portable(const unsigned char *begin, const unsigned char *end,
+                                         xml_markup_text kind);
 
 // The length of the run of name characters (letters, digits, the code page 437
 // letters and "-.:_") at begin, at most end - begin: how far a tag's name goes.
@@ -120,6 +135,49 @@ inline xml_content_scan xml_scan_content_wide(const unsigned char *begin, const 
     return r;
 }
 
+inline xml_markup_scan xml_scan_markup_wide(const unsigned char *begin, const unsigned char *end,
+                                            xml_markup_text kind)
+{
+    const bool section = kind == xml_markup_text::section;
+    const __m128i gt = _mm_set1_epi8('>');
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i zero = _mm_setzero_si128();
+    // outside a section these three stand in for '>' and stop nothing more
+    const __m128i lt = _mm_set1_epi8(section ? '<' : '>');
+    const __m128i amp = _mm_set1_epi8(section ? '&' : '>');
+    const __m128i bracket = _mm_set1_epi8(section ? ']' : '>');
+    xml_markup_scan r{0, 0, 0};
+    const unsigned char *p = begin;
+    for (; end - p >= 16; p += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const __m128i ends =
+            _mm_or_si128(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, gt), _mm_cmpeq_epi8(v, cr)),
+                                      _mm_cmpeq_epi8(v, zero)),
+                         _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, amp)),
+                                      _mm_cmpeq_epi8(v, bracket)));
+        const auto stops = static_cast<unsigned>(_mm_movemask_epi8(ends));
+        auto feeds = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
+        const auto offset = static_cast<std::size_t>(p - begin);
+        if (stops) feeds &= (1u << std::countr_zero(stops)) - 1; // only those before the stop
+        if (feeds) {
+            r.line_end = offset + static_cast<std::size_t>(std::bit_width(feeds));
+            for (; feeds; feeds &= feeds - 1)
+                ++r.lines;
+        }
+        if (stops) {
+            r.stop = offset + static_cast<std::size_t>(std::countr_zero(stops));
+            return r;
+        }
+    }
+    const auto offset = static_cast<std::size_t>(p - begin);
+    const xml_markup_scan tail = xml_scan_markup_portable(p, end, kind);
+    r.stop = offset + tail.stop;
+    r.lines += tail.lines;
+    if (tail.lines) r.line_end = offset + tail.line_end;
+    return r;
+}
+
 inline std::size_t xml_scan_name_wide(const unsigned char *begin, const unsigned char *end)
 {
     // Names are mostly letters: the first byte that is not one ends the name unless
@@ -160,6 +218,12 @@ inline bool xml_name_ends_at_wide(const unsigned char *at, const unsigned char *
 inline xml_content_scan xml_scan_content_wide(const unsigned char *begin, const unsigned char *end)
 {
     return xml_scan_content_portable(begin, end);
+}
+
+inline xml_markup_scan xml_scan_markup_wide(const unsigned char *begin, const unsigned char *end,
+                                            xml_markup_text kind)
+{
+    return xml_scan_markup_portable(begin, end, kind);
 }
 
 inline std::size_t xml_scan_name_wide(const unsigned char *begin, const unsigned char *end)

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "qvxml/internal/chars.h"
+#include "qvxml/internal/content_scan.h"
 #include "qvxml/internal/input.h"
 
 using namespace qvxml::impl;
@@ -130,6 +131,40 @@ class run_delivery
     int from_;
 };
 
+// Counts the line feeds of a scanned stretch of n bytes as read and moves over it.
+void step_over(xml_parser *sptr, const xml_markup_scan &s, std::size_t n)
+{
+    sptr->inpos += static_cast<int>(n);
+    if (s.lines)
+        set_counts(sptr, line_count(sptr) + static_cast<std::int64_t>(s.lines),
+                   static_cast<std::int64_t>(n - s.line_end));
+    else
+        add_columns(sptr, static_cast<std::int64_t>(n));
+}
+
+// The plain text [begin, begin + n) of a section after a word of word characters:
+// the offset of the character that makes a word too long, or n when none does; word
+// is left at the length of the word the text ends in.
+std::size_t word_limit(const unsigned char *begin, std::size_t n, std::size_t &word)
+{
+    constexpr auto limit = static_cast<std::size_t>(xml_max_token);
+    if (word + n <= limit) { // cannot pass it: only the last word matters
+        std::size_t tail = 0;
+        while (tail < n && content_token[begin[n - 1 - tail]])
+            ++tail;
+        word = tail == n ? word + n : tail;
+        return n;
+    }
+    for (std::size_t i = 0; i < n; ++i)
+        if (!content_token[begin[i]])
+            word = 0;
+        else if (++word > limit)
+            return i;
+    return n;
+}
+
+// The text between the stops goes by sixteen bytes at a time; each stop is then read
+// on its own. A stretch is handed over at the next stop or the end of the window.
 int take_section_by_runs(xml_parser *sptr)
 {
     run_delivery out{sptr};
@@ -140,10 +175,27 @@ int take_section_by_runs(xml_parser *sptr)
             out.flush();
             if (!refill(sptr)) break;
             out.skip();
+            continue;
         }
-        const int c = window_of(sptr)[sptr->inpos];
-        if (c == '\r' || c == 0 || c == ']' || !escape_of(c).empty()) // a stretch ends here
-            out.flush();
+        const unsigned char *begin = window_of(sptr) + sptr->inpos;
+        const xml_markup_scan s =
+            xml_scan_markup_wide(begin, window_of(sptr) + sptr->inend, xml_markup_text::section);
+        if (s.stop > 0) {
+            if (held > 0) out.put(held_brackets(held));
+            held = 0;
+            if (const std::size_t over = word_limit(begin, s.stop, word); over < s.stop) {
+                // read up to the character that does not fit, which is read too
+                step_over(
+                    sptr,
+                    xml_scan_markup_portable(begin, begin + over + 1, xml_markup_text::section),
+                    over + 1);
+                return status_token_too_long;
+            }
+            step_over(sptr, s, s.stop);
+            continue;
+        }
+        const int c = *begin;
+        out.flush(); // a stretch ends here
         if (c == '\r') {
             ++sptr->inpos; // dropped; a word goes on across it
             out.skip();
@@ -154,8 +206,8 @@ int take_section_by_runs(xml_parser *sptr)
             break;
         }
         consume(sptr, c);
+        word = 0;
         if (c == ']') {
-            word = 0;
             if (held == end_brackets) out.put("]");
             held = held == end_brackets ? held : held + 1;
             out.skip();
@@ -164,15 +216,8 @@ int take_section_by_runs(xml_parser *sptr)
         if (c == '>' && held == end_brackets) return 0;
         if (held > 0) out.put(held_brackets(held));
         held = 0;
-        if (const std::string_view e = escape_of(c); !e.empty()) {
-            word = 0;
-            out.put(e);
-            out.skip();
-        } else if (!content_token[static_cast<unsigned char>(c)]) {
-            word = 0;
-        } else if (++word > static_cast<std::size_t>(xml_max_token)) {
-            return status_token_too_long;
-        }
+        out.put(escape_of(c));
+        out.skip();
     }
     if (held > 0) out.put(held_brackets(held));
     return 0;
@@ -212,9 +257,41 @@ markup_kind read_markup_opening(xml_parser *sptr)
 
 void skip_comment(xml_parser *sptr)
 {
-    int dashes = 0;
-    for (int c; (c = xml_getch(sptr)) != 0; dashes = c == '-' ? dashes + 1 : 0)
-        if (c == '>' && dashes >= 2) return;
+    constexpr int end_dashes = 2; // "--" before a '>' ends a comment
+    int dashes = 0;               // how many '-' the text read so far ends in
+    if (sptr->echo) {             // one character at a time, each echoed as it is read
+        for (int c; (c = xml_getch(sptr)) != 0; dashes = c == '-' ? dashes + 1 : 0)
+            if (c == '>' && dashes >= 2) return;
+        return;
+    }
+    for (;;) {
+        if (sptr->inpos == sptr->inend && !refill(sptr)) return;
+        const unsigned char *begin = window_of(sptr) + sptr->inpos;
+        const xml_markup_scan s =
+            xml_scan_markup_wide(begin, window_of(sptr) + sptr->inend, xml_markup_text::comment);
+        if (s.stop > 0) {
+            int tail = 0;
+            while (tail < end_dashes && static_cast<std::size_t>(tail) < s.stop &&
+                   begin[s.stop - 1 - tail] == '-')
+                ++tail;
+            dashes = static_cast<std::size_t>(tail) == s.stop ? std::min(dashes + tail, end_dashes)
+                                                              : tail;
+            step_over(sptr, s, s.stop);
+            continue;
+        }
+        const int c = *begin;
+        if (c == '\r') {
+            ++sptr->inpos; // dropped: "--" before it still ends the comment at '>'
+            continue;
+        }
+        if (c == 0) {
+            end_input(sptr);
+            return;
+        }
+        consume(sptr, c); // the '>'
+        if (dashes >= end_dashes) return;
+        dashes = 0;
+    }
 }
 
 int take_section(xml_parser *sptr, bool deliver)

@@ -535,6 +535,22 @@ TEST(ContentScan, WideAndPortableScannersAgreeWithAPlainReading)
                       std::tuple(stop - begin, std::count(begin, stop, '\n'), lf.base() - begin,
                                  word - begin));
         }
+        // comments and sections, on the same block with every stop of either in it
+        for (auto &c : block)
+            c = "<\r\n\0>&]a-\xff"[rng() % rare < 4 ? rng() % 7 : 7 + rng() % 3];
+        for (const auto kind : {xml_markup_text::comment, xml_markup_text::section}) {
+            const std::string_view stops(kind == xml_markup_text::section ? ">\r\0<&]" : ">\r\0",
+                                         kind == xml_markup_text::section ? 6 : 3);
+            const auto *at =
+                std::find_if(begin, end, [&](auto c) { return stops.find(c) != stops.npos; });
+            const auto last =
+                std::find(std::reverse_iterator(at), std::reverse_iterator(begin), '\n');
+            for (auto scan : {xml_scan_markup_portable, xml_scan_markup_wide}) {
+                const xml_markup_scan s = scan(begin, end, kind);
+                ASSERT_EQ(std::tuple(s.stop, s.lines, s.line_end),
+                          std::tuple(at - begin, std::count(begin, at, '\n'), last.base() - begin));
+            }
+        }
     }
 }
 
