@@ -10,6 +10,7 @@
 #include "qvxml/internal/chars.h"
 #include "qvxml/internal/grow.h"
 #include "qvxml/internal/input.h"
+#include "qvxml/internal/report.h"
 #include "qvxml/internal/walk.h"
 
 using namespace qvxml::impl;
@@ -59,7 +60,20 @@ struct build_state {
     // During a streamed load's callbacks its element_line tells where the element
     // handed over began.
     xml_outcome *outcome = nullptr;
+    // The loads with settings: these instead of outcome (report may be null).
+    bool with_settings = false;
+    const xml_settings *settings = nullptr;
+    xml_report *report = nullptr;
 };
+
+// Tells the caller, during a streamed load's callback, where the element handed over
+// began.
+void note_element_line(const build_state &b, int line)
+{
+    if (b.outcome) b.outcome->element_line = line;
+    if (b.report && b.report->size >= offsetof(xml_report, element_line) + sizeof(std::int64_t))
+        b.report->element_line = line;
+}
 
 constexpr std::size_t first_frames = 64;
 constexpr std::size_t first_text = 64;
@@ -216,7 +230,7 @@ std::size_t token_length(const xml_application *xptr, const char *token)
     if (!parent) {
         b.open_top = e;
         if (b.stream && b.stream->open_top) {
-            if (b.outcome) b.outcome->element_line = line;
+            note_element_line(b, line);
             return b.stream->open_top(b.stream->context, e);
         }
     }
@@ -349,7 +363,7 @@ int close_streamed(build_state &b, xml_element *e, int line)
     const document_stream &s = *b.stream;
     xml_element *parent = e->parent;
     b.current = parent;
-    if (b.outcome) b.outcome->element_line = line;
+    note_element_line(b, line);
     int st = 0;
     if (!parent) {
         ++b.tops_closed;
@@ -394,7 +408,7 @@ int build_close_tag(xml_application *xptr)
     if (b.quick_token && e && e->parent && e->parent->parent) {
         const int line = b.frames[--b.depth].line;
         b.current = e->parent;
-        if (b.outcome) b.outcome->element_line = line;
+        note_element_line(b, line);
         note_blank_runs(xptr, !e->parent->value);
         return 0;
     }
@@ -423,6 +437,17 @@ xml_element *run_builder(const load_input &in, build_state &state)
                      .failure = nullptr,
                      .result = nullptr,
                      .content_run = build_content_run};
+    if (state.with_settings) { // the root comes back in the report
+        xml_report ended{};
+        ended.size = sizeof ended;
+        if (in.path)
+            (void)xml_parse_with(in.path, &relays, &state, state.settings, &ended);
+        else
+            (void)xml_parse_buffer_with(in.data, in.length, in.name, &relays, &state,
+                                        state.settings, &ended);
+        fill_report(state.report, ended);
+        return ended.root;
+    }
     if (in.path)
         (void)xml_parse_outcome(in.path, &relays, &state, state.outcome);
     else
@@ -430,10 +455,25 @@ xml_element *run_builder(const load_input &in, build_state &state)
     return relays.result;
 }
 
-xml_element *load_tree(const load_input &in, xml_outcome *outcome)
+// The settings a load runs with: a load with settings when with is true.
+struct load_settings {
+    bool with;
+    const xml_settings *settings;
+    xml_report *report;
+};
+
+void take_settings(build_state &state, const load_settings &s)
+{
+    state.with_settings = s.with;
+    state.settings = s.settings;
+    state.report = s.report;
+}
+
+xml_element *load_tree(const load_input &in, xml_outcome *outcome, const load_settings &with)
 {
     build_state state;
     state.outcome = outcome;
+    take_settings(state, with);
     xml_element *root = run_builder(in, state);
     // a top-level element still open when the parse ended is unreachable
     if (state.open_top && state.open_top != root) liberate_element(state.open_top);
@@ -441,18 +481,21 @@ xml_element *load_tree(const load_input &in, xml_outcome *outcome)
     return root;
 }
 
-int stream_tree(const load_input &in, const document_stream *stream, xml_outcome *outcome)
+int stream_tree(const load_input &in, const document_stream *stream, xml_outcome *outcome,
+                const load_settings &with)
 {
     if (!stream) {
         if (outcome) {
             *outcome = xml_outcome{};
             outcome->status = status_missing;
         }
+        fill_report(with.report, refused_report(status_missing, 0));
         return 0;
     }
     build_state state;
     state.stream = stream;
     state.outcome = outcome;
+    take_settings(state, with);
     (void)run_builder(in, state);
     if (state.open_top) { // the load ended inside a top-level element
         release_item(state, state.open_top);
@@ -475,13 +518,13 @@ xml_element *qvxml::impl::document_parse_file(const char *sptr)
 
 xml_element *qvxml::impl::document_parse_file_outcome(const char *sptr, xml_outcome *outcome)
 {
-    return load_tree({.path = sptr, .data = nullptr, .length = 0, .name = sptr}, outcome);
+    return load_tree({.path = sptr, .data = nullptr, .length = 0, .name = sptr}, outcome, {});
 }
 
 xml_element *qvxml::impl::document_parse_buffer(const char *data, std::size_t length,
                                                 const char *name, xml_outcome *outcome)
 {
-    return load_tree({.path = nullptr, .data = data, .length = length, .name = name}, outcome);
+    return load_tree({.path = nullptr, .data = data, .length = length, .name = name}, outcome, {});
 }
 
 xml_element *qvxml::impl::document_drop(xml_element *document)
@@ -497,12 +540,43 @@ int qvxml::impl::document_stream_file(const char *sptr, const document_stream *s
 int qvxml::impl::document_stream_file_outcome(const char *sptr, const document_stream *stream,
                                               xml_outcome *outcome)
 {
-    return stream_tree({.path = sptr, .data = nullptr, .length = 0, .name = sptr}, stream, outcome);
+    return stream_tree({.path = sptr, .data = nullptr, .length = 0, .name = sptr}, stream, outcome,
+                       {});
 }
 
 int qvxml::impl::document_stream_buffer(const char *data, std::size_t length, const char *name,
                                         const document_stream *stream, xml_outcome *outcome)
 {
     return stream_tree({.path = nullptr, .data = data, .length = length, .name = name}, stream,
-                       outcome);
+                       outcome, {});
+}
+
+xml_element *qvxml::impl::document_parse_file_with(const char *sptr, const xml_settings *settings,
+                                                   xml_report *report)
+{
+    return load_tree({.path = sptr, .data = nullptr, .length = 0, .name = sptr}, nullptr,
+                     {true, settings, report});
+}
+
+xml_element *qvxml::impl::document_parse_buffer_with(const char *data, std::size_t length,
+                                                     const char *name, const xml_settings *settings,
+                                                     xml_report *report)
+{
+    return load_tree({.path = nullptr, .data = data, .length = length, .name = name}, nullptr,
+                     {true, settings, report});
+}
+
+int qvxml::impl::document_stream_file_with(const char *sptr, const document_stream *stream,
+                                           const xml_settings *settings, xml_report *report)
+{
+    return stream_tree({.path = sptr, .data = nullptr, .length = 0, .name = sptr}, stream, nullptr,
+                       {true, settings, report});
+}
+
+int qvxml::impl::document_stream_buffer_with(const char *data, std::size_t length, const char *name,
+                                             const document_stream *stream,
+                                             const xml_settings *settings, xml_report *report)
+{
+    return stream_tree({.path = nullptr, .data = data, .length = length, .name = name}, stream,
+                       nullptr, {true, settings, report});
 }

@@ -49,6 +49,24 @@ QVXML_API xml_element *document_parse_buffer(const char *data, std::size_t lengt
 QVXML_API int document_stream_buffer(const char *data, std::size_t length, const char *name,
                                      const document_stream *stream, xml_outcome *outcome);
 
+// The four loads above with the settings of the call (see xml_settings): settings may
+// be null (the process-wide switches), report may be null. The report's line counts
+// are whole; during a streamed load's callbacks report->element_line holds the line
+// on which the element handed over began. A load's own relays take the element
+// content, so the echo holds only the characters read. Results as the loads above
+// give, and null or 0 with status_missing (118) for settings whose size is below
+// 1.2's record. (Since 1.2.)
+QVXML_API xml_element *document_parse_file_with(const char *sptr, const xml_settings *settings,
+                                                xml_report *report);
+QVXML_API xml_element *document_parse_buffer_with(const char *data, std::size_t length,
+                                                  const char *name, const xml_settings *settings,
+                                                  xml_report *report);
+QVXML_API int document_stream_file_with(const char *sptr, const document_stream *stream,
+                                        const xml_settings *settings, xml_report *report);
+QVXML_API int document_stream_buffer_with(const char *data, std::size_t length, const char *name,
+                                          const document_stream *stream,
+                                          const xml_settings *settings, xml_report *report);
+
 // document itself when its name is token, else its first direct child of that name,
 // else null (also for a null document or token).
 QVXML_API xml_element *document_element(const xml_element *document, const char *token);

@@ -257,6 +257,32 @@ QVXML_LEGACY int document_serialise_file(const xml_element *eptr, const char *fi
     return qvxml::impl::document_serialise_file(eptr, filename);
 }
 
+QVXML_LEGACY xml_element *document_parse_file_with(const char *sptr, const xml_settings *settings,
+                                                   xml_report *report)
+{
+    return qvxml::impl::document_parse_file_with(sptr, settings, report);
+}
+
+QVXML_LEGACY xml_element *document_parse_buffer_with(const char *data, std::size_t length,
+                                                     const char *name, const xml_settings *settings,
+                                                     xml_report *report)
+{
+    return qvxml::impl::document_parse_buffer_with(data, length, name, settings, report);
+}
+
+QVXML_LEGACY int document_stream_file_with(const char *sptr, const document_stream *stream,
+                                           const xml_settings *settings, xml_report *report)
+{
+    return qvxml::impl::document_stream_file_with(sptr, stream, settings, report);
+}
+
+QVXML_LEGACY int document_stream_buffer_with(const char *data, std::size_t length, const char *name,
+                                             const document_stream *stream,
+                                             const xml_settings *settings, xml_report *report)
+{
+    return qvxml::impl::document_stream_buffer_with(data, length, name, stream, settings, report);
+}
+
 // html.h
 
 QVXML_LEGACY void use_html_macros()
@@ -391,6 +417,19 @@ QVXML_LEGACY int xml_parse_buffer(const char *data, std::size_t length, const ch
                                   xml_relay *fptr, void *aptr, xml_outcome *outcome)
 {
     return qvxml::impl::xml_parse_buffer(data, length, name, fptr, aptr, outcome);
+}
+
+QVXML_LEGACY int xml_parse_with(const char *nptr, const xml_relay *fptr, void *aptr,
+                                const xml_settings *settings, xml_report *report)
+{
+    return qvxml::impl::xml_parse_with(nptr, fptr, aptr, settings, report);
+}
+
+QVXML_LEGACY int xml_parse_buffer_with(const char *data, std::size_t length, const char *name,
+                                       const xml_relay *fptr, void *aptr,
+                                       const xml_settings *settings, xml_report *report)
+{
+    return qvxml::impl::xml_parse_buffer_with(data, length, name, fptr, aptr, settings, report);
 }
 
 QVXML_LEGACY int xml_parse_tokens(xml_parser *sptr)

@@ -4,11 +4,13 @@
 // declared at global scope. The headers that declare the operations include it.
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 #include "qvxml/status.h"
 #include "qvxml/tree.h"
 
+struct document_writer;
 struct xml_parser;
 
 // ---------------------------------------------------------------------------
@@ -126,6 +128,48 @@ struct xml_outcome {
     int zero_byte;     // 1 when a zero byte ended the input, before whatever followed it
     int element_line;  // streamed loads only: during a callback, the line on which the
                        // element it is handed began (the child, or the top-level element)
+};
+
+// Settings of one parse, handed with the call instead of read from the process-wide
+// switches, so that parses on several threads may each have their own. The caller
+// sets size to sizeof(xml_settings) as it was compiled: the library reads only the
+// fields that size covers, so a later release can append fields and a program built
+// against this one still runs. Zero-initialise it and set size and the fields wanted
+// (xml_settings s{}; s.size = sizeof s;): a zero field means off, standard output, no
+// callback. A null settings pointer stands for the process-wide switches (set_xml_eof,
+// set_xml_echo) as the plain calls read them. (Since 1.2.)
+struct xml_settings {
+    std::size_t size;   // sizeof(xml_settings); a size below 1.2's record is refused
+    int allow_unclosed; // non-zero: input that ends with elements open is not a failure
+    int echo;           // non-zero: every character read and every default relay event
+                        // is copied to echo_writer
+    // Where the echo goes: its write gets the echoed text in pieces, in order, on the
+    // parsing thread and during the call only. Null: standard output. A non-zero result of its
+    // write ends the parse with that status, as a relay's stopping status would.
+    const document_writer *echo_writer;
+    // When set, replaces the relay table's failure hook for this call: called with
+    // failure_context, the input's name, the status and the whole number of line feeds
+    // read, on the failures the hook is called on, after the parser is closed; its
+    // result becomes the call's result (the report keeps the parse's own status).
+    int (*failure)(void *context, const char *name, int status, std::int64_t lines);
+    void *failure_context; // handed to failure
+};
+// How a parse or load with settings ended: xml_outcome's facts, with whole (64-bit)
+// line counts and the root handed back. The caller sets size to sizeof(xml_report);
+// the library fills the fields that size covers and no byte past it, so later fields
+// can be appended. A null report is allowed and ignored. (Since 1.2.)
+struct xml_report {
+    std::size_t size;          // sizeof(xml_report), set by the caller; never written
+    int status;                // the parse's own status (before any failure callback)
+    int open_elements;         // elements still open when the parse ended
+    int error_number;          // errno of a failed open or read, ENOMEM, EINVAL; else 0
+    int zero_byte;             // 1 when a zero byte ended the input
+    std::int64_t line;         // the line being read at the end, from 1; 0 when the input
+                               // could not be opened
+    std::int64_t element_line; // streamed loads: during a callback, where the element
+                               // handed over began
+    xml_element *root;         // the context's root when the parse ended (the reader);
+                               // the tree returned (a whole load); null otherwise
 };
 
 // ---------------------------------------------------------------------------

@@ -104,7 +104,6 @@ void qvxml::impl::xml_get_filename_string(xml_application *xptr, char **target)
 void qvxml::impl::xml_get_text(xml_application *xptr, char **rptr)
 {
     if (!xptr || !rptr) return;
-    rest_entity_extent();
     char *copy = allocate_string(collected_text(xptr));
     if (copy) decode_entity_names(copy, std::strlen(copy), xml_macro_rows);
     *rptr = copy;
@@ -152,9 +151,7 @@ void qvxml::impl::xml_put_filename_string(FILE *h, const char *name, const char 
 
 void qvxml::impl::xml_put_cdata(FILE *h, const char *sptr)
 {
-    if (!h) return;
-    rest_entity_extent();
-    if (!sptr) return;
+    if (!h || !sptr) return;
     char *named = entity_named_copy(sptr, xml_macro_rows);
     if (!named) return;
     std::fputs(named, h);

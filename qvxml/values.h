@@ -24,7 +24,7 @@ QVXML_API void xml_get_string(xml_application *xptr, char **target);
 // As xml_get_string, with every backslash of the copy turned into a slash.
 QVXML_API void xml_get_filename_string(xml_application *xptr, char **target);
 // Stores in *rptr a new copy of the text with entity names (the XML extent) turned
-// into characters; what *rptr held is not released. The HTML extent is in force after.
+// into characters; what *rptr held is not released. MaxMacMan is neither read nor written.
 QVXML_API void xml_get_text(xml_application *xptr, char **rptr);
 // 1 when sptr begins with mptr (an empty mptr matches anything), else 0.
 QVXML_API int xml_mnemonic(const char *sptr, const char *mptr);
@@ -44,7 +44,7 @@ QVXML_API void xml_put_filename(FILE *h, const char *value);
 // As xml_put_string, the value written by xml_put_filename.
 QVXML_API void xml_put_filename_string(FILE *h, const char *name, const char *value, int margin);
 // sptr with characters turned into entity names (the XML extent); no line feed.
-// Nothing when sptr is null or memory is exhausted. The HTML extent is in force after.
+// Nothing when sptr is null or memory is exhausted. MaxMacMan is neither read nor written.
 QVXML_API void xml_put_cdata(FILE *h, const char *sptr);
 // <name>value</name> with value as an unsigned decimal number, on a line at margin;
 // nothing when name is null.

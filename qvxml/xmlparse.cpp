@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 
 #include "qvxml/internal/chars.h"
 #include "qvxml/internal/content_scan.h"
 #include "qvxml/internal/input.h"
 #include "qvxml/internal/markup.h"
+#include "qvxml/internal/report.h"
 
 using namespace qvxml::impl;
 
@@ -117,7 +119,7 @@ bool take_token_run(xml_parser *sptr, const byte_table &is_token)
         while (q < end && is_token[*q])
             *out++ = static_cast<char>(*q++);
         const auto run = static_cast<int>(q - start);
-        if (sptr->echo) std::fwrite(start, 1, static_cast<std::size_t>(run), stdout);
+        if (sptr->echo) echo_bytes(sptr, start, static_cast<std::size_t>(run));
         sptr->length += run;
         step_in_line(sptr, run);
         if (q < end) return true;        // stopped at a character that is not part of the run
@@ -554,33 +556,62 @@ int xml_use_punctuation(xml_parser *p)
 // ---------------------------------------------------------------------------
 // Parse driver
 
-// An input that cannot be read at all: nothing is opened and no relay or hook runs.
-int refuse_input(xml_outcome *outcome)
+// The settings one parse runs with: the caller's, or the process-wide switches.
+struct parse_settings {
+    bool allow_unclosed;
+    int echo;
+    const document_writer *echo_writer;
+    int (*failure)(void *context, const char *name, int status, std::int64_t lines);
+    void *failure_context;
+};
+
+parse_settings process_settings()
 {
-    if (outcome) {
-        *outcome = xml_outcome{};
-        outcome->status = status_cannot_open;
-        outcome->error_number = EINVAL;
-    }
-    return status_cannot_open;
+    return {xml_allow_eof != 0, xml_echo_state, nullptr, nullptr, nullptr};
 }
 
-int parse_from(const parse_source &source, xml_relay *fptr, void *aptr, xml_outcome *outcome)
+// The size of the first settings record: a caller's record must hold at least it.
+constexpr std::size_t settings_size_1_2 = offsetof(xml_settings, failure_context) + sizeof(void *);
+
+// The caller's settings, the fields its size covers; false when it covers too few.
+bool read_settings(const xml_settings *given, parse_settings &set)
 {
-    xml_outcome ended{};
+    if (!given) {
+        set = process_settings();
+        return true;
+    }
+    if (given->size < settings_size_1_2) return false;
+    set = {given->allow_unclosed != 0, given->echo, given->echo_writer, given->failure,
+           given->failure_context};
+    return true;
+}
+
+// Room for the echo on its way to a writer, so that it goes over in pieces.
+constexpr std::size_t echo_staging = 1024;
+
+// Runs one parse of source. ended is filled whatever happens (line 0 when the input
+// could not be opened); returns the status, or the failure hook's result.
+int parse_from(const parse_source &source, const xml_relay *fptr, void *aptr,
+               const parse_settings &set, xml_report &ended)
+{
     int error = 0;
-    xml_parser *p = open_parser(source, aptr, xml_echo_state, error);
+    xml_parser *p = open_parser(source, aptr, set.echo, error);
     if (!p) {
-        ended.status = status_cannot_open;
-        ended.error_number = error;
-        if (outcome) *outcome = ended;
+        ended = refused_report(status_cannot_open, error);
         return status_cannot_open;
     }
-    xml_use_relays(p, fptr);
+    ended = refused_report(0, 0);
+    char staging[echo_staging];
+    text_sink echo_out =
+        set.echo_writer ? text_sink{*set.echo_writer, staging, sizeof staging} : text_sink{stdout};
+    if (set.echo_writer) record_of(p).echo_sink = &echo_out;
+    xml_use_relays(p, const_cast<xml_relay *>(fptr)); // the table is only read
     p->work->parent = p;
-    const int st = xml_parse_tokens(p);
-    if (fptr) fptr->result = p->work->root;
-    const int lines = p->lines;
+    int st = xml_parse_tokens(p);
+    if (set.echo_writer && echo_out.flush() != 0 && (st == 0 || st == status_no_element))
+        st = echo_out.status();
+    ended.root = p->work->root;
+    const std::int64_t lines = p->lines;
     ended.line = lines + 1;
     ended.open_elements = p->nesting;
     ended.error_number = record_of(p).read_error;
@@ -594,10 +625,38 @@ int parse_from(const parse_source &source, xml_relay *fptr, void *aptr, xml_outc
     else if (st != 0)
         ended.status = st;
     else
-        ended.status = ended.open_elements == 0 || xml_allow_eof ? 0 : status_unclosed;
-    if (outcome) *outcome = ended;
-    if (st != 0 && st != status_no_element) return failure(source.name, st, lines);
-    return ended.status;
+        ended.status = ended.open_elements == 0 || set.allow_unclosed ? 0 : status_unclosed;
+    if (st == 0 || st == status_no_element) return ended.status;
+    if (set.failure) return set.failure(set.failure_context, source.name, st, lines);
+    return failure(source.name, st, saturated(lines));
+}
+
+// A parse with the process-wide switches, for the 1.1 calls: the root goes into the
+// table's result whenever the input was opened.
+int parse_outcome(const parse_source &source, xml_relay *fptr, void *aptr, xml_outcome *outcome)
+{
+    xml_report ended;
+    const int result = parse_from(source, fptr, aptr, process_settings(), ended);
+    if (fptr && ended.line > 0) fptr->result = ended.root;
+    if (outcome) *outcome = outcome_of(ended);
+    return result;
+}
+
+// A parse with the caller's settings, for the 1.2 calls.
+int parse_with(const parse_source &source, const xml_relay *fptr, void *aptr,
+               const xml_settings *settings, xml_report *report)
+{
+    parse_settings set;
+    xml_report ended;
+    int result;
+    if (!read_settings(settings, set)) {
+        ended = refused_report(status_missing, 0);
+        result = status_missing;
+    } else {
+        result = parse_from(source, fptr, aptr, set, ended);
+    }
+    fill_report(report, ended);
+    return result;
 }
 
 } // namespace
@@ -610,17 +669,47 @@ int qvxml::impl::xml_parse(const char *nptr, xml_relay *fptr, void *aptr)
 int qvxml::impl::xml_parse_outcome(const char *nptr, xml_relay *fptr, void *aptr,
                                    xml_outcome *outcome)
 {
-    if (!nptr) return refuse_input(outcome);
-    return parse_from({.path = nptr, .data = nullptr, .length = 0, .name = nptr}, fptr, aptr,
-                      outcome);
+    if (!nptr) {
+        if (outcome) *outcome = outcome_of(refused_report(status_cannot_open, EINVAL));
+        return status_cannot_open;
+    }
+    return parse_outcome({.path = nptr, .data = nullptr, .length = 0, .name = nptr}, fptr, aptr,
+                         outcome);
 }
 
 int qvxml::impl::xml_parse_buffer(const char *data, std::size_t length, const char *name,
                                   xml_relay *fptr, void *aptr, xml_outcome *outcome)
 {
-    if (!data && length != 0) return refuse_input(outcome);
-    return parse_from({.path = nullptr, .data = data, .length = length, .name = name ? name : ""},
-                      fptr, aptr, outcome);
+    if (!data && length != 0) {
+        if (outcome) *outcome = outcome_of(refused_report(status_cannot_open, EINVAL));
+        return status_cannot_open;
+    }
+    return parse_outcome(
+        {.path = nullptr, .data = data, .length = length, .name = name ? name : ""}, fptr, aptr,
+        outcome);
+}
+
+int qvxml::impl::xml_parse_with(const char *nptr, const xml_relay *fptr, void *aptr,
+                                const xml_settings *settings, xml_report *report)
+{
+    if (!nptr) {
+        fill_report(report, refused_report(status_cannot_open, EINVAL));
+        return status_cannot_open;
+    }
+    return parse_with({.path = nptr, .data = nullptr, .length = 0, .name = nptr}, fptr, aptr,
+                      settings, report);
+}
+
+int qvxml::impl::xml_parse_buffer_with(const char *data, std::size_t length, const char *name,
+                                       const xml_relay *fptr, void *aptr,
+                                       const xml_settings *settings, xml_report *report)
+{
+    if (!data && length != 0) {
+        fill_report(report, refused_report(status_cannot_open, EINVAL));
+        return status_cannot_open;
+    }
+    return parse_with({.path = nullptr, .data = data, .length = length, .name = name ? name : ""},
+                      fptr, aptr, settings, report);
 }
 
 int qvxml::impl::xml_parse_tokens(xml_parser *sptr)
@@ -638,6 +727,9 @@ int qvxml::impl::xml_parse_tokens(xml_parser *sptr)
             }
             continue;
         }
+        // an echo writer's refusal stops the parse as a relay's status would
+        if (const text_sink *out = record_of(sptr).echo_sink; out && out->status() != 0)
+            return out->status();
         if (xml_remove_space(sptr) == 0) return 0;
         const int length = xml_get_token(sptr);
         if (length < 0) return status_token_too_long;

@@ -5,6 +5,7 @@
 // (quote.h) and the value readers and writers (values.h).
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 #include "qvxml/allocate.h"
@@ -43,6 +44,20 @@ QVXML_API int xml_parse_outcome(const char *nptr, xml_relay *fptr, void *aptr,
 // is null during the parse. (Since 1.1.)
 QVXML_API int xml_parse_buffer(const char *data, std::size_t length, const char *name,
                                xml_relay *fptr, void *aptr, xml_outcome *outcome);
+
+// xml_parse_outcome with the settings of the call: the relay table is only read, so
+// one table may serve many parses at once, and the root comes back in report->root
+// instead of the table's result. A null fptr keeps every default relay. settings
+// may be null (the process-wide switches). Returns what xml_parse returns, the
+// failure callback's result included; status_missing (118), before anything is
+// opened or called, for settings whose size is below 1.2's record. (Since 1.2.)
+QVXML_API int xml_parse_with(const char *nptr, const xml_relay *fptr, void *aptr,
+                             const xml_settings *settings, xml_report *report);
+// xml_parse_with on length bytes at data, as xml_parse_buffer reads them. (Since 1.2.)
+QVXML_API int xml_parse_buffer_with(const char *data, std::size_t length, const char *name,
+                                    const xml_relay *fptr, void *aptr, const xml_settings *settings,
+                                    xml_report *report);
+
 // Runs the state machine over an open parser to the end of input or the first
 // stopping status, which it returns (status_no_element (48) is returned as is;
 // xml_parse maps it to 0).

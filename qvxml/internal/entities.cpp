@@ -104,8 +104,3 @@ bool has_entity_names(std::string_view text, int rows)
     return std::any_of(text.begin(), text.end(),
                        [rows](char c) { return html_accent(c, rows) != nullptr; });
 }
-
-void rest_entity_extent()
-{
-    if (MaxMacMan != html_macro_rows) use_html_macros();
-}

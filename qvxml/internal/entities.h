@@ -25,8 +25,3 @@ void put_entity_names(text_sink &out, std::string_view text, int rows);
 char *entity_named_copy(std::string_view text, int rows);
 // Whether any character of text has a name.
 bool has_entity_names(std::string_view text, int rows);
-// Puts the HTML extent back in force where an application left the XML extent: the
-// resting state of the switch after a value reader or writer converts. The switch is
-// only written when it is not at rest, so conversions on several threads at once
-// only read it.
-void rest_entity_extent();

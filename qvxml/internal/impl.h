@@ -81,6 +81,15 @@ int document_write_element(const document_writer *writer, const xml_element *ele
 int document_write_start(const document_writer *writer, const xml_element *element, int level);
 int document_write_end(const document_writer *writer, const xml_element *element, int level);
 int document_serialise_file(const xml_element *eptr, const char *filename);
+xml_element *document_parse_file_with(const char *sptr, const xml_settings *settings,
+                                      xml_report *report);
+xml_element *document_parse_buffer_with(const char *data, std::size_t length, const char *name,
+                                        const xml_settings *settings, xml_report *report);
+int document_stream_file_with(const char *sptr, const document_stream *stream,
+                              const xml_settings *settings, xml_report *report);
+int document_stream_buffer_with(const char *data, std::size_t length, const char *name,
+                                const document_stream *stream, const xml_settings *settings,
+                                xml_report *report);
 
 // html.h
 void use_html_macros();
@@ -117,6 +126,11 @@ int xml_parse(const char *nptr, xml_relay *fptr, void *aptr);
 int xml_parse_outcome(const char *nptr, xml_relay *fptr, void *aptr, xml_outcome *outcome);
 int xml_parse_buffer(const char *data, std::size_t length, const char *name, xml_relay *fptr,
                      void *aptr, xml_outcome *outcome);
+int xml_parse_with(const char *nptr, const xml_relay *fptr, void *aptr,
+                   const xml_settings *settings, xml_report *report);
+int xml_parse_buffer_with(const char *data, std::size_t length, const char *name,
+                          const xml_relay *fptr, void *aptr, const xml_settings *settings,
+                          xml_report *report);
 int xml_parse_tokens(xml_parser *sptr);
 xml_parser *xml_close(xml_parser *h);
 void set_xml_eof(int v);

@@ -13,6 +13,7 @@
 #include <type_traits>
 
 #include "qvxml/internal/impl.h"
+#include "qvxml/internal/sink.h"
 
 // The parser as the reader allocates it: the public record first, so that a pointer
 // to one is a pointer to the other, then what the reader keeps to itself. Parsers are
@@ -33,6 +34,9 @@ struct parser_record {
     // it drops white space there, so a run of nothing but white space need not be
     // handed over at all. Zero, every run handed over, for any other application.
     int blank_runs_dropped;
+    // Where the echo goes when the parse's settings name a writer; null: standard
+    // output. The sink lives with the call that runs the parse.
+    text_sink *echo_sink;
 };
 static_assert(std::is_standard_layout_v<parser_record>);
 
@@ -123,6 +127,22 @@ inline void step_in_line(xml_parser *sptr, int n)
     sptr->column += n;
 }
 
+// Copies n bytes read to the echo: the parse's writer, or standard output.
+inline void echo_bytes(xml_parser *sptr, const void *bytes, std::size_t n)
+{
+    if (text_sink *out = record_of(sptr).echo_sink)
+        out->put(std::string_view{static_cast<const char *>(bytes), n});
+    else
+        std::fwrite(bytes, 1, n, stdout);
+}
+inline void echo_char(xml_parser *sptr, int c)
+{
+    if (text_sink *out = record_of(sptr).echo_sink)
+        out->put(static_cast<char>(c));
+    else
+        putchar_unlocked(c);
+}
+
 // Delivers the byte at the read position, which is known not to be a carriage
 // return or a zero byte: counts it and echoes it.
 inline void consume(xml_parser *sptr, int c)
@@ -134,7 +154,7 @@ inline void consume(xml_parser *sptr, int c)
     } else {
         ++sptr->column;
     }
-    if (sptr->echo) putchar_unlocked(c);
+    if (sptr->echo) echo_char(sptr, c);
 }
 
 // The next byte at the read position without delivering it, carriage returns

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "qvxml/internal/grow.h"
+#include "qvxml/internal/input.h"
 #include "qvxml/internal/sink.h"
 
 using namespace qvxml::impl;
@@ -37,12 +38,15 @@ int collect_text(xml_application *x, const char *text)
 // ---------------------------------------------------------------------------
 // Default relays: print events when echo is on, collect element content as text
 
-// With echo on, an event is printed on standard output as it goes by.
+// With echo on, an event is printed as it goes by: where the parse echoes the input
+// (the parse's writer, or standard output), so that the two interleave in order.
 void show_event(const xml_application *x, std::string_view before, std::string_view text,
                 std::string_view after = {})
 {
     if (!x->echo) return;
-    text_sink out{stdout};
+    text_sink standard{stdout};
+    text_sink &out =
+        x->parent && record_of(x->parent).echo_sink ? *record_of(x->parent).echo_sink : standard;
     out.put(before);
     out.put(text);
     out.put(after);

@@ -52,6 +52,8 @@ class text_sink
     std::size_t size() const { return size_; }
     // With a writer: hands it what is staged. 0, or the writer's first non-zero result.
     int flush();
+    // The writer's first non-zero result, 0 while it has given none.
+    int status() const { return status_; }
 
   private:
     void pass_on(std::string_view s);

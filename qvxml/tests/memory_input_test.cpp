@@ -33,3 +33,34 @@ TEST_F(MemoryInput, NullBufferAndNullName)
 }
 
 } // namespace
+
+namespace
+{
+
+// The sizes the settings and the report carry: settings too small for this release are
+// refused before anything runs; a report is written only as far as its size reaches.
+// An echo writer's refusal ends the parse with its status, through the callback.
+TEST_F(MemoryInput, SettingsAndReportSizes)
+{
+    const document_writer refusing{nullptr, [](void *, const char *, std::size_t) { return 7; }};
+    const auto hook = [](void *c, const char *, int status, std::int64_t lines) {
+        return *static_cast<int *>(c) = status, static_cast<int>(lines) + 100;
+    };
+    int hooked = 0;
+    xml_settings set{offsetof(xml_settings, failure_context), 0, 1, &refusing, hook, &hooked};
+    xml_report r{}, line_cut{offsetof(xml_report, line), 0, 0, 0, 0, -1, -1, nullptr};
+    r.size = sizeof r;
+    const char xml[] = "<a>\n<b>x</b>\n";
+    EXPECT_EQ(xml_parse_buffer_with(xml, 13, "", nullptr, nullptr, &set, &r), status_missing);
+    EXPECT_EQ(std::tuple(r.status, r.line, hooked), std::tuple(status_missing, 0, 0));
+    set.size = sizeof set;
+    EXPECT_EQ(xml_parse_buffer_with(xml, 13, "", nullptr, nullptr, &set, &r), 102);
+    EXPECT_EQ(std::tuple(r.status, r.line, r.open_elements, hooked), std::tuple(7, 3, 1, 7));
+    set.echo_writer = nullptr;
+    set.echo = 0;
+    EXPECT_EQ(document_parse_buffer_with(xml, 13, "", &set, &line_cut), nullptr);
+    EXPECT_EQ(std::tuple(line_cut.status, line_cut.open_elements, line_cut.line, line_cut.root),
+              std::tuple(status_unclosed, 1, -1, nullptr));
+}
+
+} // namespace

@@ -67,41 +67,59 @@ std::string check_serialise_round_trip(std::string_view input)
     return d.empty() ? balance.unbalanced() : d;
 }
 
-// A load from memory against the same load of a file holding the same bytes: the same
-// tree, the same streamed callbacks with the same lines, the same results and outcome.
+// A load from memory against the same load of a file holding the same bytes, each
+// through the plain call and the call with settings (given as the defaults, or null):
+// the same tree, the same streamed callbacks with the same lines, the same results and
+// outcome.
 std::string check_memory_input(std::string_view input)
 {
     const allocation_balance balance;
     struct seen {
         std::string log;
-        xml_outcome outcome{};
-    } got[2];
+        bool with = false;
+        xml_outcome o{};
+        xml_report r{sizeof(xml_report), 0, 0, 0, 0, 0, 0, nullptr};
+        long long line() const { return with ? r.element_line : o.element_line; }
+    } got[4];
     const auto note = [](seen &s, auto... n) { ((s.log += std::to_string(n) + ' '), ...); };
     const auto visit = [](void *c, const xml_element *e, auto... child) {
         seen &s = *static_cast<seen *>(c);
         ((e = child), ...); // the child, when one is handed over
-        s.log += e->name + std::to_string(s.outcome.element_line) + ' ';
+        s.log += e->name + std::to_string(s.line()) + ' ';
         return 0;
     };
     const memory_file file(input);
+    const char *const data = input.data(), *path = file.path();
+    const std::size_t n = input.size();
+    const xml_settings defaults{sizeof defaults, 0, 0, nullptr, nullptr, nullptr};
     for (seen &s : got) {
-        const bool memory = &s == &got[1];
+        const bool memory = (&s - got) % 2 != 0;
+        s.with = &s >= &got[2];
+        const xml_settings *set = memory ? nullptr : &defaults;
         const document_stream stream{
             .context = &s, .open_top = visit, .child = visit, .close_top = visit};
-        xml_element *tree =
-            memory ? document_parse_buffer(input.data(), input.size(), nullptr, &s.outcome)
-                   : document_parse_file_outcome(file.path(), &s.outcome);
+        xml_element *tree = s.with   ? memory ? document_parse_buffer_with(data, n, "", set, &s.r)
+                                              : document_parse_file_with(path, set, &s.r)
+                              : memory ? document_parse_buffer(data, n, nullptr, &s.o)
+                                     : document_parse_file_outcome(path, &s.o);
         bool fits = true;
-        s.log += dump(tree, false, fits);
+        s.log += dump(tree, false, fits) + (s.with && s.r.root != tree ? "(another root)" : "");
         document_drop(tree);
-        const xml_outcome o = s.outcome;
-        note(s, o.status, o.line, o.open_elements, o.error_number, o.zero_byte, o.element_line);
-        const int tops =
-            memory ? document_stream_buffer(input.data(), input.size(), "", &stream, &s.outcome)
-                   : document_stream_file_outcome(file.path(), &stream, &s.outcome);
-        note(s, tops, s.outcome.status, s.outcome.line, s.outcome.open_elements);
+        if (s.with)
+            s.o = {s.r.status,       int(s.r.line), s.r.open_elements,
+                   s.r.error_number, s.r.zero_byte, 0};
+        note(s, s.o.status, s.o.line, s.o.open_elements, s.o.error_number, s.o.zero_byte, s.line());
+        const int tops = s.with   ? memory
+                                        ? document_stream_buffer_with(data, n, "", &stream, set, &s.r)
+                                        : document_stream_file_with(path, &stream, set, &s.r)
+                           : memory ? document_stream_buffer(data, n, "", &stream, &s.o)
+                                  : document_stream_file_outcome(path, &stream, &s.o);
+        note(s, tops, s.with ? s.r.status : s.o.status, s.with ? s.r.line : s.o.line,
+             s.with ? s.r.open_elements : s.o.open_elements);
     }
-    const std::string d = first_difference(got[1].log, got[0].log);
+    std::string d;
+    for (const seen &s : got)
+        if (d.empty()) d = first_difference(s.log, got[0].log);
     return d.empty() ? balance.unbalanced() : d;
 }
 
