@@ -43,36 +43,30 @@ inline constexpr int status_thrown = 1000;
 // global scope. Settings and report as those calls take them.
 namespace detail
 {
+#pragma GCC visibility push(default)
 // document_parse_file_with, document_parse_buffer_with
-[[gnu::visibility("default")]] xml_element *
-load_file(const char *path, const xml_settings *settings, xml_report *report);
-[[gnu::visibility("default")]] xml_element *load_bytes(const char *data, std::size_t length,
-                                                       const char *name,
-                                                       const xml_settings *settings,
-                                                       xml_report *report);
+xml_element *load_file(const char *path, const xml_settings *settings, xml_report *report);
+xml_element *load_bytes(const char *data, std::size_t length, const char *name,
+                        const xml_settings *settings, xml_report *report);
 // document_stream_file_with, document_stream_buffer_with
-[[gnu::visibility("default")]] int stream_file(const char *path, const document_stream *stream,
-                                               const xml_settings *settings, xml_report *report);
-[[gnu::visibility("default")]] int stream_bytes(const char *data, std::size_t length,
-                                                const char *name, const document_stream *stream,
-                                                const xml_settings *settings, xml_report *report);
+int stream_file(const char *path, const document_stream *stream, const xml_settings *settings,
+                xml_report *report);
+int stream_bytes(const char *data, std::size_t length, const char *name,
+                 const document_stream *stream, const xml_settings *settings, xml_report *report);
 // xml_parse_with, xml_parse_buffer_with
-[[gnu::visibility("default")]] int read_file(const char *path, const xml_relay *relays,
-                                             void *payload, const xml_settings *settings,
-                                             xml_report *report);
-[[gnu::visibility("default")]] int read_bytes(const char *data, std::size_t length,
-                                              const char *name, const xml_relay *relays,
-                                              void *payload, const xml_settings *settings,
-                                              xml_report *report);
+int read_file(const char *path, const xml_relay *relays, void *payload,
+              const xml_settings *settings, xml_report *report);
+int read_bytes(const char *data, std::size_t length, const char *name, const xml_relay *relays,
+               void *payload, const xml_settings *settings, xml_report *report);
 // document_write_element
-[[gnu::visibility("default")]] int write_element(const document_writer *writer,
-                                                 const xml_element *element, int level);
+int write_element(const document_writer *writer, const xml_element *element, int level);
 // document_drop: always null
-[[gnu::visibility("default")]] xml_element *drop(xml_element *root);
+xml_element *drop(xml_element *root);
 // Copies length bytes of text to out with every entity name of the XML extent (the
 // accented letters of code page 437 and "&lt;", "&gt;", "&amp;", "&quot;") turned into
 // its character, as xml_get_text decodes; returns the bytes written, at most length.
-[[gnu::visibility("default")]] std::size_t decode(const char *text, std::size_t length, char *out);
+std::size_t decode(const char *text, std::size_t length, char *out);
+#pragma GCC visibility pop
 
 // A callable's result as a status: void is 0.
 template <typename F, typename... Args> int status_of(F &f, Args &&...args)
