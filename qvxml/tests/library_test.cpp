@@ -293,6 +293,7 @@ TEST_F(Library, WritersWriteTheChainFromTheGivenElement)
     const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF8\"?>\n";
     EXPECT_EQ(document_serialise_file(a->first, "old.xml"), 0);
     EXPECT_EQ(document_serialise_file(a.get(), "-/x.xml"), status_cannot_create);
+    EXPECT_EQ(document_serialise_file(a.get(), "/dev/full"), status_cannot_create); // was 0
     EXPECT_EQ(read_file("old.xml"), declaration + "<b>\n\t<d/>\n</b>\n<c>\n\n</c>\n");
     // replaced, not appended to
     document_serialise_file(nullptr, "old.xml");
