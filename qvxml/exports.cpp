@@ -163,6 +163,32 @@ QVXML_LEGACY int document_stream_buffer(const char *data, std::size_t length, co
     return qvxml::impl::document_stream_buffer(data, length, name, stream, outcome);
 }
 
+QVXML_LEGACY xml_element *document_parse_file_with(const char *sptr, const xml_settings *settings,
+                                                   xml_report *report)
+{
+    return qvxml::impl::document_parse_file_with(sptr, settings, report);
+}
+
+QVXML_LEGACY xml_element *document_parse_buffer_with(const char *data, std::size_t length,
+                                                     const char *name, const xml_settings *settings,
+                                                     xml_report *report)
+{
+    return qvxml::impl::document_parse_buffer_with(data, length, name, settings, report);
+}
+
+QVXML_LEGACY int document_stream_file_with(const char *sptr, const document_stream *stream,
+                                           const xml_settings *settings, xml_report *report)
+{
+    return qvxml::impl::document_stream_file_with(sptr, stream, settings, report);
+}
+
+QVXML_LEGACY int document_stream_buffer_with(const char *data, std::size_t length, const char *name,
+                                             const document_stream *stream,
+                                             const xml_settings *settings, xml_report *report)
+{
+    return qvxml::impl::document_stream_buffer_with(data, length, name, stream, settings, report);
+}
+
 QVXML_LEGACY xml_element *document_element(const xml_element *document, const char *token)
 {
     return qvxml::impl::document_element(document, token);
@@ -255,32 +281,6 @@ QVXML_LEGACY int document_write_end(const document_writer *writer, const xml_ele
 QVXML_LEGACY int document_serialise_file(const xml_element *eptr, const char *filename)
 {
     return qvxml::impl::document_serialise_file(eptr, filename);
-}
-
-QVXML_LEGACY xml_element *document_parse_file_with(const char *sptr, const xml_settings *settings,
-                                                   xml_report *report)
-{
-    return qvxml::impl::document_parse_file_with(sptr, settings, report);
-}
-
-QVXML_LEGACY xml_element *document_parse_buffer_with(const char *data, std::size_t length,
-                                                     const char *name, const xml_settings *settings,
-                                                     xml_report *report)
-{
-    return qvxml::impl::document_parse_buffer_with(data, length, name, settings, report);
-}
-
-QVXML_LEGACY int document_stream_file_with(const char *sptr, const document_stream *stream,
-                                           const xml_settings *settings, xml_report *report)
-{
-    return qvxml::impl::document_stream_file_with(sptr, stream, settings, report);
-}
-
-QVXML_LEGACY int document_stream_buffer_with(const char *data, std::size_t length, const char *name,
-                                             const document_stream *stream,
-                                             const xml_settings *settings, xml_report *report)
-{
-    return qvxml::impl::document_stream_buffer_with(data, length, name, stream, settings, report);
 }
 
 // html.h

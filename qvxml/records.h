@@ -10,7 +10,6 @@
 #include "qvxml/status.h"
 #include "qvxml/tree.h"
 
-struct document_writer;
 struct xml_parser;
 
 // ---------------------------------------------------------------------------
@@ -130,6 +129,33 @@ struct xml_outcome {
                        // element it is handed began (the child, or the top-level element)
 };
 
+// ---------------------------------------------------------------------------
+// Loads and writers of the document tree (document.h)
+
+// Callbacks of a streamed load; any of them may be null. A non-zero result stops the
+// load. The elements passed are valid only during the call.
+struct document_stream {
+    void *context; // handed to every callback
+    // A top-level element has been opened; its name is known, nothing inside it yet.
+    int (*open_top)(void *context, const xml_element *top);
+    // A child of a top-level element has closed, complete with its subtree. It is
+    // released after the call, so the top-level element never holds more than one.
+    int (*child)(void *context, const xml_element *top, const xml_element *child);
+    // A top-level element has closed (its children already handed over).
+    int (*close_top)(void *context, const xml_element *top);
+};
+
+// Where the writers below put their text: write is called with each piece in turn (n
+// bytes at bytes, n above 0) and context, and returns 0 to go on, or a status of its
+// own that ends the writing. (Since 1.1.)
+struct document_writer {
+    void *context; // handed to write
+    int (*write)(void *context, const char *bytes, std::size_t n);
+};
+
+// ---------------------------------------------------------------------------
+// Settings per parse, and how a parse with them ended (xmlparse.h, document.h)
+
 // Settings of one parse, handed with the call instead of read from the process-wide
 // switches, so that parses on several threads may each have their own. The caller
 // sets size to sizeof(xml_settings) as it was compiled: the library reads only the
@@ -170,28 +196,4 @@ struct xml_report {
                                // handed over began
     xml_element *root;         // the context's root when the parse ended (the reader);
                                // the tree returned (a whole load); null otherwise
-};
-
-// ---------------------------------------------------------------------------
-// Loads and writers of the document tree (document.h)
-
-// Callbacks of a streamed load; any of them may be null. A non-zero result stops the
-// load. The elements passed are valid only during the call.
-struct document_stream {
-    void *context; // handed to every callback
-    // A top-level element has been opened; its name is known, nothing inside it yet.
-    int (*open_top)(void *context, const xml_element *top);
-    // A child of a top-level element has closed, complete with its subtree. It is
-    // released after the call, so the top-level element never holds more than one.
-    int (*child)(void *context, const xml_element *top, const xml_element *child);
-    // A top-level element has closed (its children already handed over).
-    int (*close_top)(void *context, const xml_element *top);
-};
-
-// Where the writers below put their text: write is called with each piece in turn (n
-// bytes at bytes, n above 0) and context, and returns 0 to go on, or a status of its
-// own that ends the writing. (Since 1.1.)
-struct document_writer {
-    void *context; // handed to write
-    int (*write)(void *context, const char *bytes, std::size_t n);
 };

@@ -5,7 +5,6 @@
 // (quote.h) and the value readers and writers (values.h).
 
 #include <cstddef>
-#include <cstdint>
 #include <cstdio>
 
 #include "qvxml/allocate.h"

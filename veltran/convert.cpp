@@ -24,18 +24,18 @@ struct file_walk {
     file_walk(const settings &s, conversion &c) : options{s}, found{c} {}
     const settings &options;
     conversion &found;
-    xml_outcome outcome{}; // filled as the load goes, and at its end
-    newest_stamp newest;   // raised by the items of the element being read
-    findings noted;        // what its listing lost
+    xml_report outcome{sizeof outcome, 0, 0, 0, 0, 0, 0, nullptr}; // filled as the load goes
+    newest_stamp newest; // raised by the items of the element being read
+    findings noted;      // what its listing lost
     listing_run run{options, found.records, newest, noted};
     const listing *row = nullptr;  // its listing
     bool ended = false;            // its listing has met a child of another name
     std::size_t segment_start = 0; // where its records begin
-    int top_line = 0;              // where it began
+    std::int64_t top_line = 0;     // where it began
     bool have_root = false;
     findings file_noted;                             // losses of the file as a whole
     std::array<char, instance_capacity> root_name{}; // the last top-level element closed
-    int root_line = 0;
+    std::int64_t root_line = 0;
 };
 
 int open_top(void *context, const xml_element *top)
@@ -99,7 +99,7 @@ int close_top(void *context, const xml_element *top)
 struct echo_walk {
     explicit echo_walk(conversion &c) : found{c} {}
     conversion &found;
-    xml_outcome outcome{};
+    xml_report outcome{sizeof outcome, 0, 0, 0, 0, 0, 0, nullptr};
     const document_writer writer{.context = &found.records, .write = hold_text};
     std::size_t segment_start = 0; // where the output of the element being read begins
     bool started = false;          // its start tag is written
@@ -200,7 +200,7 @@ void write_marker(const char *prefix, const char *ending, const char *recent, bo
 
 // Whether the file loaded, and what the end of its load tells: the cause of its
 // failure, or when it loaded whatever ended the load after its root.
-void take_outcome(conversion &found, const xml_outcome &ended, bool loaded)
+void take_outcome(conversion &found, const xml_report &ended, bool loaded)
 {
     found.loaded = loaded;
     found.failure = failure_of(ended);
@@ -219,7 +219,7 @@ void take_outcome(conversion &found, const xml_outcome &ended, bool loaded)
 template <typename Walk>
 void load_streamed(const char *path, const document_stream &stream, Walk &walk, conversion &found)
 {
-    const int closed = document_stream_file_outcome(path, &stream, &walk.outcome);
+    const int closed = document_stream_file_with(path, &stream, nullptr, &walk.outcome);
     found.records.finish();
     take_outcome(found, walk.outcome, closed != 0 && walk.have_root);
     if (!found.loaded || !found.records.lost()) return;

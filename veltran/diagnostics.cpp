@@ -18,7 +18,7 @@ const char *plural(long n, const char *one, const char *many)
 // "PATH" or "PATH:LINE", as tools of this kind name a place in a file.
 struct place {
     const char *path;
-    int line;
+    std::int64_t line; // the whole count, however long the input
 };
 
 void print_at(place at, const char *format, ...) __attribute__((format(printf, 2, 3)));
@@ -26,7 +26,7 @@ void print_at(place at, const char *format, ...) __attribute__((format(printf, 2
 void print_at(place at, const char *format, ...)
 {
     if (at.line > 0)
-        std::fprintf(stderr, "veltran: %s:%d: ", at.path, at.line);
+        std::fprintf(stderr, "veltran: %s:%lld: ", at.path, static_cast<long long>(at.line));
     else
         std::fprintf(stderr, "veltran: %s: ", at.path);
     va_list args;
@@ -87,7 +87,7 @@ constexpr std::size_t cause_capacity = 512;
 
 } // namespace
 
-load_failure failure_of(const xml_outcome &ended)
+load_failure failure_of(const xml_report &ended)
 {
     load_failure f;
     f.line = ended.line;
@@ -122,7 +122,7 @@ load_failure failure_of(const xml_outcome &ended)
     return f;
 }
 
-void findings::note(warning_kind kind, int line, std::string_view instance)
+void findings::note(warning_kind kind, std::int64_t line, std::string_view instance)
 {
     warning_note &n = notes_[index(kind)];
     if (n.count++ > 0) return;

@@ -26,7 +26,7 @@ enum class failure_cause : std::uint8_t {
 
 struct load_failure {
     failure_cause cause = failure_cause::none;
-    int line = 0;
+    std::int64_t line = 0;
     int error_number = 0;
     int open_elements = 0;
     int status = 0;
@@ -34,7 +34,7 @@ struct load_failure {
 };
 
 // The cause told by how a parse ended; none when it ended well.
-load_failure failure_of(const xml_outcome &ended);
+load_failure failure_of(const xml_report &ended);
 
 // Losses of a file that loaded. The order is the order they are printed in.
 enum class warning_kind : std::uint8_t {
@@ -54,7 +54,7 @@ constexpr std::size_t instance_capacity = 64; // of a name or identifier shown i
 
 struct warning_note {
     long count = 0;
-    int line = 0; // of the first instance; 0 when unknown
+    std::int64_t line = 0; // of the first instance; 0 when unknown
     std::array<char, instance_capacity> instance{};
 };
 
@@ -65,7 +65,7 @@ class findings
   public:
     // Counts one more of kind; the first one counted keeps line and instance (cut
     // to instance_capacity - 1 bytes, "..." marking the cut).
-    void note(warning_kind kind, int line, std::string_view instance);
+    void note(warning_kind kind, std::int64_t line, std::string_view instance);
     // The next of kind without an instance of its own.
     void count(warning_kind kind) { ++notes_[index(kind)].count; }
     const warning_note &operator[](warning_kind kind) const { return notes_[index(kind)]; }

@@ -23,8 +23,8 @@ struct listing_run {
     held_records &records;
     newest_stamp &newest;
     findings &found;
-    int item_line = 0;        // where the item being written began
-    const char *item_id = ""; // its identifier, for warnings
+    std::int64_t item_line = 0; // where the item being written began
+    const char *item_id = "";   // its identifier, for warnings
 };
 
 // One listing: the root element it converts, the name of its items, its verbose

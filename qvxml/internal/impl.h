@@ -63,6 +63,15 @@ xml_element *document_parse_buffer(const char *data, std::size_t length, const c
                                    xml_outcome *outcome);
 int document_stream_buffer(const char *data, std::size_t length, const char *name,
                            const document_stream *stream, xml_outcome *outcome);
+xml_element *document_parse_file_with(const char *sptr, const xml_settings *settings,
+                                      xml_report *report);
+xml_element *document_parse_buffer_with(const char *data, std::size_t length, const char *name,
+                                        const xml_settings *settings, xml_report *report);
+int document_stream_file_with(const char *sptr, const document_stream *stream,
+                              const xml_settings *settings, xml_report *report);
+int document_stream_buffer_with(const char *data, std::size_t length, const char *name,
+                                const document_stream *stream, const xml_settings *settings,
+                                xml_report *report);
 xml_element *document_element(const xml_element *document, const char *token);
 xml_element *nested_document_element(const xml_element *document, const char *token);
 xml_atribut *document_atribut(const xml_element *element, const char *token);
@@ -81,15 +90,6 @@ int document_write_element(const document_writer *writer, const xml_element *ele
 int document_write_start(const document_writer *writer, const xml_element *element, int level);
 int document_write_end(const document_writer *writer, const xml_element *element, int level);
 int document_serialise_file(const xml_element *eptr, const char *filename);
-xml_element *document_parse_file_with(const char *sptr, const xml_settings *settings,
-                                      xml_report *report);
-xml_element *document_parse_buffer_with(const char *data, std::size_t length, const char *name,
-                                        const xml_settings *settings, xml_report *report);
-int document_stream_file_with(const char *sptr, const document_stream *stream,
-                              const xml_settings *settings, xml_report *report);
-int document_stream_buffer_with(const char *data, std::size_t length, const char *name,
-                                const document_stream *stream, const xml_settings *settings,
-                                xml_report *report);
 
 // html.h
 void use_html_macros();

@@ -2,7 +2,7 @@
 // How a parse ended, as the calls with settings report it (whole line counts), and
 // the older record the 1.1 calls fill from it.
 
-#include "qvxml/records.h"
+#include "qvxml/internal/impl.h"
 
 // A parse that ended before anything was opened or called: status and errno only.
 xml_report refused_report(int status, int error);

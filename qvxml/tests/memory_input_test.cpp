@@ -56,6 +56,16 @@ TEST_F(MemoryInput, SettingsAndReportSizes)
     set.size = sizeof set;
     EXPECT_EQ(xml_parse_buffer_with(xml, 13, "", nullptr, nullptr, &set, &r), 102);
     EXPECT_EQ(std::tuple(r.status, r.line, r.open_elements, hooked), std::tuple(7, 3, 1, 7));
+    std::string lines = "<a>"; // stopped before its end
+    for (int i = 0; i < 3000; ++i)
+        lines += "x\n";
+    const int result =
+        xml_parse_buffer_with(lines.data(), lines.size(), "", nullptr, nullptr, &set, &r);
+    EXPECT_TRUE(result == 100 + r.line - 1 && r.status == 7 && r.line < 3001) << r.line;
+    EXPECT_EQ(document_stream_buffer_with(xml, 13, "", nullptr, &set, &r), 0);
+    EXPECT_EQ(r.status, status_missing);
+    EXPECT_EQ(xml_parse_with(nullptr, nullptr, nullptr, &set, &r), status_cannot_open);
+    EXPECT_EQ(std::tuple(r.status, r.error_number), std::tuple(status_cannot_open, EINVAL));
     set.echo_writer = nullptr;
     set.echo = 0;
     EXPECT_EQ(document_parse_buffer_with(xml, 13, "", &set, &line_cut), nullptr);
