@@ -79,15 +79,15 @@ template <typename F, typename... Args> int status_of(F &f, Args &&...args)
     }
 }
 
-// Runs the caller's callables for one call into the library: the first exception one
-// throws is kept, and every later call gives status_thrown without running anything,
-// so the parse stops; rethrow() hands it on once the library has returned.
+// Runs the caller's callables for one call into the library: the exception one throws
+// is kept and status_thrown given, which stops the parse (the reader's content relays,
+// whose results are not looked at, hold back later calls themselves); rethrow() hands
+// it on once the library has returned.
 class guard
 {
   public:
     template <typename Call> int run(Call &&call) noexcept
     {
-        if (thrown_) return status_thrown;
 #if __cpp_exceptions
         try {
             return call();

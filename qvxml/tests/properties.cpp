@@ -293,8 +293,7 @@ std::string check_cxx_interface(std::string_view input)
         // input ending with elements open allowed for inputs of odd length
         const qvxml::parse_settings set{.allow_unclosed = input.size() % 2 != 0, .echo = nullptr};
         const xml_settings cset{sizeof cset, set.allow_unclosed, 0, nullptr, nullptr, nullptr};
-        xml_report rep{};
-        rep.size = sizeof rep;
+        xml_report rep{sizeof(xml_report), 0, 0, 0, 0, 0, 0, nullptr};
         const char *data = input.data();
         const std::size_t n = input.size();
         // the whole tree, and the writer's text of it
@@ -318,11 +317,10 @@ std::string check_cxx_interface(std::string_view input)
         for (const std::string_view name : names) {
             const std::string z(name);
             if (name == root.name()) continue; // the C-style lookups find the root itself
-            if (root.child(name).get() != document_element(tree, z.c_str())) cxx += "child " + z;
-            if (root.descendant(name).get() != nested_document_element(tree, z.c_str()))
-                cxx += "descendant " + z;
-            if (root.attribute(name).get() != document_atribut(tree, z.c_str()))
-                cxx += "attribute " + z;
+            if (root.child(name).get() != document_element(tree, z.c_str()) ||
+                root.descendant(name).get() != nested_document_element(tree, z.c_str()) ||
+                root.attribute(name).get() != document_atribut(tree, z.c_str()))
+                cxx += "a lookup of " + z;
         }
         // streamed loads
         const document_stream stream{
@@ -342,12 +340,8 @@ std::string check_cxx_interface(std::string_view input)
         cxx += std::to_string(streamed.top_level) + outcome(streamed) + '\n';
         // the reader
         xml_relay relays{};
-        relays.open_tag = [](xml_application *x, const char *t) {
-            return say(x->payload[0], " <", t), 0;
-        };
-        relays.atb_name = [](xml_application *x, const char *t) {
-            return say(x->payload[0], " ", t), 0;
-        };
+        relays.open_tag = [](auto *x, const char *t) { return say(x->payload[0], " <", t), 0; };
+        relays.atb_name = [](auto *x, const char *t) { return say(x->payload[0], " ", t), 0; };
         relays.atb_value = [](xml_application *x, const char *t) {
             std::string_view v = t;
             if (!v.empty() && (v[0] == '"' || v[0] == '\''))
@@ -355,7 +349,7 @@ std::string check_cxx_interface(std::string_view input)
             return say(x->payload[0], "=", v), 0;
         };
         relays.close_tag = [](xml_application *x) { return say(x->payload[0], " >"), 0; };
-        relays.content_run = [](xml_application *x, const char *t, int k) {
+        relays.content_run = [](auto *x, const char *t, int k) {
             return say(x->payload[0], "|", std::string_view(t, std::size_t(k))), 0;
         };
         (void)xml_parse_buffer_with(data, n, "", &relays, &c, &cset, &rep);
