@@ -14,7 +14,8 @@
 function(header_folder target scope folder)
   string(REPLACE "/" "-" name "${folder}")
   set(root "${PROJECT_BINARY_DIR}/headers/${name}")
-  file(GLOB headers CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/${folder}/*.h")
+  file(GLOB headers CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/${folder}/*.h"
+       "${PROJECT_SOURCE_DIR}/${folder}/*.hpp")
   # anew at each configure, so a header removed or renamed loses its old link
   file(REMOVE_RECURSE "${root}")
   file(MAKE_DIRECTORY "${root}/${folder}")

@@ -134,5 +134,6 @@ QVXML_API int document_write_start(const document_writer *writer, const xml_elem
 QVXML_API int document_write_end(const document_writer *writer, const xml_element *element,
                                  int level);
 // Creates (or truncates) filename and writes the XML declaration and the chain from
-// eptr at depth 0. Returns 0, or status_cannot_create (46) when the file cannot be created.
+// eptr at depth 0. Returns 0, or status_cannot_create (46) when the file cannot be created
+// or the text cannot all be written to it (a full device, say).
 QVXML_API int document_serialise_file(const xml_element *eptr, const char *filename);

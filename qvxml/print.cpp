@@ -186,6 +186,7 @@ int qvxml::impl::document_serialise_file(const xml_element *eptr, const char *fi
     text_sink out{h};
     out.put(xml_declaration);
     print_tree(out, eptr, 0, print_style::indented);
-    std::fclose(h);
-    return 0;
+    // a file the device refused (full, gone) is no success, though it was created
+    const bool written = std::ferror(h) == 0;
+    return std::fclose(h) == 0 && written ? 0 : status_cannot_create;
 }

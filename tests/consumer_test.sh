@@ -7,7 +7,8 @@
 # programs and the installed veltran must need libqvxml.so.1 and load it from the
 # prefix, with no LD_LIBRARY_PATH. A second program defines functions of its own
 # under names the library exports: it must link, and load the file with the
-# library's own functions.
+# library's own functions; a third does the same through qvxml.hpp alone, built both
+# ways.
 #     consumer_test.sh BUILD_DIR CONSUMER_SOURCE_DIR CMAKE CXX [EXTRA_FLAGS]
 # EXTRA_FLAGS go to both compilations (the sanitizer runtime, for a library
 # built with the sanitizers).
@@ -50,6 +51,8 @@ check_program "$work/cmake-build/show_root" "find_package build"
 # own calls never reach them.
 loads_installed "$work/cmake-build/own_names" "own_names"
 got=$(timeout 60 "$work/cmake-build/own_names" "$work/sample.xml") || fail "own_names: $got"
+loads_installed "$work/cmake-build/own_names_hpp" "own_names_hpp"
+got=$(timeout 60 "$work/cmake-build/own_names_hpp" "$work/sample.xml") || fail "own_names_hpp: $got"
 # The same for every exported name: no member of the archive calls one of the names
 # its member exports.cpp.o defines (which calls the internal names alone).
 archive=$(find "$prefix" -name libqvxml.a)
@@ -67,4 +70,7 @@ case "$cflags" in *"$prefix"*) ;; *) fail "pkg-config --cflags gives '$cflags'" 
 quiet "building the consumer with pkg-config" \
     "$cxx" -std=c++20 $flags $cflags "$consumer/show_root.cpp" -o "$work/show_root_pc" $libs
 check_program "$work/show_root_pc" "pkg-config build"
+quiet "building own_names_hpp with pkg-config" \
+    "$cxx" -std=c++20 -Wall -Werror $flags $cflags "$consumer/own_names_hpp.cpp" -o "$work/own_pc" $libs
+got=$(timeout 60 "$work/own_pc" "$work/sample.xml") || fail "own_names_hpp, pkg-config build: $got"
 echo "ok: both builds"

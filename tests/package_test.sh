@@ -56,7 +56,10 @@ done
 grep -hE '^[A-Za-z_]' "$work"/root/usr/include/qvxml/*.h |
     grep -vE '^(struct|enum|union|using|typedef|template|namespace|constexpr|inline|#|//)' >"$work/decls"
 if grep -v '^QVXML_API ' "$work/decls"; then fail "declared without QVXML_API (above)"; fi
-sed -E 's/[[(;].*//; s/.*[^A-Za-z0-9_]//' "$work/decls" | sort >"$work/declared"
+# and those of qvxml.hpp, in its block of visible declarations in namespace qvxml::detail
+sed -n '/visibility push(default)/,/visibility pop/s/^\([a-z_]*\)(.*/\1/p; /visibility push(default)/,/visibility pop/s/^[a-z].* \**\([a-z_]*\)(.*/\1/p' \
+    "$work"/root/usr/include/qvxml/qvxml.hpp | sed 's/^/qvxml::detail::/' >"$work/cxx"
+sed -E 's/[[(;].*//; s/.*[^A-Za-z0-9_]//' "$work/decls" | cat - "$work/cxx" | sort >"$work/declared"
 nm -DC --defined-only "$(find "$work/root" -name "libqvxml.so.$version")" | cut -d' ' -f3- >"$work/nm"
 nodes='^QVXML_1(\.[0-9]+)?$'
 grep -vE "$nodes" "$work/nm" | grep -vE '@@QVXML_1(\.[0-9]+)?$' && fail "exported outside QVXML_1.* (above)"

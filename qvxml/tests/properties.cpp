@@ -4,8 +4,11 @@
 
 #include <cctype>
 #include <cstdint>
+#include <set>
+#include <vector>
 
 #include "qvxml/element.h"
+#include "qvxml/qvxml.hpp"
 #include "qvxml/xmlparse.h"
 
 // Every element of the tree in document order: depth, name, text and attributes. With
@@ -211,5 +214,158 @@ std::string check_stream_agreement(std::string_view input)
         }
         document_drop(whole);
     }
+    return d.empty() ? balance.unbalanced() : d;
+}
+
+namespace
+{
+
+// The tree as qvxml.hpp's views give it, in document order through the children
+// ranges: depth, name, text and decoded text, each attribute's value and decoded value.
+std::string views(qvxml::element root)
+{
+    std::string s;
+    std::vector<std::pair<qvxml::element, std::size_t>> todo;
+    if (root) todo.emplace_back(root, 0);
+    while (!todo.empty()) {
+        const auto [e, depth] = todo.back();
+        todo.pop_back();
+        s.append('\n' + std::to_string(depth)).append(e.name()).append("=").append(e.text()) += '/';
+        e.decoded_text(s);
+        for (const qvxml::attribute a : e.attributes()) {
+            s.append(" ").append(a.name()).append("=").append(a.value()) += '/';
+            a.decoded_value(s);
+        }
+        const auto at = todo.size();
+        for (const qvxml::element c : e.children())
+            todo.emplace_back(c, depth + 1);
+        std::reverse(todo.begin() + long(at), todo.end());
+    }
+    return s;
+}
+
+// The same through the records and the C-style calls.
+std::string records(const xml_element *root)
+{
+    std::string s;
+    const auto both = [&s](char *text) { // text as it is, then decoded; released
+        s.append(text ? text : "") += '/';
+        use_xml_macros();
+        convert_html_accents(&text, 1);
+        use_html_macros();
+        s += text ? text : "";
+        liberate(text);
+    };
+    long depth = 0;
+    for (const xml_element *e = root; e;) {
+        s.append('\n' + std::to_string(depth)).append(e->name) += '=';
+        both(e->value ? allocate_string(e->value) : nullptr);
+        for (const xml_atribut *a = e->firstatb; a; a = a->next) {
+            s.append(" ").append(a->name) += '=';
+            both(document_atribut_string(a));
+        }
+        const xml_element *next = e->first;
+        if (next) ++depth;
+        for (; !next && e != root; e = e->parent, next || --depth)
+            next = e->next;
+        e = next;
+    }
+    return s;
+}
+
+// Appends the texts to the std::string at to.
+template <typename... Texts> void say(void *to, Texts... texts)
+{
+    ((*static_cast<std::string *>(to) += texts), ...);
+}
+
+template <typename Report> std::string outcome(const Report &r)
+{
+    return ' ' + std::to_string(r.status) + ' ' + std::to_string(r.line) + ' ' +
+           std::to_string(r.open_elements) + ' ' + std::to_string(r.error_number);
+}
+
+} // namespace
+
+std::string check_cxx_interface(std::string_view input)
+{
+    const allocation_balance balance;
+    std::string c, cxx;
+    {
+        // input ending with elements open allowed for inputs of odd length
+        const qvxml::parse_settings set{.allow_unclosed = input.size() % 2 != 0, .echo = nullptr};
+        const xml_settings cset{sizeof cset, set.allow_unclosed, 0, nullptr, nullptr, nullptr};
+        xml_report rep{sizeof(xml_report), 0, 0, 0, 0, 0, 0, nullptr};
+        const char *data = input.data();
+        const std::size_t n = input.size();
+        // the whole tree, and the writer's text of it
+        xml_element *const tree = document_parse_buffer_with(data, n, "", &cset, &rep);
+        c = records(tree) + outcome(rep) + '\n';
+        const document_writer to_c{&c, [](void *to, const char *bytes, std::size_t k) {
+                                       return static_cast<std::string *>(to)->append(bytes, k), 0;
+                                   }};
+        (void)document_write_element(&to_c, tree, 1);
+        qvxml::document doc;
+        const qvxml::result loaded = doc.load_bytes(input, set);
+        cxx = views(doc.root()) + outcome(loaded) + '\n';
+        (void)qvxml::write(doc.root(), cxx, 1);
+        // lookups on the one tree, by names met going down first children and siblings
+        const qvxml::element root{tree};
+        std::set<std::string_view> names;
+        for (const qvxml::attribute a : root.attributes())
+            names.insert(a.name());
+        for (const xml_element *e = tree; e && names.size() < 16; e = e->first ? e->first : e->next)
+            names.insert(e->name);
+        for (const std::string_view name : names) {
+            const std::string z(name);
+            if (name == root.name()) continue; // the C-style lookups find the root itself
+            if (root.child(name).get() != document_element(tree, z.c_str()) ||
+                root.descendant(name).get() != nested_document_element(tree, z.c_str()) ||
+                root.attribute(name).get() != document_atribut(tree, z.c_str()))
+                cxx += "a lookup of " + z;
+        }
+        // streamed loads
+        const document_stream stream{
+            &c, [](void *to, const xml_element *t) { return say(to, " open ", t->name), 0; },
+            [](void *to, const xml_element *t, const xml_element *e) {
+                return say(to, " child ", t->name, "/", e->name), 0;
+            },
+            [](void *to, const xml_element *t) { return say(to, " close ", t->name), 0; }};
+        c += std::to_string(document_stream_buffer_with(data, n, "", &stream, &cset, &rep));
+        c += outcome(rep) + '\n';
+        const qvxml::result streamed = qvxml::stream_bytes(
+            input, [&](qvxml::element t) { say(&cxx, " open ", t.name()); },
+            [&](qvxml::element t, qvxml::element e) {
+                say(&cxx, " child ", t.name(), "/", e.name());
+            },
+            [&](qvxml::element t) { say(&cxx, " close ", t.name()); }, set);
+        cxx += std::to_string(streamed.top_level) + outcome(streamed) + '\n';
+        // the reader
+        xml_relay relays{};
+        relays.open_tag = [](auto *x, const char *t) { return say(x->payload[0], " <", t), 0; };
+        relays.atb_name = [](auto *x, const char *t) { return say(x->payload[0], " ", t), 0; };
+        relays.atb_value = [](xml_application *x, const char *t) {
+            std::string_view v = t;
+            if (!v.empty() && (v[0] == '"' || v[0] == '\''))
+                v = v.substr(1, std::max<std::size_t>(v.size(), 2) - 2);
+            return say(x->payload[0], "=", v), 0;
+        };
+        relays.close_tag = [](xml_application *x) { return say(x->payload[0], " >"), 0; };
+        relays.content_run = [](auto *x, const char *t, int k) {
+            return say(x->payload[0], "|", std::string_view(t, std::size_t(k))), 0;
+        };
+        (void)xml_parse_buffer_with(data, n, "", &relays, &c, &cset, &rep);
+        c += outcome(rep);
+        const qvxml::result read = qvxml::read_bytes(
+            input,
+            [&](qvxml::event e, std::string_view t) {
+                constexpr const char *marks[] = {" <", " ", "=", "|", " >"};
+                say(&cxx, marks[int(e)], t);
+            },
+            set);
+        cxx += outcome(read);
+        document_drop(tree);
+    }
+    const std::string d = first_difference(cxx, c);
     return d.empty() ? balance.unbalanced() : d;
 }

@@ -39,6 +39,11 @@ std::string check_memory_input(std::string_view input);
 // texts and attributes, as a whole load holds them, and that element's own text.
 std::string check_stream_agreement(std::string_view input);
 
+// qvxml.hpp against the C-style calls under it: the same tree seen through the views
+// (ranges, lookups, texts as held and decoded), the same written text, the same
+// streamed callbacks, reader events and outcomes.
+std::string check_cxx_interface(std::string_view input);
+
 // Aborts, a finding for a fuzz target, when failure says what went wrong.
 inline void abort_on(const std::string &failure)
 {

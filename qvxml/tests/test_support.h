@@ -9,6 +9,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 
 #include "properties.h"
 #include "qvxml/element.h"
@@ -86,6 +88,28 @@ inline const auto data_files = [](const fs::path &folder, const std::string &end
     return files;
 };
 
+// A row of a table in data/: its fields by the column names of the table's header row
+// (a missing last field is empty), and the line itself for messages.
+struct row {
+    std::map<std::string, std::string> fields;
+    std::string line;
+    const std::string &operator[](const std::string &column) const { return fields.at(column); }
+};
+inline std::vector<row> table(const std::string &name)
+{
+    std::istringstream lines(read_file(std::string(QVXML_TEST_DATA) + "/" + name));
+    std::string header;
+    std::getline(lines, header);
+    std::vector<row> out;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream columns(header), fields(line);
+        row &r = out.emplace_back(row{.fields = {}, .line = line});
+        for (std::string column; std::getline(columns, column, '\t');)
+            std::getline(fields, r.fields[column], '\t');
+    }
+    EXPECT_FALSE(out.empty()) << name;
+    return out;
+}
 // Every stored input the properties hold over: the fuzz targets' kept corpora and seeds,
 // the library's data files (every shape of markup, texts across the reader's input
 // blocks, values at the writer's limit, the inputs that once broke one) and the
