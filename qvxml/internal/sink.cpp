@@ -16,7 +16,7 @@ constexpr std::size_t repeat_run = 4096;
 
 } // namespace
 
-void text_sink::put_repeated(char c, std::size_t n)
+void text_sink::put_long_run(char c, std::size_t n)
 {
     std::array<char, repeat_run> run;
     std::fill_n(run.data(), std::min(n, run.size()), c); // a short run fills little

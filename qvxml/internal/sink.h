@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "qvxml/internal/copy.h"
+
 struct document_writer;
 
 class text_sink
@@ -34,7 +36,7 @@ class text_sink
             std::fwrite(s.data(), 1, s.size(), stream_);
         } else if (writer_) {
             if (s.size() <= capacity_ - staged_) {
-                std::memcpy(buffer_ + staged_, s.data(), s.size());
+                copy_bytes(buffer_ + staged_, s.data(), s.size()); // mostly a few bytes
                 staged_ += s.size();
             } else {
                 pass_on(s);
@@ -45,9 +47,22 @@ class text_sink
         }
         size_ += s.size();
     }
-    void put(char c) { put(std::string_view{&c, 1}); }
-    // n copies of c.
-    void put_repeated(char c, std::size_t n);
+    void put(char c)
+    {
+        if (writer_ && staged_ < capacity_) { // the usual case of the writer functions
+            buffer_[staged_++] = c;
+            ++size_;
+            return;
+        }
+        put(std::string_view{&c, 1});
+    }
+    // n copies of c. The indentation of the printer, a few tabs, is put from a constant
+    // run without filling one.
+    void put_repeated(char c, std::size_t n)
+    {
+        if (c == '\t' && n <= few_tabs.size()) return put(std::string_view{few_tabs.data(), n});
+        put_long_run(c, n);
+    }
     // Bytes put so far, whether or not a memory buffer had room for them.
     std::size_t size() const { return size_; }
     // With a writer: hands it what is staged. 0, or the writer's first non-zero result.
@@ -56,6 +71,9 @@ class text_sink
     int status() const { return status_; }
 
   private:
+    static constexpr std::string_view few_tabs = "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t"
+                                                 "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
+    void put_long_run(char c, std::size_t n);
     void pass_on(std::string_view s);
     FILE *stream_ = nullptr;
     char *buffer_ = nullptr;
