@@ -405,7 +405,8 @@ int take_plain_tag(xml_parser *sptr)
 
 // The attributes of a start tag whose name open_tag has taken (state start_tag): each
 // name="value" or name='value' after white space, then '>' or "/>", with the relay
-// calls, states and counts the state machine would give them. The first thing of any
+// calls, states and counts the state machine would give them; when the link drops
+// attributes, each is stepped over with the counts alone. The first thing of any
 // other form (an attribute without a quoted value, white space around '=', a carriage
 // return or zero byte, a token that reaches the end of the block or passes the limit)
 // is left unread to the state machine, in the state reached. Returns 0 or a relay's
@@ -414,6 +415,8 @@ int take_atributes(xml_parser *sptr)
 {
     const unsigned char *const window = window_of(sptr);
     const unsigned char *const end = window + sptr->inend;
+    const reader_link *const link = record_of(sptr).link;
+    const bool dropped = link && link->atributes_dropped;
     for (;;) {
         const unsigned char *q = window + sptr->inpos;
         for (; q < end && is_blank[*q]; ++q)
@@ -434,18 +437,21 @@ int take_atributes(xml_parser *sptr)
         const std::size_t n = xml_scan_name_wide(q, end);
         const unsigned char *value = q + n + 1;
         if (n == 0 || value >= end || q[n] != '=' || (*value != '"' && *value != '\'')) return 0;
-        const unsigned char *close = value + 1;
-        std::int64_t lines = 0;
-        const unsigned char *line = nullptr; // just past the value's last line feed
-        for (; close < end && *close != *value && *close != '\r' && *close != 0; ++close) {
-            if (*close == '\n') {
-                ++lines;
-                line = close + 1;
-            }
-        }
-        const auto v = static_cast<std::size_t>(close + 1 - value);
+        const xml_markup_scan s = xml_scan_quoted_wide(value + 1, end, *value);
+        const unsigned char *close = value + 1 + s.stop;
+        const std::size_t v = s.stop + 2;
         constexpr auto limit = static_cast<std::size_t>(xml_max_token);
         if (close == end || *close != *value || n > limit || v > limit) return 0;
+        // the counts past the value, as the state machine would leave them
+        const std::int64_t lines = line_count(sptr) + static_cast<std::int64_t>(s.lines);
+        const std::int64_t column =
+            s.lines ? static_cast<std::int64_t>(s.stop + 1 - s.line_end)
+                    : record_of(sptr).column_count + static_cast<std::int64_t>(n + 1 + v);
+        if (dropped) {
+            sptr->inpos += static_cast<int>(n + 1 + v);
+            set_counts(sptr, lines, column);
+            continue;
+        }
         copy_terminated(sptr->token, q, n, static_cast<std::size_t>(end - q) >= short_copy);
         sptr->length = static_cast<int>(n);
         step_in_line(sptr, static_cast<int>(n));
@@ -455,9 +461,7 @@ int take_atributes(xml_parser *sptr)
         copy_terminated(sptr->token, value, v, static_cast<std::size_t>(end - value) >= short_copy);
         sptr->length = static_cast<int>(v);
         sptr->inpos += static_cast<int>(v);
-        set_counts(sptr, line_count(sptr) + lines,
-                   lines ? close + 1 - line
-                         : record_of(sptr).column_count + static_cast<std::int64_t>(v));
+        set_counts(sptr, lines, column);
         enter(sptr, reader_state::start_tag);
         if (int st = sptr->user->atb_value(sptr->work, sptr->token); st != 0) return st;
     }
