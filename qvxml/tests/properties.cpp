@@ -321,9 +321,13 @@ std::string check_cxx_interface(std::string_view input)
     const allocation_balance balance;
     std::string c, cxx;
     {
-        // input ending with elements open allowed for inputs of odd length
-        const qvxml::parse_settings set{.allow_unclosed = input.size() % 2 != 0, .echo = nullptr};
-        const xml_settings cset{sizeof cset, set.allow_unclosed, 0, nullptr, nullptr, nullptr, 0};
+        // input ending with elements open allowed for inputs of odd length, attributes
+        // skipped for lengths that are multiples of 3
+        const qvxml::parse_settings set{.allow_unclosed = input.size() % 2 != 0,
+                                        .echo = nullptr,
+                                        .skip_attributes = input.size() % 3 == 0};
+        const xml_settings cset{sizeof cset, set.allow_unclosed, 0, nullptr, nullptr,
+                                nullptr,     set.skip_attributes};
         xml_report rep{sizeof(xml_report), 0, 0, 0, 0, 0, 0, nullptr};
         const char *data = input.data();
         const std::size_t n = input.size();
