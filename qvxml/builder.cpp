@@ -304,6 +304,13 @@ int build_atb_value(xml_application *xptr, const char *token)
     return a->value ? 0 : status_no_memory;
 }
 
+// The attribute relays of a load that keeps no attribute: the reader reads and checks
+// every one as ever, and nothing is kept.
+int drop_atribut(xml_application *, const char *)
+{
+    return 0;
+}
+
 int build_white_space(xml_application *xptr, int c)
 {
     build_state &b = builder(xptr);
@@ -443,9 +450,10 @@ using load_input = parse_source;
 xml_element *run_builder(const load_input &in, build_state &state)
 {
     // the link's relays take the place of open_tag and content_run
+    const bool dropped = state.link.atributes_dropped;
     xml_relay relays{.open_tag = nullptr,
-                     .atb_name = build_atb_name,
-                     .atb_value = build_atb_value,
+                     .atb_name = dropped ? drop_atribut : build_atb_name,
+                     .atb_value = dropped ? drop_atribut : build_atb_value,
                      .white_space = build_white_space,
                      .token = build_token,
                      .punctuation = build_punctuation,
@@ -477,6 +485,10 @@ void take_settings(build_state &state, const load_settings &s)
     state.with_settings = s.with;
     state.settings = s.settings;
     state.report = s.report;
+    // a field the caller's record does not reach is off
+    constexpr std::size_t skip_reach = offsetof(xml_settings, skip_atributes) + sizeof(int);
+    state.link.atributes_dropped =
+        s.settings && s.settings->size >= skip_reach && s.settings->skip_atributes != 0;
 }
 
 xml_element *load_tree(const load_input &in, xml_outcome *outcome, const load_settings &with)

@@ -128,6 +128,9 @@ inline void append_decoded(std::string &out, std::string_view text)
 struct parse_settings {
     bool allow_unclosed = false; // input that ends with elements open is no failure
     FILE *echo = nullptr;        // non-null: every character read is copied to it
+    // The loads and streamed loads keep no attribute (the reads do not look at it); the
+    // input is read and checked as ever.
+    bool skip_attributes = false;
 };
 
 // How a load, streamed load or read ended. True when it succeeded.
@@ -322,6 +325,7 @@ inline xml_settings settings_of(const parse_settings &given, const document_writ
     s.allow_unclosed = given.allow_unclosed;
     s.echo = given.echo != nullptr;
     s.echo_writer = given.echo ? &echo : nullptr;
+    s.skip_atributes = given.skip_attributes;
     return s;
 }
 

@@ -179,6 +179,12 @@ struct xml_settings {
     // result becomes the call's result (the report keeps the parse's own status).
     int (*failure)(void *context, const char *name, int status, std::int64_t lines);
     void *failure_context; // handed to failure
+    // The document loads (document_parse_*_with, document_stream_*_with): non-zero
+    // keeps no attribute, so every element's firstatb and lastatb stay null and no
+    // attribute is copied or allocated. The input is read and checked as ever: the
+    // statuses, line counts and echo are those of a load that keeps them. The reader
+    // calls (xml_parse_with, xml_parse_buffer_with) do not look at it. (Since 1.3.)
+    int skip_atributes;
 };
 // How a parse or load with settings ended: xml_outcome's facts, with whole (64-bit)
 // line counts and the root handed back. The caller sets size to sizeof(xml_report);

@@ -405,59 +405,79 @@ int take_plain_tag(xml_parser *sptr)
 
 // The attributes of a start tag whose name open_tag has taken (state start_tag): each
 // name="value" or name='value' after white space, then '>' or "/>", with the relay
-// calls, states and counts the state machine would give them. The first thing of any
+// calls, states and counts the state machine would give them; when the link drops
+// attributes, each is stepped over with the counts alone. The first thing of any
 // other form (an attribute without a quoted value, white space around '=', a carriage
 // return or zero byte, a token that reaches the end of the block or passes the limit)
-// is left unread to the state machine, in the state reached. Returns 0 or a relay's
-// status.
-int take_atributes(xml_parser *sptr)
+// is left unread to the state machine, in the state reached. The position and counts
+// are kept in locals and stored before every relay call and return. opened is set
+// when a '>' ended the tag. Returns 0 or a relay's status.
+int take_atributes(xml_parser *sptr, bool dropped, bool &opened)
 {
     const unsigned char *const window = window_of(sptr);
     const unsigned char *const end = window + sptr->inend;
+    const unsigned char *q = window + sptr->inpos;
+    std::int64_t lines = line_count(sptr);
+    std::int64_t column = record_of(sptr).column_count;
+    const auto store = [&] {
+        sptr->inpos = static_cast<int>(q - window);
+        set_counts(sptr, lines, column);
+    };
+    constexpr auto limit = static_cast<std::size_t>(xml_max_token);
     for (;;) {
-        const unsigned char *q = window + sptr->inpos;
-        for (; q < end && is_blank[*q]; ++q)
-            consume(sptr, *q);
-        if (q == end) return 0;
+        for (; q < end && is_blank[*q]; ++q) {
+            if (*q == '\n') {
+                ++lines;
+                column = 0;
+            } else {
+                ++column;
+            }
+        }
+        if (q == end) return store(), 0;
         if (*q == '>') {
-            step_in_line(sptr, 1);
+            ++q;
+            ++column;
+            store();
             ++sptr->nesting;
             enter(sptr, reader_state::content);
+            opened = true;
             return 0;
         }
         if (*q == '/') { // the element ends with its tag: nesting is raised and lowered
-            if (end - q < 2 || q[1] != '>') return 0;
-            step_in_line(sptr, 2);
+            if (end - q < 2 || q[1] != '>') return store(), 0;
+            q += 2;
+            column += 2;
+            store();
             go_back(sptr);
             return sptr->user->close_tag(sptr->work);
         }
         const std::size_t n = xml_scan_name_wide(q, end);
         const unsigned char *value = q + n + 1;
-        if (n == 0 || value >= end || q[n] != '=' || (*value != '"' && *value != '\'')) return 0;
-        const unsigned char *close = value + 1;
-        std::int64_t lines = 0;
-        const unsigned char *line = nullptr; // just past the value's last line feed
-        for (; close < end && *close != *value && *close != '\r' && *close != 0; ++close) {
-            if (*close == '\n') {
-                ++lines;
-                line = close + 1;
-            }
+        if (n == 0 || value >= end || q[n] != '=' || (*value != '"' && *value != '\''))
+            return store(), 0;
+        const xml_markup_scan s = xml_scan_quoted_wide(value + 1, end, *value);
+        const unsigned char *close = value + 1 + s.stop;
+        const std::size_t v = s.stop + 2;
+        if (close == end || *close != *value || n > limit || v > limit) return store(), 0;
+        if (!dropped) {
+            copy_terminated(sptr->token, q, n, static_cast<std::size_t>(end - q) >= short_copy);
+            sptr->length = static_cast<int>(n);
+            q += n;
+            column += static_cast<std::int64_t>(n);
+            store();
+            enter(sptr, reader_state::atb_name_read);
+            if (int st = sptr->user->atb_name(sptr->work, sptr->token); st != 0) return st;
+            copy_terminated(sptr->token, value, v,
+                            static_cast<std::size_t>(end - value) >= short_copy);
+            sptr->length = static_cast<int>(v);
         }
-        const auto v = static_cast<std::size_t>(close + 1 - value);
-        constexpr auto limit = static_cast<std::size_t>(xml_max_token);
-        if (close == end || *close != *value || n > limit || v > limit) return 0;
-        copy_terminated(sptr->token, q, n, static_cast<std::size_t>(end - q) >= short_copy);
-        sptr->length = static_cast<int>(n);
-        step_in_line(sptr, static_cast<int>(n));
-        enter(sptr, reader_state::atb_name_read);
-        if (int st = sptr->user->atb_name(sptr->work, sptr->token); st != 0) return st;
-        step_in_line(sptr, 1); // the '='
-        copy_terminated(sptr->token, value, v, static_cast<std::size_t>(end - value) >= short_copy);
-        sptr->length = static_cast<int>(v);
-        sptr->inpos += static_cast<int>(v);
-        set_counts(sptr, line_count(sptr) + lines,
-                   lines ? close + 1 - line
-                         : record_of(sptr).column_count + static_cast<std::int64_t>(v));
+        // past the value ('=' and the name too when dropped), as the state machine counts
+        lines += static_cast<std::int64_t>(s.lines);
+        column = s.lines ? static_cast<std::int64_t>(s.stop + 1 - s.line_end)
+                         : column + static_cast<std::int64_t>(close + 1 - q);
+        q = close + 1;
+        if (dropped) continue; // still in start_tag
+        store();
         enter(sptr, reader_state::start_tag);
         if (int st = sptr->user->atb_value(sptr->work, sptr->token); st != 0) return st;
     }
@@ -465,21 +485,32 @@ int take_atributes(xml_parser *sptr)
 
 // Right after a '<' (state tag_open): a start tag whose name is followed by white
 // space or "/>", taken as far as take_atributes goes. Anything else is left unread.
-// Returns 0 or a relay's status.
-int take_atributed_tag(xml_parser *sptr)
+// Gives 0 or a relay's status, and when the link drops attributes and a '>' opened the
+// element, its name's length as leaf (else 0): the token still holds that name, for
+// the end tag of a leaf to be told by it. Not inline: the plain tags' loop it is
+// called from stays lean.
+struct atributed_tag {
+    int status;
+    std::size_t leaf;
+};
+[[gnu::noinline]] atributed_tag take_atributed_tag(xml_parser *sptr)
 {
     const unsigned char *p = window_of(sptr) + sptr->inpos;
     const unsigned char *end = window_of(sptr) + sptr->inend;
     const std::size_t n = xml_scan_name_wide(p, end);
     if (n == 0 || n > static_cast<std::size_t>(xml_max_token) || p + n == end ||
         (p[n] != ' ' && p[n] != '\t' && p[n] != '/'))
-        return 0;
+        return {0, 0};
     copy_terminated(sptr->token, p, n, static_cast<std::size_t>(end - p) >= short_copy);
     sptr->length = static_cast<int>(n);
     step_in_line(sptr, static_cast<int>(n));
     enter(sptr, reader_state::start_tag);
-    if (int st = relay_open_tag(sptr); st != 0) return st;
-    return take_atributes(sptr);
+    if (int st = relay_open_tag(sptr); st != 0) return {st, 0};
+    const reader_link *const link = record_of(sptr).link;
+    const bool dropped = link && link->atributes_dropped;
+    bool opened = false;
+    const int st = take_atributes(sptr, dropped, opened);
+    return {st, dropped && opened ? n : 0};
 }
 
 // Content and plain tags in turn, from the start of a run of content (the run relay
@@ -562,12 +593,13 @@ int take_stretch(xml_parser *sptr)
         if (n == 0) {
             store();
             enter(sptr, reader_state::tag_open);
-            if (int st = take_atributed_tag(sptr); st != 0) return st;
+            const atributed_tag taken = take_atributed_tag(sptr);
+            if (taken.status != 0) return taken.status;
             if (state_of(sptr) != reader_state::content) return 0;
+            leaf = taken.leaf;        // 0 when the token holds its name no more
             p = window + sptr->inpos; // the tag taken whole, back in content
             lines = record.line_count;
             column = record.column_count;
-            leaf = 0; // the token holds its name no more
             continue;
         }
         if (tag.closing) {

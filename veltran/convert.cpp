@@ -179,13 +179,14 @@ void take_outcome(conversion &found, const xml_report &ended, bool loaded)
         found.found.note(warning_kind::zero_byte, ended.line, "");
 }
 
-// Streams path through stream, whose context walk keeps its output in found, then
-// settles how the load ended: a file that loaded whose output could not all be held
-// fails with the cause.
+// Streams path through stream, whose context walk keeps its output in found, with
+// settings (null: the library's defaults), then settles how the load ended: a file
+// that loaded whose output could not all be held fails with the cause.
 template <typename Walk>
-void load_streamed(const char *path, const document_stream &stream, Walk &walk, conversion &found)
+void load_streamed(const char *path, const document_stream &stream, Walk &walk, conversion &found,
+                   const xml_settings *settings)
 {
-    const int closed = document_stream_file_with(path, &stream, nullptr, &walk.outcome);
+    const int closed = document_stream_file_with(path, &stream, settings, &walk.outcome);
     found.records.finish();
     take_outcome(found, walk.outcome, closed != 0 && walk.have_root);
     if (!found.loaded && found.failure.zero_byte) found.failure.utf16 = looks_utf16(path);
@@ -216,7 +217,11 @@ void convert_file(const char *path, const settings &options, conversion &found,
     file_walk w{path, options, found, writer};
     const document_stream stream{
         .context = &w, .open_top = open_top, .child = take_child, .close_top = close_top};
-    load_streamed(path, stream, w, found);
+    // the listings read no attribute, so the load keeps none
+    xml_settings settings{};
+    settings.size = sizeof settings;
+    settings.skip_atributes = 1;
+    load_streamed(path, stream, w, found, &settings);
     if (found.loaded) found.found.merge(w.file_noted);
 }
 
@@ -225,5 +230,5 @@ void show_file(const char *path, conversion &found)
     echo_walk w{found};
     const document_stream stream{
         .context = &w, .open_top = echo_open, .child = echo_child, .close_top = echo_close};
-    load_streamed(path, stream, w, found);
+    load_streamed(path, stream, w, found, nullptr); // the echo shows every attribute
 }

@@ -56,3 +56,23 @@ std::size_t xml_scan_name_portable(const unsigned char *begin, const unsigned ch
         ++p;
     return static_cast<std::size_t>(p - begin);
 }
+
+xml_markup_scan xml_scan_quoted_portable(const unsigned char *begin, const unsigned char *end,
+                                         unsigned char quote)
+{
+    xml_markup_scan r{0, 0, 0};
+    const auto n = static_cast<std::size_t>(end - begin);
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned char c = begin[i];
+        if (c == quote || c == '\r' || c == 0) {
+            r.stop = i;
+            return r;
+        }
+        if (c == '\n') {
+            ++r.lines;
+            r.line_end = i + 1;
+        }
+    }
+    r.stop = n;
+    return r;
+}

@@ -45,6 +45,12 @@ enum class xml_markup_text : bool { comment, section };
 xml_markup_scan xml_scan_markup_portable(const unsigned char *begin, const unsigned char *end,
                                          xml_markup_text kind);
 
+// The rest of a quoted attribute value, after its opening mark: the offset of the same
+// mark, of a carriage return or of a zero byte (the length of the block when it holds
+// none), with the line feeds before it.
+xml_markup_scan xml_scan_quoted_portable(const unsigned char *begin, const unsigned char *end,
+                                         unsigned char quote);
+
 // The length of the run of name characters (letters, digits, the code page 437
 // letters and "-.:_") at begin, at most end - begin: how far a tag's name goes.
 std::size_t xml_scan_name_portable(const unsigned char *begin, const unsigned char *end);
@@ -213,6 +219,41 @@ inline bool xml_name_ends_at_wide(const unsigned char *at, const unsigned char *
     return (same & want) == want && at[n] == '>';
 }
 
+inline xml_markup_scan xml_scan_quoted_wide(const unsigned char *begin, const unsigned char *end,
+                                            unsigned char quote)
+{
+    const __m128i mark = _mm_set1_epi8(static_cast<char>(quote));
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i zero = _mm_setzero_si128();
+    xml_markup_scan r{0, 0, 0};
+    const unsigned char *p = begin;
+    for (; end - p >= 16; p += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const __m128i ends = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(v, mark), _mm_cmpeq_epi8(v, cr)), _mm_cmpeq_epi8(v, zero));
+        const auto stops = static_cast<unsigned>(_mm_movemask_epi8(ends));
+        auto feeds = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
+        const auto offset = static_cast<std::size_t>(p - begin);
+        if (stops) feeds &= (1u << std::countr_zero(stops)) - 1; // only those before the stop
+        if (feeds) {
+            r.line_end = offset + static_cast<std::size_t>(std::bit_width(feeds));
+            for (; feeds; feeds &= feeds - 1)
+                ++r.lines;
+        }
+        if (stops) {
+            r.stop = offset + static_cast<std::size_t>(std::countr_zero(stops));
+            return r;
+        }
+    }
+    const auto offset = static_cast<std::size_t>(p - begin);
+    const xml_markup_scan tail = xml_scan_quoted_portable(p, end, quote);
+    r.stop = offset + tail.stop;
+    r.lines += tail.lines;
+    if (tail.lines) r.line_end = offset + tail.line_end;
+    return r;
+}
+
 #else
 
 inline xml_content_scan xml_scan_content_wide(const unsigned char *begin, const unsigned char *end)
@@ -235,6 +276,12 @@ inline bool xml_name_ends_at_wide(const unsigned char *at, const unsigned char *
                                   const char *name, std::size_t n)
 {
     return xml_name_ends_at_portable(at, end, name, n);
+}
+
+inline xml_markup_scan xml_scan_quoted_wide(const unsigned char *begin, const unsigned char *end,
+                                            unsigned char quote)
+{
+    return xml_scan_quoted_portable(begin, end, quote);
 }
 
 #endif

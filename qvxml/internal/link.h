@@ -31,6 +31,10 @@ struct reader_link {
     // Set by the application while it would drop a run of nothing but white space (its
     // innermost open element has no text yet): the reader need not hand one over then.
     bool blank_runs_dropped;
+    // Set for the whole parse when the application keeps no attribute and its atb_name
+    // and atb_value relays do nothing: the reader may step over an attribute without
+    // copying it or calling them. It still reads and checks every one.
+    bool atributes_dropped;
 };
 
 // What a parse reads: the file path, or length bytes at data (path null). name is

@@ -578,4 +578,29 @@ TEST(ContentScan, NameAndIndentationScannersAgreeWithAPlainReading)
         }
 }
 
+// The quoted-value scanners stop at the value's own mark (not the other one), a
+// carriage return or a zero byte, with the line feeds before it, at every alignment
+// and length up to a few vectors.
+TEST(ContentScan, QuotedValueScannersAgreeWithAPlainReading)
+{
+    std::mt19937 rng(13);
+    std::vector<unsigned char> block(80);
+    for (int i = 0; i < 20000; ++i) {
+        const unsigned rare = 5 + rng() % 61; // sparse stops and feeds
+        for (auto &c : block)
+            c = "\"'\r\0\na>\xff"[rng() % rare < 5 ? rng() % 5 : 5 + rng() % 3];
+        const unsigned char quote = rng() % 2 ? '"' : '\'';
+        const unsigned char *begin = block.data() + rng() % 17;
+        const unsigned char *end = begin + rng() % (block.data() + block.size() - begin + 1);
+        const auto *at =
+            std::find_if(begin, end, [&](auto c) { return c == quote || c == '\r' || !c; });
+        const auto last = std::find(std::reverse_iterator(at), std::reverse_iterator(begin), '\n');
+        for (auto scan : {xml_scan_quoted_portable, xml_scan_quoted_wide}) {
+            const xml_markup_scan s = scan(begin, end, quote);
+            ASSERT_EQ(std::tuple(s.stop, s.lines, s.line_end),
+                      std::tuple(at - begin, std::count(begin, at, '\n'), last.base() - begin));
+        }
+    }
+}
+
 } // namespace

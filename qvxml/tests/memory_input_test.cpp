@@ -47,7 +47,7 @@ TEST_F(MemoryInput, SettingsAndReportSizes)
         return *static_cast<int *>(c) = status, static_cast<int>(lines) + 100;
     };
     int hooked = 0;
-    xml_settings set{offsetof(xml_settings, failure_context), 0, 1, &refusing, hook, &hooked};
+    xml_settings set{offsetof(xml_settings, failure_context), 0, 1, &refusing, hook, &hooked, 0};
     xml_report r{}, line_cut{offsetof(xml_report, line), 0, 0, 0, 0, -1, -1, nullptr};
     r.size = sizeof r;
     const char xml[] = "<a>\n<b>x</b>\n";
@@ -71,6 +71,28 @@ TEST_F(MemoryInput, SettingsAndReportSizes)
     EXPECT_EQ(document_parse_buffer_with(xml, 13, "", &set, &line_cut), nullptr);
     EXPECT_EQ(std::tuple(line_cut.status, line_cut.open_elements, line_cut.line, line_cut.root),
               std::tuple(status_unclosed, 1, -1, nullptr));
+}
+
+// Attributes are skipped only when the settings' size reaches the field: a record of
+// 1.2's size keeps them. Those the quick path takes and those left to the state
+// machine (white space around '=', a bare value) alike.
+TEST_F(MemoryInput, AtributesSkippedOnlyWhenTheSizeReachesTheField)
+{
+    const std::string xml = "<a k=\"1\"><b x='2' y=\"3\"\n/><c z = \"4\" w=5>t</c></a>";
+    xml_settings set{};
+    set.skip_atributes = 1;
+    for (const std::size_t size : {offsetof(xml_settings, skip_atributes), sizeof set}) {
+        set.size = size;
+        xml_element *tree = document_parse_buffer_with(xml.data(), xml.size(), "", &set, nullptr);
+        ASSERT_NE(tree, nullptr);
+        int kept = 0;
+        for (const xml_element *e : {tree, tree->first, tree->last})
+            for (const xml_atribut *a = e->firstatb; a; a = a->next)
+                ++kept;
+        EXPECT_EQ(kept, size == sizeof set ? 0 : 5) << size;
+        EXPECT_STREQ(tree->last->value, "t");
+        document_drop(tree);
+    }
 }
 
 } // namespace

@@ -110,7 +110,7 @@ TEST_F(Threads, ParsesWithSettingsOfTheirOwnAtOnce)
         const document_writer w{&s.echo, [](void *c, const char *b, std::size_t n) {
                                     return static_cast<std::string *>(c)->append(b, n), 0;
                                 }};
-        const xml_settings set{sizeof set, unclosed, 1, &w, failed, &s};
+        const xml_settings set{sizeof set, unclosed, 1, &w, failed, &s, 0};
         s.result = xml_parse_with(in.c_str(), &shared_relays, &s.log, &set, &s.r);
         return s.summary();
     };
