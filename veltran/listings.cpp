@@ -34,6 +34,15 @@ inline bool is_named(const char *name, std::string_view known)
     return name[known.size()] == '\0';
 }
 
+// The first child of parent spelled exactly as known; null when there is none. The
+// children are tested with is_named, so a constant name costs a byte test a child.
+inline const xml_element *child_named(const xml_element *parent, std::string_view known)
+{
+    for (const xml_element *c = parent->first; c; c = c->next)
+        if (c->name && is_named(c->name, known)) return c;
+    return nullptr;
+}
+
 // Keeps c in slot unless an earlier child is there; always true.
 bool keep_first(const xml_element *&slot, const xml_element *c)
 {
@@ -335,7 +344,8 @@ void put_styles(listing_run &run, Target &out, const xml_element *first_style)
         if (!s->name) continue;
         // most are spelled exactly so, which is quicker to tell than any case
         if (!is_named(s->name, "artistStyle") && strcasecmp(s->name, "artistStyle") != 0) break;
-        const xml_element *label = document_element(s, "label");
+        // s is named artistStyle in some case, so it is not the label itself
+        const xml_element *label = child_named(s, "label");
         if (!has_text(label)) continue;
         const std::string_view text = label->value;
         const std::size_t comma = length == 0 ? 0 : 1;
@@ -574,7 +584,8 @@ long long leading_int(const char *p)
 
 bool has_type(const xml_element *event_type, int type)
 {
-    const xml_element *id = document_element(event_type, "id");
+    // the type is named eventType, so it is not the id itself
+    const xml_element *id = event_type ? child_named(event_type, "id") : nullptr;
     return has_text(id) && leading_int(id->value) == type;
 }
 
