@@ -11,6 +11,7 @@
 #include <strings.h>
 
 #include "qvxml/allocate.h"
+#include "veltran/field_scan.h"
 
 namespace
 {
@@ -149,7 +150,7 @@ class field_list
     // Escaped as put_field escapes it.
     void value(std::string_view name, const char *text)
     {
-        const std::size_t run = std::strcspn(text, "|\n");
+        const std::size_t run = field_stop(text);
         if (text[run] == '\0') return add({name, text, 0, run, false});
         const std::size_t from = used_;
         put_escaped(text);
@@ -240,7 +241,7 @@ class field_list
     void put_escaped(const char *text)
     {
         for (const char *p = text; *p;) {
-            const std::size_t run = std::strcspn(p, "|\n");
+            const std::size_t run = field_stop(p);
             put_scratch({p, run});
             p += run;
             if (*p == '\0') break;

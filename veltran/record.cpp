@@ -1,5 +1,7 @@
 #include "veltran/record.h"
 
+#include "veltran/field_scan.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -46,7 +48,7 @@ FILE *open_spill()
 [[gnu::noinline]] void put_pieces(field_sink &out, const char *text)
 {
     for (const char *p = text; *p;) {
-        const std::size_t run = std::strcspn(p, "|\n");
+        const std::size_t run = field_stop(p);
         if (!out.put({p, run})) break;
         p += run;
         if (*p == '\0') break;
@@ -210,7 +212,7 @@ void held_records::clear()
 void put_field(field_sink &out, const char *text, int terminate)
 {
     if (*text != '\0') {
-        const std::size_t run = std::strcspn(text, "|\n");
+        const std::size_t run = field_stop(text);
         if (text[run] != '\0' || !out.put_whole({text, run})) put_pieces(out, text);
     }
     if (terminate) out.separator();
