@@ -1,6 +1,7 @@
-// The field scanners agree with a plain reading at every length and alignment: each
-// stop byte (the terminator, "|", a line feed) at every place of a field, behind bytes
-// that come near a stop (a tab, a carriage return, "{", high bytes).
+// The short copy of the record sinks moves exactly n bytes at every length. The field scanners
+// agree with a plain reading at every length and alignment: each stop byte (the terminator, "|", a
+// line feed) at every place of a field, behind bytes that come near a stop (a tab, a carriage
+// return, "{", high bytes).
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <cstring>
 
 #include "veltran/field_scan.h"
+#include "veltran/record.h"
 
 namespace
 {
@@ -33,6 +35,18 @@ TEST(FieldScan, StopsWhereAPlainReadingStops)
                 EXPECT_EQ(field_stop(text), length);
             }
         }
+    }
+}
+
+TEST(FieldScan, ShortCopyMovesExactlyTheBytesAsked)
+{
+    std::array<char, 48> from, to;
+    for (std::size_t i = 0; i < from.size(); ++i)
+        from[i] = char('A' + i);
+    for (std::size_t n = 0; n <= 40; ++n) {
+        to.fill('.');
+        copy_short(to.data() + 1, from.data(), n);
+        EXPECT_EQ(std::string(to.data(), n + 2), "." + std::string(from.data(), n) + ".") << n;
     }
 }
 
