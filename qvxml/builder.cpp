@@ -420,15 +420,15 @@ int close_streamed(build_state &b, xml_element *e, std::int64_t line)
 }
 
 // The common end tag, of an element below the item in a streamed load, which hands
-// nothing over, is taken here without a call; close_element does the rest.
+// nothing over, is taken here without a call; close_element does the rest. The line
+// it began on is told to no callback, so it is not noted.
 int build_close_tag(xml_application *xptr)
 {
     build_state &b = builder(xptr);
     const xml_element *e = b.current;
     if (b.quick && e && e->parent && e->parent->parent) {
-        const std::int64_t line = b.frames[--b.depth].line;
+        --b.depth;
         b.current = e->parent;
-        note_element_line(b, line);
         note_blank_runs(b, !e->parent->value);
         return 0;
     }
