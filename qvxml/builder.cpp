@@ -230,16 +230,21 @@ void note_blank_runs(build_state &b, bool dropped)
     return 0;
 }
 
-// The common start tag, an element inside an item of a streamed load, with room in
-// the arena's chunk and in the frames, is built here without a call; open_element
-// does the rest.
+// The common start tag, an element inside an item of a streamed load with a name
+// shorter than short_copy, with room in the arena's chunk and in the frames, is built
+// here without a call (so with no registers to save); open_element does the rest.
 int build_open_tag(xml_application *xptr, const char *token, std::size_t length, std::int64_t line)
 {
     build_state &b = builder(xptr);
     xml_element *parent = b.current;
-    if (b.quick && parent && b.depth < b.capacity) {
+    if (b.quick && parent && b.depth < b.capacity && length < short_copy) {
         if (void *block = b.arena.take_here(element_block(length))) {
-            xml_element *e = name_element(block, token, length, true);
+            auto *e = static_cast<xml_element *>(block);
+            *e = xml_element{};
+            auto *name = reinterpret_cast<char *>(e + 1);
+            std::memcpy(name, token, short_copy); // the token and the block have room
+            name[length] = '\0';
+            e->name = name;
             b.frames[b.depth++] = text_frame{e, 0, 0, true, line};
             link_last_child(parent, e);
             b.current = e;
