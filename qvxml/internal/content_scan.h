@@ -88,11 +88,21 @@ inline xml_content_scan xml_scan_content_wide(const unsigned char *begin, const 
     const __m128i sp = _mm_set1_epi8(' ');
     const __m128i tab = _mm_set1_epi8('\t');
     const __m128i zero = _mm_setzero_si128();
+    const __m128i controls = _mm_set1_epi8('\r'); // every stop but '<' and a line feed are <= it
+    // The common run, a word of text or a short value up to a '<' in its first sixteen
+    // bytes with no control character before it: no line feed, no white space first.
+    if (end - begin >= 16 && !is_blank[*begin]) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(begin));
+        const auto tags = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lt)));
+        const auto low =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, controls), v)));
+        if (tags && (low & ((tags & (0u - tags)) - 1)) == 0)
+            return {static_cast<std::size_t>(std::countr_zero(tags)), 0, 0, 0};
+    }
     xml_content_scan r{0, 0, 0, 0};
     // nothing but white space so far; text that starts with a word needs no look
     bool blank = begin < end && is_blank[*begin];
     const unsigned char *p = begin;
-    const __m128i controls = _mm_set1_epi8('\r'); // every stop but '<' and a line feed are <= it
     for (; end - p >= 16; p += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
         // Text past its first word, with no control character and no '<' in these
