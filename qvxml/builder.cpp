@@ -72,6 +72,7 @@ struct build_state {
 
 constexpr std::size_t first_frames = 64;
 constexpr std::size_t first_text = 64;
+static_assert(first_text > short_copy); // a short first run and its terminator fit
 
 build_state &builder(const xml_application *x)
 {
@@ -354,18 +355,31 @@ int build_content_run(xml_application *xptr, const char *text, std::size_t lengt
                       std::size_t space)
 {
     build_state &b = builder(xptr);
-    const xml_element *e = b.current;
+    xml_element *e = b.current;
     if (!e) return status_no_element;
-    std::size_t n = length;
-    if (!e->value) {
-        // the reader says how much of the run it already knows to be white space
-        std::size_t first = space;
-        while (first < n && is_blank[static_cast<unsigned char>(text[first])])
-            ++first;
-        if (first == n) return 0;
-        text += first;
-        n -= first;
-        note_blank_runs(b, false);
+    if (e->value) return append_text(b, text, length);
+    // the reader says how much of the run it already knows to be white space
+    std::size_t first = space;
+    while (first < length && is_blank[static_cast<unsigned char>(text[first])])
+        ++first;
+    if (first == length) return 0;
+    text += first;
+    const std::size_t n = length - first;
+    note_blank_runs(b, false);
+    // The first text of an item's element, most often its only run, short: a block of
+    // first_text bytes carved from the arena's chunk. The innermost frame is e's, with
+    // no text yet.
+    text_frame &f = b.frames[b.depth - 1];
+    if (f.in_arena && n <= short_copy) {
+        if (void *block = b.arena.take_here(first_text)) {
+            auto *value = static_cast<char *>(block);
+            copy_bytes(value, text, n);
+            value[n] = '\0';
+            e->value = value;
+            f.length = n;
+            f.capacity = first_text;
+            return 0;
+        }
     }
     return append_text(b, text, n);
 }
