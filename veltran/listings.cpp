@@ -418,29 +418,31 @@ template <typename Target> void put_contact(Target &out, const xml_element *cont
     out.text(contact_fields[longitude_child], found[longitude_child], "0");
 }
 
-template <typename Target, std::size_t N>
-void put_flat_fields(listing_run &run, Target &out, const std::array<field_row, N> &fields,
-                     const found_children<N> &found)
+// Each field by its kind, told when the code is compiled: the table is a constant.
+template <const auto &fields, std::size_t i, typename Target>
+void put_flat_field(listing_run &run, Target &out, const xml_element *found)
 {
-    for (std::size_t i = 0; i < N; ++i) {
-        switch (fields[i].kind) {
-        case field_kind::text:
-            out.text(fields[i].name, found[i]);
-            break;
-        case field_kind::stamp:
-            put_stamp(run, out, fields[i].name, found[i]);
-            break;
-        case field_kind::styles:
-            put_styles(run, out, found[i]);
-            break;
-        case field_kind::description:
-            out.description(found[i]);
-            break;
-        case field_kind::contact:
-            put_contact(out, found[i]);
-            break;
-        }
+    constexpr field_row row = fields[i];
+    if constexpr (row.kind == field_kind::text)
+        out.text(row.name, found);
+    else if constexpr (row.kind == field_kind::stamp)
+        put_stamp(run, out, row.name, found);
+    else if constexpr (row.kind == field_kind::styles)
+        put_styles(run, out, found);
+    else if constexpr (row.kind == field_kind::description)
+        out.description(found);
+    else
+        put_contact(out, found);
+}
+
+template <const auto &fields, typename Target>
+void put_flat_fields(listing_run &run, Target &out, const found_children<fields.size()> &found)
+{
+    [&]<std::size_t... i>(std::index_sequence<i...>)
+    {
+        (put_flat_field<fields, i>(run, out, found[i]), ...);
     }
+    (std::make_index_sequence<fields.size()>{});
 }
 
 constexpr std::array<field_row, 12> artist_fields = {{
@@ -499,7 +501,7 @@ void write_flat_lines(listing_run &run, held_records &records, const xml_element
     field_sink sink{records};
     line_target out{sink};
     sink.put(record_tag);
-    put_flat_fields(run, out, fields, found);
+    put_flat_fields<fields>(run, out, found);
     sink.put("\n");
     ++run.written;
 }
@@ -510,7 +512,7 @@ void write_flat_fields(listing_run &run, field_writer &writer, const xml_element
     found_children<fields.size()> found;
     if (!take_flat_item<fields>(run, item, found)) return;
     field_list out;
-    put_flat_fields(run, out, fields, found);
+    put_flat_fields<fields>(run, out, found);
     if (out.cut()) note_cut(run);
     writer.record(out.record(run.item_id, 0));
     ++run.written;
