@@ -523,12 +523,14 @@ int take_stretch(xml_parser *sptr)
     std::size_t leaf = 0;
     for (;;) {
         const unsigned char *const begin = p;
-        std::size_t run = xml_scan_indentation(p, end);
+        // no run at all between tags, as when minified, is told first
+        const bool tag_next = p != end && *p == '<';
+        std::size_t run = tag_next ? 0 : xml_scan_indentation(p, end);
         std::size_t space = run;
         if (run) {
             ++lines;
             column = static_cast<std::int64_t>(run - 1);
-        } else if (p == end || *p != '<') { // no run at all between tags, as when minified
+        } else if (!tag_next) {
             const xml_content_scan s = xml_scan_content_wide(p, end);
             const auto left = static_cast<std::size_t>(end - p);
             if (s.stop == left || s.stop > static_cast<std::size_t>(xml_max_token)) {
@@ -599,13 +601,12 @@ int take_stretch(xml_parser *sptr)
             copy_terminated(sptr->token, name, n,
                             static_cast<std::size_t>(end - name) >= short_copy);
             sptr->length = static_cast<int>(n);
-            enter(sptr, reader_state::start_tag);
             if (int st = link->open_tag(sptr->work, sptr->token, n, lines + 1); st != 0) {
+                enter(sptr, reader_state::start_tag);
                 store();
                 return st;
             }
-            ++sptr->nesting;
-            enter(sptr, reader_state::content);
+            ++sptr->nesting; // the state stays content
         } else {
             store();
             if (int st = start_plain_tag(sptr, name, end, n); st != 0) return st;
