@@ -530,8 +530,13 @@ int take_stretch(xml_parser *sptr)
         if (run) {
             ++lines;
             column = static_cast<std::int64_t>(run - 1);
+        } else if (const std::size_t word =
+                       tag_next ? xml_no_short_run : xml_scan_short_run_wide(p, end);
+                   word != xml_no_short_run) {
+            run = word; // no white space first, no line feed
+            column += static_cast<std::int64_t>(word);
         } else if (!tag_next) {
-            const xml_content_scan s = xml_scan_content_wide(p, end);
+            const xml_content_scan s = xml_scan_content_long_wide(p, end);
             const auto left = static_cast<std::size_t>(end - p);
             if (s.stop == left || s.stop > static_cast<std::size_t>(xml_max_token)) {
                 store();
