@@ -72,6 +72,7 @@ struct build_state {
 
 constexpr std::size_t first_frames = 64;
 constexpr std::size_t first_text = 64;
+static_assert(first_text > short_copy); // a short first run and its terminator fit
 
 build_state &builder(const xml_application *x)
 {
@@ -130,6 +131,17 @@ int make_room(build_state &b, text_frame &f, std::size_t len)
     return 0;
 }
 
+// Appends len bytes to frame f's text, which has room for them: a run too long for
+// copy_bytes's inline moves. Apart, so that the common short runs make no call and
+// save no registers.
+[[gnu::noinline]] int append_long(text_frame &f, const char *text, std::size_t len)
+{
+    std::memcpy(f.element->value + f.length, text, len);
+    f.length += len;
+    f.element->value[f.length] = '\0';
+    return 0;
+}
+
 // Appends len bytes to the innermost open element's text. A failure to grow it is
 // kept in lost_text, for the next tag to stop the parse with. Inline with no call on
 // its common paths (room left, or the first text of an item's element, carved from
@@ -145,6 +157,7 @@ int make_room(build_state &b, text_frame &f, std::size_t len)
         f.element->value = static_cast<char *>(block);
         f.capacity = room;
     }
+    if (len > short_copy) return append_long(f, text, len);
     copy_bytes(f.element->value + f.length, text, len);
     f.length += len;
     f.element->value[f.length] = '\0';
@@ -230,16 +243,21 @@ void note_blank_runs(build_state &b, bool dropped)
     return 0;
 }
 
-// The common start tag, an element inside an item of a streamed load, with room in
-// the arena's chunk and in the frames, is built here without a call; open_element
-// does the rest.
+// The common start tag, an element inside an item of a streamed load with a name
+// shorter than short_copy, with room in the arena's chunk and in the frames, is built
+// here without a call (so with no registers to save); open_element does the rest.
 int build_open_tag(xml_application *xptr, const char *token, std::size_t length, std::int64_t line)
 {
     build_state &b = builder(xptr);
     xml_element *parent = b.current;
-    if (b.quick && parent && b.depth < b.capacity) {
+    if (b.quick && parent && b.depth < b.capacity && length < short_copy) {
         if (void *block = b.arena.take_here(element_block(length))) {
-            xml_element *e = name_element(block, token, length, true);
+            auto *e = static_cast<xml_element *>(block);
+            *e = xml_element{};
+            auto *name = reinterpret_cast<char *>(e + 1);
+            std::memcpy(name, token, short_copy); // the token and the block have room
+            name[length] = '\0';
+            e->name = name;
             b.frames[b.depth++] = text_frame{e, 0, 0, true, line};
             link_last_child(parent, e);
             b.current = e;
@@ -344,18 +362,31 @@ int build_content_run(xml_application *xptr, const char *text, std::size_t lengt
                       std::size_t space)
 {
     build_state &b = builder(xptr);
-    const xml_element *e = b.current;
+    xml_element *e = b.current;
     if (!e) return status_no_element;
-    std::size_t n = length;
-    if (!e->value) {
-        // the reader says how much of the run it already knows to be white space
-        std::size_t first = space;
-        while (first < n && is_blank[static_cast<unsigned char>(text[first])])
-            ++first;
-        if (first == n) return 0;
-        text += first;
-        n -= first;
-        note_blank_runs(b, false);
+    if (e->value) return append_text(b, text, length);
+    // the reader says how much of the run it already knows to be white space
+    std::size_t first = space;
+    while (first < length && is_blank[static_cast<unsigned char>(text[first])])
+        ++first;
+    if (first == length) return 0;
+    text += first;
+    const std::size_t n = length - first;
+    note_blank_runs(b, false);
+    // The first text of an item's element, most often its only run, short: a block of
+    // first_text bytes carved from the arena's chunk. The innermost frame is e's, with
+    // no text yet.
+    text_frame &f = b.frames[b.depth - 1];
+    if (f.in_arena && n <= short_copy) {
+        if (void *block = b.arena.take_here(first_text)) {
+            auto *value = static_cast<char *>(block);
+            copy_bytes(value, text, n);
+            value[n] = '\0';
+            e->value = value;
+            f.length = n;
+            f.capacity = first_text;
+            return 0;
+        }
     }
     return append_text(b, text, n);
 }
@@ -427,15 +458,15 @@ int close_streamed(build_state &b, xml_element *e, std::int64_t line)
 }
 
 // The common end tag, of an element below the item in a streamed load, which hands
-// nothing over, is taken here without a call; close_element does the rest.
+// nothing over, is taken here without a call; close_element does the rest. The line
+// it began on is told to no callback, so it is not noted.
 int build_close_tag(xml_application *xptr)
 {
     build_state &b = builder(xptr);
     const xml_element *e = b.current;
     if (b.quick && e && e->parent && e->parent->parent) {
-        const std::int64_t line = b.frames[--b.depth].line;
+        --b.depth;
         b.current = e->parent;
-        note_element_line(b, line);
         note_blank_runs(b, !e->parent->value);
         return 0;
     }

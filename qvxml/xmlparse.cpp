@@ -520,11 +520,13 @@ struct atributed_tag {
 // "</name>", or a start tag with attributes as far as take_atributed_tag takes it. A
 // carriage return at the start of a run, as a CRLF line end between tags has, is
 // dropped. The position and counts are kept in locals and stored before every relay
-// call, so a relay sees the parser as those two would leave it. At anything else (the
-// end of the block within reach, another carriage return or a zero byte, a run long
-// enough to hold an overlong word, a tag that is not plain) it returns 0 with the
-// parser where the last step left it: at the start of a run (state content) or just
-// after a '<' (state tag_open). Returns a relay's status when one stops the parse.
+// call, so a relay sees the parser as those two would leave it; a linked parse's
+// relays (the builder's) read nothing of the parser, so for one they are stored only
+// where the step stops. At anything else (the end of the block within reach, another
+// carriage return or a zero byte, a run long enough to hold an overlong word, a tag
+// that is not plain) it returns 0 with the parser where the last step left it: at the
+// start of a run (state content) or just after a '<' (state tag_open). Returns a
+// relay's status when one stops the parse.
 int take_stretch(xml_parser *sptr)
 {
     const unsigned char *const window = window_of(sptr);
@@ -552,13 +554,20 @@ int take_stretch(xml_parser *sptr)
     std::size_t leaf = 0;
     for (;;) {
         const unsigned char *const begin = p;
-        std::size_t run = xml_scan_indentation(p, end);
+        // no run at all between tags, as when minified, is told first
+        const bool tag_next = p != end && *p == '<';
+        std::size_t run = tag_next ? 0 : xml_scan_indentation(p, end);
         std::size_t space = run;
         if (run) {
             ++lines;
             column = static_cast<std::int64_t>(run - 1);
-        } else if (p == end || *p != '<') { // no run at all between tags, as when minified
-            const xml_content_scan s = xml_scan_content_wide(p, end);
+        } else if (const std::size_t word =
+                       tag_next ? xml_no_short_run : xml_scan_short_run_wide(p, end);
+                   word != xml_no_short_run) {
+            run = word; // no white space first, no line feed
+            column += static_cast<std::int64_t>(word);
+        } else if (!tag_next) {
+            const xml_content_scan s = xml_scan_content_long_wide(p, end);
             const auto left = static_cast<std::size_t>(end - p);
             if (s.stop == left || s.stop > static_cast<std::size_t>(xml_max_token)) {
                 store();
@@ -580,8 +589,13 @@ int take_stretch(xml_parser *sptr)
         }
         p += run;
         if (run && (space < run || !*blank_runs_dropped)) {
-            store();
-            hand_run(sptr, begin, run, space);
+            if (link) { // its content relay reads nothing of the parser
+                (void)link->content_run(sptr->work, reinterpret_cast<const char *>(begin), run,
+                                        space);
+            } else {
+                store();
+                hand_run(sptr, begin, run, space);
+            }
         }
         ++p; // the '<'
         ++column;
@@ -606,16 +620,34 @@ int take_stretch(xml_parser *sptr)
             leaf = 0;
             p += n + 2;
             column += static_cast<std::int64_t>(n + 2);
-            store();
-            if (int st = end_plain_tag(sptr); st != 0) return st;
-            if (sptr->nesting == 0) return 0; // outside every element now
+            if (!link) store(); // a link's relays read nothing of the parser
+            if (int st = end_plain_tag(sptr); st != 0) {
+                store();
+                return st;
+            }
+            if (sptr->nesting == 0) { // outside every element now
+                store();
+                return 0;
+            }
             continue;
         }
         const unsigned char *name = p;
         p += n;
         column += static_cast<std::int64_t>(n);
-        store();
-        if (int st = start_plain_tag(sptr, name, end, n); st != 0) return st;
+        if (link) { // start_plain_tag's work, less the counts the link's relays never read
+            copy_terminated(sptr->token, name, n,
+                            static_cast<std::size_t>(end - name) >= short_copy);
+            sptr->length = static_cast<int>(n);
+            if (int st = link->open_tag(sptr->work, sptr->token, n, lines + 1); st != 0) {
+                enter(sptr, reader_state::start_tag);
+                store();
+                return st;
+            }
+            ++sptr->nesting; // the state stays content
+        } else {
+            store();
+            if (int st = start_plain_tag(sptr, name, end, n); st != 0) return st;
+        }
         leaf = n;
         ++p; // the '>', as start_plain_tag read it
         ++column;

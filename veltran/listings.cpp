@@ -11,6 +11,7 @@
 #include <strings.h>
 
 #include "qvxml/allocate.h"
+#include "veltran/field_scan.h"
 
 namespace
 {
@@ -32,6 +33,15 @@ inline bool is_named(const char *name, std::string_view known)
     for (std::size_t i = 0; i < known.size(); ++i)
         if (name[i] != known[i]) return false;
     return name[known.size()] == '\0';
+}
+
+// The first child of parent spelled exactly as known; null when there is none. The
+// children are tested with is_named, so a constant name costs a byte test a child.
+inline const xml_element *child_named(const xml_element *parent, std::string_view known)
+{
+    for (const xml_element *c = parent->first; c; c = c->next)
+        if (c->name && is_named(c->name, known)) return c;
+    return nullptr;
 }
 
 // Keeps c in slot unless an earlier child is there; always true.
@@ -140,7 +150,7 @@ class field_list
     // Escaped as put_field escapes it.
     void value(std::string_view name, const char *text)
     {
-        const std::size_t run = std::strcspn(text, "|\n");
+        const std::size_t run = field_stop(text);
         if (text[run] == '\0') return add({name, text, 0, run, false});
         const std::size_t from = used_;
         put_escaped(text);
@@ -231,7 +241,7 @@ class field_list
     void put_escaped(const char *text)
     {
         for (const char *p = text; *p;) {
-            const std::size_t run = std::strcspn(p, "|\n");
+            const std::size_t run = field_stop(p);
             put_scratch({p, run});
             p += run;
             if (*p == '\0') break;
@@ -335,7 +345,8 @@ void put_styles(listing_run &run, Target &out, const xml_element *first_style)
         if (!s->name) continue;
         // most are spelled exactly so, which is quicker to tell than any case
         if (!is_named(s->name, "artistStyle") && strcasecmp(s->name, "artistStyle") != 0) break;
-        const xml_element *label = document_element(s, "label");
+        // s is named artistStyle in some case, so it is not the label itself
+        const xml_element *label = child_named(s, "label");
         if (!has_text(label)) continue;
         const std::string_view text = label->value;
         const std::size_t comma = length == 0 ? 0 : 1;
@@ -407,29 +418,31 @@ template <typename Target> void put_contact(Target &out, const xml_element *cont
     out.text(contact_fields[longitude_child], found[longitude_child], "0");
 }
 
-template <typename Target, std::size_t N>
-void put_flat_fields(listing_run &run, Target &out, const std::array<field_row, N> &fields,
-                     const found_children<N> &found)
+// Each field by its kind, told when the code is compiled: the table is a constant.
+template <const auto &fields, std::size_t i, typename Target>
+void put_flat_field(listing_run &run, Target &out, const xml_element *found)
 {
-    for (std::size_t i = 0; i < N; ++i) {
-        switch (fields[i].kind) {
-        case field_kind::text:
-            out.text(fields[i].name, found[i]);
-            break;
-        case field_kind::stamp:
-            put_stamp(run, out, fields[i].name, found[i]);
-            break;
-        case field_kind::styles:
-            put_styles(run, out, found[i]);
-            break;
-        case field_kind::description:
-            out.description(found[i]);
-            break;
-        case field_kind::contact:
-            put_contact(out, found[i]);
-            break;
-        }
+    constexpr field_row row = fields[i];
+    if constexpr (row.kind == field_kind::text)
+        out.text(row.name, found);
+    else if constexpr (row.kind == field_kind::stamp)
+        put_stamp(run, out, row.name, found);
+    else if constexpr (row.kind == field_kind::styles)
+        put_styles(run, out, found);
+    else if constexpr (row.kind == field_kind::description)
+        out.description(found);
+    else
+        put_contact(out, found);
+}
+
+template <const auto &fields, typename Target>
+void put_flat_fields(listing_run &run, Target &out, const found_children<fields.size()> &found)
+{
+    [&]<std::size_t... i>(std::index_sequence<i...>)
+    {
+        (put_flat_field<fields, i>(run, out, found[i]), ...);
     }
+    (std::make_index_sequence<fields.size()>{});
 }
 
 constexpr std::array<field_row, 12> artist_fields = {{
@@ -488,7 +501,7 @@ void write_flat_lines(listing_run &run, held_records &records, const xml_element
     field_sink sink{records};
     line_target out{sink};
     sink.put(record_tag);
-    put_flat_fields(run, out, fields, found);
+    put_flat_fields<fields>(run, out, found);
     sink.put("\n");
     ++run.written;
 }
@@ -499,7 +512,7 @@ void write_flat_fields(listing_run &run, field_writer &writer, const xml_element
     found_children<fields.size()> found;
     if (!take_flat_item<fields>(run, item, found)) return;
     field_list out;
-    put_flat_fields(run, out, fields, found);
+    put_flat_fields<fields>(run, out, found);
     if (out.cut()) note_cut(run);
     writer.record(out.record(run.item_id, 0));
     ++run.written;
@@ -574,7 +587,8 @@ long long leading_int(const char *p)
 
 bool has_type(const xml_element *event_type, int type)
 {
-    const xml_element *id = document_element(event_type, "id");
+    // the type is named eventType, so it is not the id itself
+    const xml_element *id = event_type ? child_named(event_type, "id") : nullptr;
     return has_text(id) && leading_int(id->value) == type;
 }
 

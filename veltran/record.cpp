@@ -40,13 +40,15 @@ FILE *open_spill()
     return nullptr;
 }
 
+} // namespace
+
 // put_field piece by piece through the sink, which cuts a piece to the room left and
 // makes room in the held records. Rarely taken, so kept apart from put_field, whose
 // usual path then needs no registers saved for it.
 [[gnu::noinline]] void put_pieces(field_sink &out, const char *text)
 {
     for (const char *p = text; *p;) {
-        const std::size_t run = std::strcspn(p, "|\n");
+        const std::size_t run = field_stop(p);
         if (!out.put({p, run})) break;
         p += run;
         if (*p == '\0') break;
@@ -55,6 +57,9 @@ FILE *open_spill()
         ++p;
     }
 }
+
+namespace
+{
 
 // The leading decimal digits of text: no blank skipped, no sign read, arithmetic
 // modulo 2^64. end is set past the last digit.
@@ -203,22 +208,6 @@ void held_records::clear()
     spill_ = nullptr;
     spill_failed_ = false;
     error_ = 0;
-}
-
-// A field that fits where it goes and has nothing to escape, the usual case, is
-// copied whole; any other goes piece by piece from its start.
-void put_field(field_sink &out, const char *text, int terminate)
-{
-    if (*text != '\0') {
-        const std::size_t run = std::strcspn(text, "|\n");
-        if (text[run] != '\0' || !out.put_whole({text, run})) put_pieces(out, text);
-    }
-    if (terminate) out.separator();
-}
-
-void put_element(field_sink &out, const xml_element *vptr, const char *fallback, int terminate)
-{
-    put_field(out, vptr && vptr->value ? vptr->value : fallback, terminate);
 }
 
 bool copy_bounded(char *store, std::size_t capacity, const char *text)

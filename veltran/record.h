@@ -11,10 +11,36 @@
 #include <string_view>
 
 #include "qvxml/element.h"
+#include "veltran/field_scan.h"
 #include "veltran/output.h"
 
 constexpr std::size_t recent_capacity = 256;        // the timestamp text kept, with its terminator
 constexpr std::string_view bar_escape = "&brvbar;"; // what a "|" in a field becomes
+
+// Copies n bytes of from to to, which do not overlap. Up to sixteen bytes are moved
+// inline as two overlapping pieces, reading and writing only the n bytes: most fields
+// are that short, and a call to memcpy costs more than the copy.
+inline void copy_short(char *to, const char *from, std::size_t n)
+{
+    const auto pair = [&](auto piece) {
+        std::memcpy(&piece, from, sizeof piece);
+        decltype(piece) tail;
+        std::memcpy(&tail, from + n - sizeof piece, sizeof piece);
+        std::memcpy(to, &piece, sizeof piece);
+        std::memcpy(to + n - sizeof piece, &tail, sizeof piece);
+    };
+    if (n > 16)
+        std::memcpy(to, from, n);
+    else if (n >= 8)
+        pair(std::uint64_t{});
+    else if (n >= 4)
+        pair(std::uint32_t{});
+    else if (n > 0) {
+        to[0] = from[0];
+        to[n / 2] = from[n / 2];
+        to[n - 1] = from[n - 1];
+    }
+}
 
 // The records of one file, held back until the file is known to load, since a file
 // that fails prints only its error line. Bytes are written once, into a chain of
@@ -43,7 +69,7 @@ class held_records
     bool put_whole(std::string_view s)
     {
         if (s.size() > std::size_t(limit_ - cursor_)) return false;
-        std::memcpy(cursor_, s.data(), s.size());
+        copy_short(cursor_, s.data(), s.size());
         cursor_ += s.size();
         return true;
     }
@@ -135,7 +161,8 @@ class field_sink
             --due_;
         else if (length_ + 1 >= capacity_)
             return;
-        append("|");
+        text_[length_++] = '|';
+        text_[length_] = '\0';
     }
     // Appends s when it fits whole (in the held records, without a new chunk); false,
     // with nothing appended, otherwise.
@@ -153,7 +180,7 @@ class field_sink
   private:
     void append(std::string_view s)
     {
-        std::memcpy(text_ + length_, s.data(), s.size());
+        copy_short(text_ + length_, s.data(), s.size());
         length_ += s.size();
         text_[length_] = '\0';
     }
@@ -166,10 +193,25 @@ class field_sink
 // Writes text with "|" as "&brvbar;" and a line feed as one blank, so that a record
 // never spans two lines, then "|" when terminate is not 0. A field cut at the end of
 // a store stops there; its separator is still written.
-void put_field(field_sink &out, const char *text, int terminate);
+// Inline: it runs for every field of every record.
+void put_pieces(field_sink &out, const char *text);
+inline void put_field(field_sink &out, const char *text, int terminate)
+{
+    // a field that fits where it goes and has nothing to escape, the usual case, is
+    // copied whole; any other goes piece by piece from its start
+    if (*text != '\0') {
+        const std::size_t run = field_stop(text);
+        if (text[run] != '\0' || !out.put_whole({text, run})) put_pieces(out, text);
+    }
+    if (terminate) out.separator();
+}
 // put_field of the element's text, or of fallback when the element is null or has
 // no text.
-void put_element(field_sink &out, const xml_element *vptr, const char *fallback, int terminate);
+inline void put_element(field_sink &out, const xml_element *vptr, const char *fallback,
+                        int terminate)
+{
+    put_field(out, vptr && vptr->value ? vptr->value : fallback, terminate);
+}
 // Copies text into store, keeping at most capacity - 1 bytes and the terminator.
 // False when text was cut.
 bool copy_bounded(char *store, std::size_t capacity, const char *text);

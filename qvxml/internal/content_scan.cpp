@@ -49,6 +49,16 @@ xml_markup_scan xml_scan_markup_portable(const unsigned char *begin, const unsig
     return r;
 }
 
+std::size_t xml_scan_short_run_portable(const unsigned char *begin, const unsigned char *end)
+{
+    if (end - begin < 16 || is_blank[*begin]) return xml_no_short_run;
+    for (std::size_t i = 0; i < 16; ++i) {
+        if (begin[i] == '<') return i;
+        if (begin[i] <= '\r') break;
+    }
+    return xml_no_short_run;
+}
+
 std::size_t xml_scan_name_portable(const unsigned char *begin, const unsigned char *end)
 {
     const unsigned char *p = begin;

@@ -30,6 +30,13 @@ struct xml_content_scan {
 // Scans [begin, end), begin <= end.
 xml_content_scan xml_scan_content_portable(const unsigned char *begin, const unsigned char *end);
 
+// The common run of content: a word or short value at begin, not white space, up to a
+// '<' in its first sixteen bytes with no control character before it (so no line
+// feed, carriage return or zero byte), the block holding sixteen bytes from begin. Its
+// length (its scan has no line feed and no white space first), or xml_no_short_run.
+constexpr std::size_t xml_no_short_run = ~std::size_t(0);
+std::size_t xml_scan_short_run_portable(const unsigned char *begin, const unsigned char *end);
+
 // Inside a comment or a CDATA section, text goes by as it stands up to the next byte
 // that needs a look: a '>' that may end it, a carriage return to drop, a zero byte that
 // ends the input, and in a section also the ']' that may begin its end and the '&' and
@@ -86,7 +93,24 @@ inline std::size_t xml_scan_indentation(const unsigned char *begin, const unsign
 
 #if defined(__SSE2__)
 
-inline xml_content_scan xml_scan_content_wide(const unsigned char *begin, const unsigned char *end)
+// Two tests: where the first '<' is, and whether a byte at or below '\r' (every stop
+// but '<', and every white space) comes before it.
+inline std::size_t xml_scan_short_run_wide(const unsigned char *begin, const unsigned char *end)
+{
+    if (end - begin < 16 || is_blank[*begin]) return xml_no_short_run;
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(begin));
+    const auto tags =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('<'))));
+    const __m128i controls = _mm_set1_epi8('\r');
+    const auto low =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, controls), v)));
+    if (tags == 0 || (low & ((tags & (0u - tags)) - 1)) != 0) return xml_no_short_run;
+    return static_cast<std::size_t>(std::countr_zero(tags));
+}
+
+// xml_scan_content_wide for a run that xml_scan_short_run_wide does not take.
+inline xml_content_scan xml_scan_content_long_wide(const unsigned char *begin,
+                                                   const unsigned char *end)
 {
     const __m128i lt = _mm_set1_epi8('<');
     const __m128i cr = _mm_set1_epi8('\r');
@@ -94,11 +118,11 @@ inline xml_content_scan xml_scan_content_wide(const unsigned char *begin, const 
     const __m128i sp = _mm_set1_epi8(' ');
     const __m128i tab = _mm_set1_epi8('\t');
     const __m128i zero = _mm_setzero_si128();
+    const __m128i controls = _mm_set1_epi8('\r'); // every stop but '<' and a line feed are <= it
     xml_content_scan r{0, 0, 0, 0};
     // nothing but white space so far; text that starts with a word needs no look
     bool blank = begin < end && is_blank[*begin];
     const unsigned char *p = begin;
-    const __m128i controls = _mm_set1_epi8('\r'); // every stop but '<' and a line feed are <= it
     for (; end - p >= 16; p += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
         // Text past its first word, with no control character and no '<' in these
@@ -139,6 +163,13 @@ inline xml_content_scan xml_scan_content_wide(const unsigned char *begin, const 
     if (tail.lines) r.line_end = offset + tail.line_end;
     if (blank) r.space = offset + tail.space;
     return r;
+}
+
+inline xml_content_scan xml_scan_content_wide(const unsigned char *begin, const unsigned char *end)
+{
+    if (const std::size_t run = xml_scan_short_run_wide(begin, end); run != xml_no_short_run)
+        return {run, 0, 0, 0};
+    return xml_scan_content_long_wide(begin, end);
 }
 
 inline xml_markup_scan xml_scan_markup_wide(const unsigned char *begin, const unsigned char *end,
@@ -256,7 +287,18 @@ inline xml_markup_scan xml_scan_quoted_wide(const unsigned char *begin, const un
 
 #else
 
+inline std::size_t xml_scan_short_run_wide(const unsigned char *begin, const unsigned char *end)
+{
+    return xml_scan_short_run_portable(begin, end);
+}
+
 inline xml_content_scan xml_scan_content_wide(const unsigned char *begin, const unsigned char *end)
+{
+    return xml_scan_content_portable(begin, end);
+}
+
+inline xml_content_scan xml_scan_content_long_wide(const unsigned char *begin,
+                                                   const unsigned char *end)
 {
     return xml_scan_content_portable(begin, end);
 }

@@ -508,12 +508,20 @@ TEST(ContentScan, WideAndPortableScannersAgreeWithAPlainReading)
         const auto lf = std::find(std::reverse_iterator(stop), std::reverse_iterator(begin), '\n');
         const auto *word =
             std::find_if(begin, stop, [](auto c) { return c != ' ' && c != '\t' && c != '\n'; });
-        for (auto scan : {xml_scan_content_portable, xml_scan_content_wide}) {
+        for (auto scan :
+             {xml_scan_content_portable, xml_scan_content_wide, xml_scan_content_long_wide}) {
             const xml_content_scan s = scan(begin, end);
             ASSERT_EQ(std::tuple(s.stop, s.lines, s.line_end, s.space),
                       std::tuple(stop - begin, std::count(begin, stop, '\n'), lf.base() - begin,
                                  word - begin));
         }
+        // the short run: sixteen bytes there, a word first, a '<' among them and no
+        // byte at or below '\r' before it
+        const bool whole = end - begin >= 16 && word == begin && stop < begin + 16 &&
+                           *stop == '<' &&
+                           std::none_of(begin, stop, [](auto c) { return c <= '\r'; });
+        for (auto scan : {xml_scan_short_run_portable, xml_scan_short_run_wide})
+            ASSERT_EQ(scan(begin, end), whole ? std::size_t(stop - begin) : xml_no_short_run);
         // comments and sections, on the same block with every stop of either in it
         for (auto &c : block)
             c = "<\r\n\0>&]a-\xff"[rng() % rare < 4 ? rng() % 7 : 7 + rng() % 3];
