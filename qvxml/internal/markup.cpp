@@ -7,6 +7,7 @@
 
 #include "qvxml/internal/chars.h"
 #include "qvxml/internal/content_scan.h"
+#include "qvxml/internal/copy.h"
 #include "qvxml/internal/input.h"
 
 using namespace qvxml::impl;
@@ -107,28 +108,44 @@ int take_section_by_relays(xml_parser *sptr)
     return 0;
 }
 
-// The run relay, given a section's text in runs: stretches of the input window as
-// they stand, and the escapes and held "]" from constant text.
-class run_delivery
+// The run relay, given a section's text gathered in a bounded buffer: the stretches of
+// the input window between the markup characters, the escapes and the held "]", handed
+// over as one run when the buffer fills and at the section's end (or before a word too
+// long). A section of HTML is mostly short stretches between markup characters, each
+// of which would otherwise be a run of its own. A stretch longer than the whole buffer
+// goes over as it stands in the window.
+class staged_runs
 {
   public:
-    // Its runs are handed over with no white space known at their start.
-    explicit run_delivery(xml_parser *sptr) : p_{sptr}, from_{sptr->inpos} {}
-    // Hands over the text read since the last hand-over, up to the read position.
+    explicit staged_runs(xml_parser *sptr) : p_{sptr} {}
+    staged_runs(const staged_runs &) = delete;
+    staged_runs &operator=(const staged_runs &) = delete;
+    void put(const char *text, std::size_t n)
+    {
+        if (n > capacity - used_) {
+            flush();
+            if (n > capacity) {
+                hand_run(p_, text, n, 0);
+                return;
+            }
+        }
+        copy_bytes(stage_ + used_, text, n);
+        used_ += n;
+    }
+    void put(std::string_view s) { put(s.data(), s.size()); }
+    // Hands over what is gathered; its runs are handed over with no white space known
+    // at their start.
     void flush()
     {
-        if (p_->inpos > from_)
-            hand_run(p_, reinterpret_cast<const char *>(window_of(p_)) + from_,
-                     static_cast<std::size_t>(p_->inpos - from_), 0);
-        from_ = p_->inpos;
+        if (used_ > 0) hand_run(p_, stage_, used_, 0);
+        used_ = 0;
     }
-    // The next text starts at the read position.
-    void skip() { from_ = p_->inpos; }
-    void put(std::string_view s) { hand_run(p_, s.data(), s.size(), 0); }
 
   private:
+    static constexpr std::size_t capacity = 2048;
     xml_parser *p_;
-    int from_;
+    std::size_t used_ = 0;
+    char stage_[capacity];
 };
 
 // Counts the line feeds of a scanned stretch of n bytes as read and moves over it.
@@ -164,62 +181,69 @@ std::size_t word_limit(const unsigned char *begin, std::size_t n, std::size_t &w
 }
 
 // The text between the stops goes by sixteen bytes at a time; each stop is then read
-// on its own. A stretch is handed over at the next stop or the end of the window.
+// on its own, right after the stretch before it.
 int take_section_by_runs(xml_parser *sptr)
 {
-    run_delivery out{sptr};
-    std::size_t word = 0; // the word the text read so far ends in
+    constexpr auto limit = static_cast<std::size_t>(xml_max_token);
+    staged_runs out{sptr};
+    // The word the text read so far ends in; not kept up to date over a stretch that a
+    // stop ending every word follows, where it cannot pass the limit.
+    std::size_t word = 0;
     int held = 0;
     for (;;) {
-        if (sptr->inpos == sptr->inend) {
-            out.flush();
-            if (!refill(sptr)) break;
-            out.skip();
-            continue;
-        }
-        const unsigned char *begin = window_of(sptr) + sptr->inpos;
-        const xml_markup_scan s =
-            xml_scan_markup_wide(begin, window_of(sptr) + sptr->inend, xml_markup_text::section);
+        if (sptr->inpos == sptr->inend && !refill(sptr)) break;
+        const unsigned char *const begin = window_of(sptr) + sptr->inpos;
+        const unsigned char *const end = window_of(sptr) + sptr->inend;
+        const xml_markup_scan s = xml_scan_markup_wide(begin, end, xml_markup_text::section);
+        const unsigned char *const stop = begin + s.stop;
         if (s.stop > 0) {
             if (held > 0) out.put(held_brackets(held));
             held = 0;
-            if (const std::size_t over = word_limit(begin, s.stop, word); over < s.stop) {
-                // read up to the character that does not fit, which is read too
-                step_over(
-                    sptr,
-                    xml_scan_markup_portable(begin, begin + over + 1, xml_markup_text::section),
-                    over + 1);
-                return status_token_too_long;
+            // at the end of the window or a dropped carriage return the word may go on
+            const bool goes_on = stop == end || *stop == '\r';
+            if (goes_on || word + s.stop > limit) {
+                if (const std::size_t over = word_limit(begin, s.stop, word); over < s.stop) {
+                    // read up to the character that does not fit, which is read too
+                    out.flush();
+                    step_over(
+                        sptr,
+                        xml_scan_markup_portable(begin, begin + over + 1, xml_markup_text::section),
+                        over + 1);
+                    return status_token_too_long;
+                }
             }
+            out.put(reinterpret_cast<const char *>(begin), s.stop);
             step_over(sptr, s, s.stop);
-            continue;
+            if (stop == end) continue;
         }
-        const int c = *begin;
-        out.flush(); // a stretch ends here
+        const int c = *stop;
         if (c == '\r') {
             ++sptr->inpos; // dropped; a word goes on across it
-            out.skip();
             continue;
         }
         if (c == 0) {
             end_input(sptr);
             break;
         }
-        consume(sptr, c);
+        step_in_line(sptr, 1); // no stop is a line feed
         word = 0;
         if (c == ']') {
-            if (held == end_brackets) out.put("]");
-            held = held == end_brackets ? held : held + 1;
-            out.skip();
+            if (held == end_brackets)
+                out.put("]");
+            else
+                ++held;
             continue;
         }
-        if (c == '>' && held == end_brackets) return 0;
+        if (c == '>' && held == end_brackets) {
+            out.flush();
+            return 0;
+        }
         if (held > 0) out.put(held_brackets(held));
         held = 0;
         out.put(escape_of(c));
-        out.skip();
     }
     if (held > 0) out.put(held_brackets(held));
+    out.flush();
     return 0;
 }
 
@@ -243,6 +267,15 @@ markup_kind read_markup_opening(xml_parser *sptr)
     const std::string_view opening = first == '-'   ? comment_opening
                                      : first == '[' ? section_opening
                                                     : std::string_view{};
+    if (opening.empty()) return markup_kind::declaration;
+    const markup_kind kind =
+        opening == comment_opening ? markup_kind::comment : markup_kind::section;
+    // Whole in the window, with nothing to echo: taken in one step.
+    if (!sptr->echo && static_cast<std::size_t>(sptr->inend - sptr->inpos) >= opening.size() &&
+        std::memcmp(window_of(sptr) + sptr->inpos, opening.data(), opening.size()) == 0) {
+        step_in_line(sptr, static_cast<int>(opening.size()));
+        return kind;
+    }
     for (const char want : opening) {
         const int c = peek_input(sptr);
         if (c != want) return markup_kind::declaration;
@@ -250,9 +283,8 @@ markup_kind read_markup_opening(xml_parser *sptr)
         if (content_token[static_cast<unsigned char>(c)]) // "-", and the letters of CDATA
             sptr->token[sptr->length++] = static_cast<char>(c);
     }
-    if (opening.empty()) return markup_kind::declaration;
     sptr->length = 0;
-    return opening == comment_opening ? markup_kind::comment : markup_kind::section;
+    return kind;
 }
 
 void skip_comment(xml_parser *sptr)
