@@ -49,6 +49,17 @@ xml_markup_scan xml_scan_markup_portable(const unsigned char *begin, const unsig
     return r;
 }
 
+xml_section_marks xml_mark_section_portable(const unsigned char *p)
+{
+    xml_section_marks m{0, 0};
+    for (unsigned i = 0; i < 16; ++i) {
+        const unsigned char c = p[i];
+        if (c == '>' || c == '\r' || c == 0 || c == '<' || c == '&' || c == ']') m.stops |= 1u << i;
+        if (c == '\n') m.feeds |= 1u << i;
+    }
+    return m;
+}
+
 std::size_t xml_scan_name_portable(const unsigned char *begin, const unsigned char *end)
 {
     const unsigned char *p = begin;

@@ -1,6 +1,8 @@
 #include "qvxml/internal/markup.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cassert>
 #include <cstring>
 #include <string_view>
@@ -133,6 +135,11 @@ class staged_runs
         used_ += n;
     }
     void put(std::string_view s) { put(s.data(), s.size()); }
+    // Where the next text goes, room() bytes free, for a caller that writes it there
+    // itself and then says how much it wrote.
+    char *free_space() { return stage_ + used_; }
+    std::size_t room() const { return capacity - used_; }
+    void gathered(std::size_t n) { used_ += n; }
     // Hands over what is gathered; its runs are handed over with no white space known
     // at their start.
     void flush()
@@ -180,6 +187,88 @@ std::size_t word_limit(const unsigned char *begin, std::size_t n, std::size_t &w
     return n;
 }
 
+// The escape of each byte that has one: its text and length, eight bytes in all, so
+// that it is copied as one piece; a length of 0 for every other byte.
+struct escape_piece {
+    char text[7];
+    unsigned char length;
+};
+constexpr std::array<escape_piece, 256> escape_pieces = [] {
+    std::array<escape_piece, 256> t{};
+    t['&'] = {"&amp;", 5};
+    t['<'] = {"&lt;", 4};
+    t['>'] = {"&gt;", 4};
+    return t;
+}();
+static_assert(sizeof(escape_piece) == 8);
+
+// The common text of HTML in a section: short stretches, each ended by a markup
+// character given as its escape. Takes the text from p on sixteen bytes at a time, and
+// every stop in a block in turn, while each is such a character (nothing may be held),
+// no word can pass the limit and the buffer has room: gathers the text and the
+// escapes, adds the line feeds to lines and keeps column, and returns where it
+// stopped (at a stop it leaves, or a block it does not take), word exact there.
+const unsigned char *take_escaped_blocks(const unsigned char *p, const unsigned char *end,
+                                         staged_runs &out, std::size_t &word, std::int64_t &lines,
+                                         std::int64_t &column)
+{
+    constexpr auto limit = static_cast<std::size_t>(xml_max_token);
+    constexpr unsigned block = 16;
+    // a block's output: each byte as itself or an escape of at most five, the last
+    // piece copied as a whole block or escape
+    constexpr std::size_t most_out = 6 * block + 8;
+    if (out.room() < most_out) return p;
+    const unsigned char *const from = p;
+    char *const first = out.free_space();
+    char *const last = first + (out.room() - most_out); // the last start of a block's output
+    char *o = first;
+    std::size_t bound = word; // at least the word the text taken ends in
+    // every read is within two blocks of p: the block, and a copy starting inside it
+    while (end - p >= 2 * block && o <= last && bound + block <= limit) {
+        const xml_section_marks m = xml_mark_section_wide(p);
+        unsigned done = 0; // bytes of the block taken
+        bool left = false; // a stop left to the caller
+        for (unsigned stops = m.stops; stops; stops &= stops - 1) {
+            const auto k = static_cast<unsigned>(std::countr_zero(stops));
+            std::memcpy(o, p + done, block); // the stretch before the stop, and more
+            o += k - done;
+            const escape_piece &e = escape_pieces[p[k]];
+            if (e.length == 0) {
+                done = k;
+                left = true;
+                break;
+            }
+            std::memcpy(o, &e, sizeof e);
+            o += e.length;
+            bound = 0;
+            done = k + 1;
+        }
+        if (!left) {
+            std::memcpy(o, p + done, block);
+            o += block - done;
+            done = block;
+        }
+        bound += done;
+        if (unsigned f = m.feeds & ((1u << done) - 1)) {
+            column = done - static_cast<unsigned>(std::bit_width(f));
+            for (; f; f &= f - 1)
+                ++lines; // few per block: cheaper than a popcount call
+        } else {
+            column += done;
+        }
+        p += done;
+        if (left) break;
+    }
+    out.gathered(static_cast<std::size_t>(o - first));
+    // the word exactly: the word characters before p, and the word before from when they
+    // reach back to it (an escaped character is none)
+    const unsigned char *q = p;
+    while (q > from && content_token[q[-1]])
+        --q;
+    word = static_cast<std::size_t>(p - q) + (q == from ? word : 0);
+    return p;
+}
+
 // The text between the stops goes by sixteen bytes at a time; each stop is then read
 // on its own, right after the stretch before it.
 int take_section_by_runs(xml_parser *sptr)
@@ -192,8 +281,18 @@ int take_section_by_runs(xml_parser *sptr)
     int held = 0;
     for (;;) {
         if (sptr->inpos == sptr->inend && !refill(sptr)) break;
-        const unsigned char *const begin = window_of(sptr) + sptr->inpos;
+        const unsigned char *begin = window_of(sptr) + sptr->inpos;
         const unsigned char *const end = window_of(sptr) + sptr->inend;
+        if (held == 0) {
+            std::int64_t lines = 0;
+            std::int64_t column = record_of(sptr).column_count;
+            const unsigned char *const from = begin;
+            begin = take_escaped_blocks(begin, end, out, word, lines, column);
+            if (begin != from) {
+                sptr->inpos = static_cast<int>(begin - window_of(sptr));
+                set_counts(sptr, line_count(sptr) + lines, column);
+            }
+        }
         const xml_markup_scan s = xml_scan_markup_wide(begin, end, xml_markup_text::section);
         const unsigned char *const stop = begin + s.stop;
         if (s.stop > 0) {
