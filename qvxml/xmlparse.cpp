@@ -520,6 +520,10 @@ int take_stretch(xml_parser *sptr)
     // the token, which holds that name.
     std::size_t leaf = 0;
     for (;;) {
+        if (p < end && *p == '\r') { // a CRLF line end after a tag: dropped, as below
+            ++p;
+            continue;
+        }
         const unsigned char *const begin = p;
         std::size_t run = xml_scan_indentation(p, end);
         std::size_t space = run;
