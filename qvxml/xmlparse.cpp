@@ -520,16 +520,15 @@ int take_stretch(xml_parser *sptr)
     // the token, which holds that name.
     std::size_t leaf = 0;
     for (;;) {
-        if (p < end && *p == '\r') { // a CRLF line end after a tag: dropped, as below
-            ++p;
-            continue;
-        }
         const unsigned char *const begin = p;
         std::size_t run = xml_scan_indentation(p, end);
         std::size_t space = run;
         if (run) {
             ++lines;
             column = static_cast<std::int64_t>(run - 1);
+        } else if (p < end && *p == '\r') { // a CRLF line end after a tag: dropped, as below
+            ++p;
+            continue;
         } else if (p == end || *p != '<') { // no run at all between tags, as when minified
             const xml_content_scan s = xml_scan_content_wide(p, end);
             const auto left = static_cast<std::size_t>(end - p);
