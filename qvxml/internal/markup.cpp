@@ -112,10 +112,11 @@ int take_section_by_relays(xml_parser *sptr)
 
 // The run relay, given a section's text gathered in a bounded buffer: the stretches of
 // the input window between the markup characters, the escapes and the held "]", handed
-// over as one run when the buffer fills and at the section's end (or before a word too
-// long). A section of HTML is mostly short stretches between markup characters, each
-// of which would otherwise be a run of its own. A stretch longer than the whole buffer
-// goes over as it stands in the window.
+// over as one run when the buffer fills and at the section's end. A section of HTML is
+// mostly short stretches between markup characters, each of which would otherwise be
+// a run of its own. A stretch longer than the whole buffer goes over as it stands in
+// the window. Before a word too long, the text up to the start of the stretch that
+// holds it goes over, as when each stretch went over at its stop: the mark.
 class staged_runs
 {
   public:
@@ -140,18 +141,28 @@ class staged_runs
     char *free_space() { return stage_ + used_; }
     std::size_t room() const { return capacity - used_; }
     void gathered(std::size_t n) { used_ += n; }
+    // What is gathered so far, or all but the last n bytes, is text before the
+    // stretch being read.
+    void mark(std::size_t n = 0) { mark_ = used_ - n; }
     // Hands over what is gathered; its runs are handed over with no white space known
     // at their start.
     void flush()
     {
         if (used_ > 0) hand_run(p_, stage_, used_, 0);
-        used_ = 0;
+        used_ = mark_ = 0;
+    }
+    // Hands over the text before the mark, and drops the rest.
+    void flush_to_mark()
+    {
+        used_ = mark_;
+        flush();
     }
 
   private:
     static constexpr std::size_t capacity = 2048;
     xml_parser *p_;
     std::size_t used_ = 0;
+    std::size_t mark_ = 0;
     char stage_[capacity];
 };
 
@@ -222,6 +233,7 @@ const unsigned char *take_escaped_blocks(const unsigned char *p, const unsigned 
     char *const first = out.free_space();
     char *const last = first + (out.room() - most_out); // the last start of a block's output
     char *o = first;
+    char *stretch = nullptr;  // where the text after the last escape taken begins
     std::size_t bound = word; // at least the word the text taken ends in
     // every read is within two blocks of p: the block, and a copy starting inside it
     while (end - p >= 2 * block && o <= last && bound + block <= limit) {
@@ -240,6 +252,7 @@ const unsigned char *take_escaped_blocks(const unsigned char *p, const unsigned 
             }
             std::memcpy(o, &e, sizeof e);
             o += e.length;
+            stretch = o;
             bound = 0;
             done = k + 1;
         }
@@ -260,6 +273,7 @@ const unsigned char *take_escaped_blocks(const unsigned char *p, const unsigned 
         if (left) break;
     }
     out.gathered(static_cast<std::size_t>(o - first));
+    if (stretch) out.mark(static_cast<std::size_t>(o - stretch));
     // the word exactly: the word characters before p, and the word before from when they
     // reach back to it (an escaped character is none)
     const unsigned char *q = p;
@@ -280,6 +294,7 @@ int take_section_by_runs(xml_parser *sptr)
     std::size_t word = 0;
     int held = 0;
     for (;;) {
+        out.mark(); // each step starts with a stretch, or at the end of the window
         if (sptr->inpos == sptr->inend && !refill(sptr)) break;
         const unsigned char *begin = window_of(sptr) + sptr->inpos;
         const unsigned char *const end = window_of(sptr) + sptr->inend;
@@ -296,14 +311,17 @@ int take_section_by_runs(xml_parser *sptr)
         const xml_markup_scan s = xml_scan_markup_wide(begin, end, xml_markup_text::section);
         const unsigned char *const stop = begin + s.stop;
         if (s.stop > 0) {
-            if (held > 0) out.put(held_brackets(held));
+            if (held > 0) {
+                out.put(held_brackets(held));
+                out.mark();
+            }
             held = 0;
             // at the end of the window or a dropped carriage return the word may go on
             const bool goes_on = stop == end || *stop == '\r';
             if (goes_on || word + s.stop > limit) {
                 if (const std::size_t over = word_limit(begin, s.stop, word); over < s.stop) {
                     // read up to the character that does not fit, which is read too
-                    out.flush();
+                    out.flush_to_mark();
                     step_over(
                         sptr,
                         xml_scan_markup_portable(begin, begin + over + 1, xml_markup_text::section),
