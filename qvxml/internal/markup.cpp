@@ -307,6 +307,11 @@ int take_section_by_runs(xml_parser *sptr)
                 sptr->inpos = static_cast<int>(begin - window_of(sptr));
                 set_counts(sptr, line_count(sptr) + lines, column);
             }
+            if (end - begin >= 3 && std::memcmp(begin, "]]>", 3) == 0) { // the end, whole
+                step_in_line(sptr, 3);
+                out.flush();
+                return 0;
+            }
         }
         const xml_markup_scan s = xml_scan_markup_wide(begin, end, xml_markup_text::section);
         const unsigned char *const stop = begin + s.stop;
