@@ -214,11 +214,12 @@ constexpr std::array<escape_piece, 256> escape_pieces = [] {
 static_assert(sizeof(escape_piece) == 8);
 
 // The common text of HTML in a section: short stretches, each ended by a markup
-// character given as its escape. Takes the text from p on sixteen bytes at a time, and
-// every stop in a block in turn, while each is such a character (nothing may be held),
-// no word can pass the limit and the buffer has room: gathers the text and the
-// escapes, adds the line feeds to lines and keeps column, and returns where it
-// stopped (at a stop it leaves, or a block it does not take), word exact there.
+// character given as its escape or by the carriage return of a CRLF line end. Takes the
+// text from p on sixteen bytes at a time, and every stop in a block in turn, while each
+// is such a character (nothing may be held), no word can pass the limit and the buffer
+// has room: gathers the text and the escapes, drops the carriage returns, adds the line
+// feeds to lines and keeps column, and returns where it stopped (at a stop it leaves,
+// or a block it does not take), word exact there.
 const unsigned char *take_escaped_blocks(const unsigned char *p, const unsigned char *end,
                                          staged_runs &out, std::size_t &word, std::int64_t &lines,
                                          std::int64_t &column)
@@ -233,18 +234,25 @@ const unsigned char *take_escaped_blocks(const unsigned char *p, const unsigned 
     char *const first = out.free_space();
     char *const last = first + (out.room() - most_out); // the last start of a block's output
     char *o = first;
-    char *stretch = nullptr;  // where the text after the last escape taken begins
+    char *stretch = nullptr;  // where the text after the last stop taken begins
     std::size_t bound = word; // at least the word the text taken ends in
     // every read is within two blocks of p: the block, and a copy starting inside it
     while (end - p >= 2 * block && o <= last && bound + block <= limit) {
         const xml_section_marks m = xml_mark_section_wide(p);
-        unsigned done = 0; // bytes of the block taken
-        bool left = false; // a stop left to the caller
+        unsigned done = 0;    // bytes of the block taken
+        bool left = false;    // a stop left to the caller
+        unsigned returns = 0; // the carriage returns dropped, one bit each
         for (unsigned stops = m.stops; stops; stops &= stops - 1) {
             const auto k = static_cast<unsigned>(std::countr_zero(stops));
             std::memcpy(o, p + done, block); // the stretch before the stop, and more
             o += k - done;
             const escape_piece &e = escape_pieces[p[k]];
+            if (e.length == 0 && p[k] == '\r') { // dropped; a word goes on across it
+                returns |= 1u << k;
+                stretch = o;
+                done = k + 1;
+                continue;
+            }
             if (e.length == 0) {
                 done = k;
                 left = true;
@@ -262,24 +270,30 @@ const unsigned char *take_escaped_blocks(const unsigned char *p, const unsigned 
             done = block;
         }
         bound += done;
+        // a dropped carriage return is no column
         if (unsigned f = m.feeds & ((1u << done) - 1)) {
-            column = done - static_cast<unsigned>(std::bit_width(f));
+            const auto line_start = static_cast<unsigned>(std::bit_width(f));
+            column = done - line_start;
+            returns >>= line_start;
             for (; f; f &= f - 1)
                 ++lines; // few per block: cheaper than a popcount call
         } else {
             column += done;
         }
+        for (; returns; returns &= returns - 1)
+            --column;
         p += done;
         if (left) break;
     }
     out.gathered(static_cast<std::size_t>(o - first));
     if (stretch) out.mark(static_cast<std::size_t>(o - stretch));
-    // the word exactly: the word characters before p, and the word before from when they
-    // reach back to it (an escaped character is none)
+    // the word exactly: the word characters before p, across carriage returns, and the
+    // word before from when they reach back to it (an escaped character is none)
     const unsigned char *q = p;
-    while (q > from && content_token[q[-1]])
-        --q;
-    word = static_cast<std::size_t>(p - q) + (q == from ? word : 0);
+    std::size_t tail = 0;
+    for (; q > from && (content_token[q[-1]] || q[-1] == '\r'); --q)
+        tail += q[-1] != '\r';
+    word = tail + (q == from ? word : 0);
     return p;
 }
 
