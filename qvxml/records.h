@@ -86,7 +86,7 @@ struct xml_relay {
     // terminated, exactly the characters those relays would have received in the same
     // order (carriage returns dropped, so a run never holds one). The content between
     // two tags may come in several runs, cut at the reader's input blocks, at dropped
-    // carriage returns, and in a CDATA section around the escapes and "]". A word of content longer
+    // carriage returns, and anywhere in a CDATA section. A word of content longer
     // than xml_max_token still ends the parse with status_token_too_long (5). The result is not
     // looked at.
     int (*content_run)(xml_application *xptr, const char *text, int length) = nullptr;

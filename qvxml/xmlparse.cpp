@@ -561,6 +561,10 @@ int take_stretch(xml_parser *sptr)
         if (run) {
             ++lines;
             column = static_cast<std::int64_t>(run - 1);
+        } else if (!tag_next && p != end && *p == '\r') { // a CRLF line end after a tag: dropped;
+            // no word goes on across it
+            ++p;
+            continue;
         } else if (const std::size_t word =
                        tag_next ? xml_no_short_run : xml_scan_short_run_wide(p, end);
                    word != xml_no_short_run) {
@@ -573,11 +577,7 @@ int take_stretch(xml_parser *sptr)
                 store();
                 return 0;
             }
-            if (p[s.stop] != '<') {
-                if (s.stop == 0 && *p == '\r') { // after a tag: no word goes on across it
-                    ++p;
-                    continue;
-                }
+            if (p[s.stop] != '<') { // a carriage return inside the run, or a zero byte
                 store();
                 return 0;
             }

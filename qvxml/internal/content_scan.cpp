@@ -59,6 +59,17 @@ std::size_t xml_scan_short_run_portable(const unsigned char *begin, const unsign
     return xml_no_short_run;
 }
 
+xml_section_marks xml_mark_section_portable(const unsigned char *p)
+{
+    xml_section_marks m{0, 0};
+    for (unsigned i = 0; i < 16; ++i) {
+        const unsigned char c = p[i];
+        if (c == '>' || c == '\r' || c == 0 || c == '<' || c == '&' || c == ']') m.stops |= 1u << i;
+        if (c == '\n') m.feeds |= 1u << i;
+    }
+    return m;
+}
+
 std::size_t xml_scan_name_portable(const unsigned char *begin, const unsigned char *end)
 {
     const unsigned char *p = begin;

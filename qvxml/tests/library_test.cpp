@@ -537,6 +537,16 @@ TEST(ContentScan, WideAndPortableScannersAgreeWithAPlainReading)
                 ASSERT_EQ(std::tuple(s.stop, s.lines, s.line_end),
                           std::tuple(at - begin, std::count(begin, at, '\n'), last.base() - begin));
             }
+            if (kind != xml_markup_text::section || end - begin < 16) continue;
+            const unsigned char *const sixteen = end - 16; // their marks, one bit each
+            unsigned stop_bits = 0, feed_bits = 0;
+            for (unsigned j = 0; j < 16; ++j) {
+                stop_bits |= unsigned{stops.find(static_cast<char>(sixteen[j])) != stops.npos} << j;
+                feed_bits |= unsigned{sixteen[j] == '\n'} << j;
+            }
+            for (auto mark : {xml_mark_section_portable, xml_mark_section_wide})
+                ASSERT_EQ(std::pair(mark(sixteen).stops, mark(sixteen).feeds),
+                          std::pair(stop_bits, feed_bits));
         }
     }
 }

@@ -180,6 +180,27 @@ std::string check_entity_round_trip(std::string_view data)
     return d.empty() ? balance.unbalanced() : d;
 }
 
+std::string check_position_agreement(std::string_view input)
+{
+    std::string seen[2]; // with content through the relays, in runs
+    for (std::string &s : seen) {
+        static constexpr auto at = [](xml_application *x) {
+            const xml_parser *p = x->parent;
+            *static_cast<std::string *>(x->payload[0]) +=
+                std::to_string(p->lines) + ':' + std::to_string(p->column) + ' ';
+            return 0;
+        };
+        xml_relay r{};
+        r.open_tag = [](xml_application *x, const char *) { return at(x); };
+        r.close_tag = at;
+        if (&s == &seen[1]) r.content_run = [](xml_application *, const char *, int) { return 0; };
+        xml_outcome o{};
+        s += std::to_string(xml_parse_buffer(input.data(), input.size(), "", &r, &s, &o)) + ' ' +
+             std::to_string(o.line);
+    }
+    return first_difference(seen[1], seen[0]);
+}
+
 std::string check_stream_agreement(std::string_view input)
 {
     const allocation_balance balance;

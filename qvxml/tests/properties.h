@@ -35,6 +35,9 @@ std::string check_serialise_round_trip(std::string_view input);
 // Loads from memory and loads of a file holding the same bytes give the same trees,
 // streamed callbacks and outcomes.
 std::string check_memory_input(std::string_view input);
+// A relay that reads the parser's position at each tag finds the same one, and the parse
+// ends the same, whether content goes over in runs or through the content relays.
+std::string check_position_agreement(std::string_view input);
 // A streamed load hands over the items of the last top-level element, each with its
 // texts and attributes, as a whole load holds them, and that element's own text.
 std::string check_stream_agreement(std::string_view input);

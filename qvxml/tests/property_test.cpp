@@ -7,8 +7,8 @@ TEST(Properties, HoldOverStoredInputs)
         const std::string bytes = read_file(f);
         for (const auto check :
              {check_reader_agreement, check_serialise_round_trip, check_memory_input,
-              check_stream_agreement, check_entity_round_trip, check_quote_substitution,
-              check_cxx_interface})
+              check_position_agreement, check_stream_agreement, check_entity_round_trip,
+              check_quote_substitution, check_cxx_interface})
             EXPECT_EQ(check(bytes), "") << f;
     }
 }
