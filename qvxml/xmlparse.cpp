@@ -513,6 +513,8 @@ struct atributed_tag {
     return {st, dropped && opened ? n : 0};
 }
 
+int open_markup(xml_parser *p);
+
 // Content and plain tags in turn, from the start of a run of content (the run relay
 // set, echo off, nothing pushed back), as take_content and take_plain_tag would take
 // them, inside the current input block: an indented line (which only this step takes
@@ -529,8 +531,8 @@ struct atributed_tag {
 // relay's status when one stops the parse.
 int take_stretch(xml_parser *sptr)
 {
-    const unsigned char *const window = window_of(sptr);
-    const unsigned char *const end = window + sptr->inend;
+    const unsigned char *window = window_of(sptr);
+    const unsigned char *end = window + sptr->inend;
     const unsigned char *p = window + sptr->inpos;
     parser_record &record = record_of(sptr);
     const reader_link *const link = record.link;
@@ -553,18 +555,21 @@ int take_stretch(xml_parser *sptr)
     // the token, which holds that name.
     std::size_t leaf = 0;
     for (;;) {
-        const unsigned char *const begin = p;
+        const unsigned char *begin = p;
         // no run at all between tags, as when minified, is told first
         const bool tag_next = p != end && *p == '<';
         std::size_t run = tag_next ? 0 : xml_scan_indentation(p, end);
+        if (!run && !tag_next && p != end && *p == '\r') {
+            // a CRLF line end after a tag: the carriage return is dropped (no word goes on
+            // across it), and an indented line may follow
+            begin = ++p;
+            run = xml_scan_indentation(p, end);
+            if (!run) continue;
+        }
         std::size_t space = run;
         if (run) {
             ++lines;
             column = static_cast<std::int64_t>(run - 1);
-        } else if (!tag_next && p != end && *p == '\r') { // a CRLF line end after a tag: dropped;
-            // no word goes on across it
-            ++p;
-            continue;
         } else if (const std::size_t word =
                        tag_next ? xml_no_short_run : xml_scan_short_run_wide(p, end);
                    word != xml_no_short_run) {
@@ -607,6 +612,20 @@ int take_stretch(xml_parser *sptr)
         if (n == 0) {
             store();
             enter(sptr, reader_state::tag_open);
+            if (p < end && *p == '!') { // a comment, a section or a declaration, read whole
+                ++sptr->inpos;
+                set_counts(sptr, lines, column + 1);
+                if (int st = open_markup(sptr); st != 0) return st;
+                if (state_of(sptr) != reader_state::content || sptr->ungotch) return 0;
+                // the markup readers may have taken in the next block
+                window = window_of(sptr);
+                end = window + sptr->inend;
+                p = window + sptr->inpos;
+                lines = record.line_count;
+                column = record.column_count;
+                leaf = 0;
+                continue;
+            }
             const atributed_tag taken = take_atributed_tag(sptr);
             if (taken.status != 0) return taken.status;
             if (state_of(sptr) != reader_state::content) return 0;
