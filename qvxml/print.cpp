@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "qvxml/internal/copy.h"
 #include "qvxml/internal/impl.h"
 #include "qvxml/internal/sink.h"
 #include "qvxml/internal/walk.h"
@@ -30,13 +31,21 @@ void put_tabs(text_sink &out, long n)
     if (n > 0) out.put_repeated('\t', static_cast<std::size_t>(n));
 }
 
+// A value as the indented style writes it between its quotation marks: without a pair
+// of them kept from the file.
+std::string_view unquoted(const char *value)
+{
+    std::string_view v{value ? value : ""};
+    if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+    return v;
+}
+
 // Every quotation mark of the value is written as "&quot;", so that reading the file
 // back restores it; a pair of quotation marks kept from the file gives way to the
 // writer's own pair.
 void put_atribut_value(text_sink &out, const char *value)
 {
-    std::string_view v{value ? value : ""};
-    if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+    const std::string_view v = unquoted(value);
     out.put('"');
     put_quot_escaped(out, v);
     out.put('"');
@@ -47,11 +56,61 @@ bool has_content(const xml_element *e)
     return e->first || e->value;
 }
 
+// The indented style's common pieces, written straight into a writer's staging where
+// it has room: a few tabs, then bytes.
+constexpr std::string_view few_tabs = "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
+char *put_at(char *to, std::string_view s)
+{
+    copy_bytes(to, s.data(), s.size());
+    return to + s.size();
+}
+
+// <name> or <name/> and a line feed, indented, for an element without attributes: the
+// bytes written, 0 when they did not fit in one piece.
+std::size_t put_plain_open(text_sink &out, const xml_element *e, long depth, bool content)
+{
+    if (!e->name || e->firstatb || depth < 0 || depth > static_cast<long>(few_tabs.size()))
+        return 0;
+    const std::string_view name{e->name};
+    const auto tabs = static_cast<std::size_t>(depth);
+    const std::string_view end = content ? ">\n" : "/>\n";
+    const std::size_t n = tabs + 1 + name.size() + end.size();
+    char *to = out.room_for(n);
+    if (!to) return 0;
+    to = put_at(to, few_tabs.substr(0, tabs));
+    *to++ = '<';
+    put_at(put_at(to, name), end);
+    out.took(n);
+    return n;
+}
+
+// The text of an element with content and its end tag, indented: the bytes written, 0
+// when they did not fit in one piece.
+std::size_t put_plain_close(text_sink &out, const xml_element *e, long depth)
+{
+    if (!e->name || depth < 0 || depth > static_cast<long>(few_tabs.size())) return 0;
+    const std::string_view name{e->name};
+    const std::string_view value{e->value ? e->value : ""};
+    const std::string_view tabs = few_tabs.substr(0, static_cast<std::size_t>(depth));
+    const std::size_t text = e->value ? tabs.size() + value.size() + 1 : 0;
+    const std::size_t n = text + tabs.size() + 2 + name.size() + 2;
+    char *to = out.room_for(n);
+    if (!to) return 0;
+    if (e->value) {
+        to = put_at(put_at(to, tabs), value);
+        *to++ = '\n';
+    }
+    put_at(put_at(put_at(put_at(to, tabs), "</"), name), ">\n");
+    out.took(n);
+    return n;
+}
+
 // The start of e; content tells whether e has content (children or text), which
 // decides how the indented start tag ends.
 void put_open(text_sink &out, const xml_element *e, long depth, print_style style, bool content)
 {
     const bool indented = style == print_style::indented;
+    if (indented && put_plain_open(out, e, depth, content)) return;
     if (indented) put_tabs(out, depth);
     out.put('<');
     put_text(out, e->name);
@@ -85,6 +144,7 @@ void put_close(text_sink &out, const xml_element *e, long depth, print_style sty
         if (!indented) out.put("/>\n"); // the indented open tag was written whole
         return;
     }
+    if (indented && put_plain_close(out, e, depth)) return;
     if (e->value) {
         if (indented) put_tabs(out, depth);
         out.put(e->value);

@@ -31,16 +31,17 @@ class text_sink
 
     void put(std::string_view s)
     {
+        if (writer_ && s.size() <= capacity_ - staged_) { // the usual case of the writer functions
+            copy_bytes(buffer_ + staged_, s.data(), s.size()); // mostly a few bytes
+            staged_ += s.size();
+            size_ += s.size();
+            return;
+        }
         if (s.empty()) return; // an empty view may hold no address, which fwrite refuses
         if (stream_) {
             std::fwrite(s.data(), 1, s.size(), stream_);
         } else if (writer_) {
-            if (s.size() <= capacity_ - staged_) {
-                copy_bytes(buffer_ + staged_, s.data(), s.size()); // mostly a few bytes
-                staged_ += s.size();
-            } else {
-                pass_on(s);
-            }
+            pass_on(s); // it does not fit beside what is staged
         } else if (size_ < capacity_) {
             const std::size_t room = capacity_ - size_;
             std::memcpy(buffer_ + size_, s.data(), s.size() < room ? s.size() : room);
@@ -55,6 +56,17 @@ class text_sink
             return;
         }
         put(std::string_view{&c, 1});
+    }
+    // Room for n bytes in a writer's staging, for the caller to write straight into and
+    // then take with took(n); null for any other sink, or when there is not that room.
+    char *room_for(std::size_t n)
+    {
+        return writer_ && n <= capacity_ - staged_ ? buffer_ + staged_ : nullptr;
+    }
+    void took(std::size_t n)
+    {
+        staged_ += n;
+        size_ += n;
     }
     // n copies of c. The indentation of the printer, a few tabs, is put from a constant
     // run without filling one.
