@@ -181,28 +181,19 @@ inline xml_content_scan xml_scan_content_wide(const unsigned char *begin, const 
     return xml_scan_content_long_wide(begin, end);
 }
 
-inline xml_markup_scan xml_scan_markup_wide(const unsigned char *begin, const unsigned char *end,
-                                            xml_markup_text kind)
+// The scan shared by the markup and quoted-value scanners: sixteen bytes at a time up to
+// the first byte that stops_in marks in a vector, with the line feeds before it; the
+// block's tail, under sixteen bytes, goes to tail.
+template <typename Stops, typename Tail>
+inline xml_markup_scan xml_scan_stops_wide(const unsigned char *begin, const unsigned char *end,
+                                           Stops stops_in, Tail tail_of)
 {
-    const bool section = kind == xml_markup_text::section;
-    const __m128i gt = _mm_set1_epi8('>');
-    const __m128i cr = _mm_set1_epi8('\r');
     const __m128i lf = _mm_set1_epi8('\n');
-    const __m128i zero = _mm_setzero_si128();
-    // outside a section these three stand in for '>' and stop nothing more
-    const __m128i lt = _mm_set1_epi8(section ? '<' : '>');
-    const __m128i amp = _mm_set1_epi8(section ? '&' : '>');
-    const __m128i bracket = _mm_set1_epi8(section ? ']' : '>');
     xml_markup_scan r{0, 0, 0};
     const unsigned char *p = begin;
     for (; end - p >= 16; p += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-        const __m128i ends =
-            _mm_or_si128(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, gt), _mm_cmpeq_epi8(v, cr)),
-                                      _mm_cmpeq_epi8(v, zero)),
-                         _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, amp)),
-                                      _mm_cmpeq_epi8(v, bracket)));
-        const auto stops = static_cast<unsigned>(_mm_movemask_epi8(ends));
+        const auto stops = static_cast<unsigned>(_mm_movemask_epi8(stops_in(v)));
         auto feeds = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
         const auto offset = static_cast<std::size_t>(p - begin);
         if (stops) feeds &= (1u << std::countr_zero(stops)) - 1; // only those before the stop
@@ -217,11 +208,34 @@ inline xml_markup_scan xml_scan_markup_wide(const unsigned char *begin, const un
         }
     }
     const auto offset = static_cast<std::size_t>(p - begin);
-    const xml_markup_scan tail = xml_scan_markup_portable(p, end, kind);
+    const xml_markup_scan tail = tail_of(p);
     r.stop = offset + tail.stop;
     r.lines += tail.lines;
     if (tail.lines) r.line_end = offset + tail.line_end;
     return r;
+}
+
+inline xml_markup_scan xml_scan_markup_wide(const unsigned char *begin, const unsigned char *end,
+                                            xml_markup_text kind)
+{
+    const bool section = kind == xml_markup_text::section;
+    const __m128i gt = _mm_set1_epi8('>');
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i zero = _mm_setzero_si128();
+    // outside a section these three stand in for '>' and stop nothing more
+    const __m128i lt = _mm_set1_epi8(section ? '<' : '>');
+    const __m128i amp = _mm_set1_epi8(section ? '&' : '>');
+    const __m128i bracket = _mm_set1_epi8(section ? ']' : '>');
+    return xml_scan_stops_wide(
+        begin, end,
+        [&](__m128i v) {
+            return _mm_or_si128(
+                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, gt), _mm_cmpeq_epi8(v, cr)),
+                             _mm_cmpeq_epi8(v, zero)),
+                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, amp)),
+                             _mm_cmpeq_epi8(v, bracket)));
+        },
+        [&](const unsigned char *p) { return xml_scan_markup_portable(p, end, kind); });
 }
 
 inline xml_section_marks xml_mark_section_wide(const unsigned char *p)
@@ -278,34 +292,14 @@ inline xml_markup_scan xml_scan_quoted_wide(const unsigned char *begin, const un
 {
     const __m128i mark = _mm_set1_epi8(static_cast<char>(quote));
     const __m128i cr = _mm_set1_epi8('\r');
-    const __m128i lf = _mm_set1_epi8('\n');
     const __m128i zero = _mm_setzero_si128();
-    xml_markup_scan r{0, 0, 0};
-    const unsigned char *p = begin;
-    for (; end - p >= 16; p += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-        const __m128i ends = _mm_or_si128(
-            _mm_or_si128(_mm_cmpeq_epi8(v, mark), _mm_cmpeq_epi8(v, cr)), _mm_cmpeq_epi8(v, zero));
-        const auto stops = static_cast<unsigned>(_mm_movemask_epi8(ends));
-        auto feeds = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
-        const auto offset = static_cast<std::size_t>(p - begin);
-        if (stops) feeds &= (1u << std::countr_zero(stops)) - 1; // only those before the stop
-        if (feeds) {
-            r.line_end = offset + static_cast<std::size_t>(std::bit_width(feeds));
-            for (; feeds; feeds &= feeds - 1)
-                ++r.lines;
-        }
-        if (stops) {
-            r.stop = offset + static_cast<std::size_t>(std::countr_zero(stops));
-            return r;
-        }
-    }
-    const auto offset = static_cast<std::size_t>(p - begin);
-    const xml_markup_scan tail = xml_scan_quoted_portable(p, end, quote);
-    r.stop = offset + tail.stop;
-    r.lines += tail.lines;
-    if (tail.lines) r.line_end = offset + tail.line_end;
-    return r;
+    return xml_scan_stops_wide(
+        begin, end,
+        [&](__m128i v) {
+            return _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, mark), _mm_cmpeq_epi8(v, cr)),
+                                _mm_cmpeq_epi8(v, zero));
+        },
+        [&](const unsigned char *p) { return xml_scan_quoted_portable(p, end, quote); });
 }
 
 #else
