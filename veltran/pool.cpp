@@ -46,10 +46,12 @@ void convert_job(const run_plan &plan, const job &file, conversion &found)
 
 file_pool::file_pool(const run_plan &plan) : plan_{plan}, slots_{&single_, 1}
 {
-    const std::size_t window = std::size_t(std::clamp(plan.jobs, 1, max_jobs));
-    if (window == 1 || plan.files < 2) return;
-    // without memory for the slots or the threads, one file at a time as with one job
-    if (!several_.hold(window) || !threads_.hold(std::min(window, plan.files))) return;
+    const std::size_t workers = std::size_t(std::clamp(plan.jobs, 1, max_jobs));
+    if (workers == 1 || plan.files < 2) return;
+    // One slot more than workers: while the main thread delivers the oldest file, every
+    // worker can already go on with a later one instead of waiting for its slot.
+    // Without memory for the slots or the threads, one file at a time as with one job.
+    if (!several_.hold(workers + 1) || !threads_.hold(std::min(workers, plan.files))) return;
     slots_ = several_.items();
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // The files of one run, converted by up to N threads at once while the main thread
-// delivers them strictly in argument order. At most N files are in flight (being
+// delivers them strictly in argument order. At most N + 1 files are in flight (being
 // converted, or converted and waiting for their turn), each in a slot of its own with
 // its held records and spill file, so memory grows with N, not with the number of
 // files. The pool owns the slots and the threads, all in tracked memory.
