@@ -252,12 +252,7 @@ int build_open_tag(xml_application *xptr, const char *token, std::size_t length,
     xml_element *parent = b.current;
     if (b.quick && parent && b.depth < b.capacity && length < short_copy) {
         if (void *block = b.arena.take_here(element_block(length))) {
-            auto *e = static_cast<xml_element *>(block);
-            *e = xml_element{};
-            auto *name = reinterpret_cast<char *>(e + 1);
-            std::memcpy(name, token, short_copy); // the token and the block have room
-            name[length] = '\0';
-            e->name = name;
+            xml_element *e = name_element(block, token, length, true);
             b.frames[b.depth++] = text_frame{e, 0, 0, true, line};
             link_last_child(parent, e);
             b.current = e;
