@@ -58,7 +58,7 @@ bool has_content(const xml_element *e)
 
 // The indented style's common pieces, written straight into a writer's staging where
 // it has room: a few tabs, then bytes.
-constexpr std::string_view few_tabs = "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
+constexpr std::string_view few_tabs = text_sink::few_tabs;
 char *put_at(char *to, std::string_view s)
 {
     copy_bytes(to, s.data(), s.size());

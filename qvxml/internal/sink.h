@@ -48,15 +48,7 @@ class text_sink
         }
         size_ += s.size();
     }
-    void put(char c)
-    {
-        if (writer_ && staged_ < capacity_) { // the usual case of the writer functions
-            buffer_[staged_++] = c;
-            ++size_;
-            return;
-        }
-        put(std::string_view{&c, 1});
-    }
+    void put(char c) { put(std::string_view{&c, 1}); }
     // Room for n bytes in a writer's staging, for the caller to write straight into and
     // then take with took(n); null for any other sink, or when there is not that room.
     char *room_for(std::size_t n)
@@ -68,6 +60,9 @@ class text_sink
         staged_ += n;
         size_ += n;
     }
+    // A run of tabs for the indentation of the printer, put without filling one.
+    static constexpr std::string_view few_tabs = "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t"
+                                                 "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
     // n copies of c. The indentation of the printer, a few tabs, is put from a constant
     // run without filling one.
     void put_repeated(char c, std::size_t n)
@@ -83,8 +78,6 @@ class text_sink
     int status() const { return status_; }
 
   private:
-    static constexpr std::string_view few_tabs = "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t"
-                                                 "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
     void put_long_run(char c, std::size_t n);
     void pass_on(std::string_view s);
     FILE *stream_ = nullptr;
