@@ -215,40 +215,33 @@ inline xml_markup_scan xml_scan_stops_wide(const unsigned char *begin, const uns
     return r;
 }
 
+// The bytes of v a markup text's scan stops at (see xml_scan_markup_portable).
+inline __m128i xml_markup_stops(__m128i v, bool section)
+{
+    // outside a section the last three stand in for '>' and stop nothing more
+    const __m128i lt = _mm_set1_epi8(section ? '<' : '>');
+    const __m128i amp = _mm_set1_epi8(section ? '&' : '>');
+    const __m128i bracket = _mm_set1_epi8(section ? ']' : '>');
+    return _mm_or_si128(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('>')),
+                                                  _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))),
+                                     _mm_cmpeq_epi8(v, _mm_setzero_si128())),
+                        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, amp)),
+                                     _mm_cmpeq_epi8(v, bracket)));
+}
+
 inline xml_markup_scan xml_scan_markup_wide(const unsigned char *begin, const unsigned char *end,
                                             xml_markup_text kind)
 {
     const bool section = kind == xml_markup_text::section;
-    const __m128i gt = _mm_set1_epi8('>');
-    const __m128i cr = _mm_set1_epi8('\r');
-    const __m128i zero = _mm_setzero_si128();
-    // outside a section these three stand in for '>' and stop nothing more
-    const __m128i lt = _mm_set1_epi8(section ? '<' : '>');
-    const __m128i amp = _mm_set1_epi8(section ? '&' : '>');
-    const __m128i bracket = _mm_set1_epi8(section ? ']' : '>');
     return xml_scan_stops_wide(
-        begin, end,
-        [&](__m128i v) {
-            return _mm_or_si128(
-                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, gt), _mm_cmpeq_epi8(v, cr)),
-                             _mm_cmpeq_epi8(v, zero)),
-                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, lt), _mm_cmpeq_epi8(v, amp)),
-                             _mm_cmpeq_epi8(v, bracket)));
-        },
+        begin, end, [section](__m128i v) { return xml_markup_stops(v, section); },
         [&](const unsigned char *p) { return xml_scan_markup_portable(p, end, kind); });
 }
 
 inline xml_section_marks xml_mark_section_wide(const unsigned char *p)
 {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-    const __m128i ends =
-        _mm_or_si128(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('>')),
-                                               _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))),
-                                  _mm_cmpeq_epi8(v, _mm_setzero_si128())),
-                     _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('<')),
-                                               _mm_cmpeq_epi8(v, _mm_set1_epi8('&'))),
-                                  _mm_cmpeq_epi8(v, _mm_set1_epi8(']'))));
-    return {static_cast<unsigned>(_mm_movemask_epi8(ends)),
+    return {static_cast<unsigned>(_mm_movemask_epi8(xml_markup_stops(v, true))),
             static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))))};
 }
 
