@@ -20,19 +20,26 @@ namespace
 constexpr std::string_view comment_opening = "--";
 constexpr std::string_view section_opening = "[CDATA[";
 
-// A section's text as the application receives it: the markup characters escaped.
+// A section's text as the application receives it, the markup characters escaped:
+// the escape of each byte that has one, its text and length, eight bytes in all, so
+// that it is copied as one piece; a length of 0 for every other byte.
+struct escape_piece {
+    char text[7];
+    unsigned char length;
+};
+constexpr std::array<escape_piece, 256> escape_pieces = [] {
+    std::array<escape_piece, 256> t{};
+    t['&'] = {"&amp;", 5};
+    t['<'] = {"&lt;", 4};
+    t['>'] = {"&gt;", 4};
+    return t;
+}();
+static_assert(sizeof(escape_piece) == 8);
+
 std::string_view escape_of(int c)
 {
-    switch (c) {
-    case '&':
-        return "&amp;";
-    case '<':
-        return "&lt;";
-    case '>':
-        return "&gt;";
-    default:
-        return {};
-    }
+    const escape_piece &e = escape_pieces[static_cast<unsigned char>(c)];
+    return {e.text, e.length};
 }
 
 // A section's end is "]]>": the "]" read are held until what follows tells whether
@@ -197,21 +204,6 @@ std::size_t word_limit(const unsigned char *begin, std::size_t n, std::size_t &w
             return i;
     return n;
 }
-
-// The escape of each byte that has one: its text and length, eight bytes in all, so
-// that it is copied as one piece; a length of 0 for every other byte.
-struct escape_piece {
-    char text[7];
-    unsigned char length;
-};
-constexpr std::array<escape_piece, 256> escape_pieces = [] {
-    std::array<escape_piece, 256> t{};
-    t['&'] = {"&amp;", 5};
-    t['<'] = {"&lt;", 4};
-    t['>'] = {"&gt;", 4};
-    return t;
-}();
-static_assert(sizeof(escape_piece) == 8);
 
 // The common text of HTML in a section: short stretches, each ended by a markup
 // character given as its escape or by the carriage return of a CRLF line end. Takes the
