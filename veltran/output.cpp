@@ -1,6 +1,10 @@
 #include "veltran/output.h"
 
+#include <algorithm>
 #include <cerrno>
+
+#include <sys/sendfile.h>
+#include <unistd.h>
 
 bool checked_output::fail()
 {
@@ -27,4 +31,18 @@ bool checked_output::check()
     errno = 0;
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) return fail();
     return true;
+}
+
+std::size_t checked_output::copy_from(int fd, off_t offset, std::size_t n)
+{
+    if (!check()) return 0;
+    constexpr std::size_t most = std::size_t(1) << 30; // under the kernel's limit a call
+    std::size_t copied = 0;
+    while (copied < n) {
+        const ssize_t r = ::sendfile(STDOUT_FILENO, fd, &offset, std::min(n - copied, most));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
+        copied += std::size_t(r);
+    }
+    return copied;
 }

@@ -186,11 +186,21 @@ bool held_records::read_back(std::size_t from, std::size_t to, const piece_taker
     return true;
 }
 
+// The part in memory is written as it stands; the part in the temporary file goes
+// from file to output within the kernel where it can, which spares a large echo a
+// copy of every byte in and out of this process.
 bool held_records::emit(std::size_t from, std::size_t to, checked_output &out)
 {
-    return read_back(from, to, {&out, [](void *context, std::string_view piece) {
-                                    return static_cast<checked_output *>(context)->write(piece);
-                                }});
+    const piece_taker write{&out, [](void *context, std::string_view piece) {
+                                return static_cast<checked_output *>(context)->write(piece);
+                            }};
+    finish();
+    const std::size_t in_memory = staging_ ? in_memory_ : size();
+    if (!spill_ || error_ != 0 || to <= in_memory) return read_back(from, to, write);
+    if (from < in_memory && !read_back(from, in_memory, write)) return false;
+    from = std::max(from, in_memory);
+    from += out.copy_from(fileno(spill_), off_t(from - in_memory), to - from);
+    return from >= to || read_back(from, to, write);
 }
 
 void held_records::clear()
