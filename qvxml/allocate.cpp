@@ -99,13 +99,14 @@ void *allocate_block(int n, bool secure, bool filled = false)
     return data;
 }
 
-char *copy_string(const char *s, bool secure)
+// A terminated copy of the len bytes at s.
+char *copy_string(const char *s, std::size_t len, bool secure)
 {
-    if (!s) return nullptr;
-    const std::size_t len = std::strlen(s);
     if (!fits_block(len + 1)) return nullptr;
     auto *p = static_cast<char *>(allocate_block(static_cast<int>(len + 1), secure, true));
-    if (p) std::memcpy(p, s, len + 1);
+    if (!p) return nullptr;
+    std::memcpy(p, s, len);
+    p[len] = '\0';
     return p;
 }
 
@@ -172,12 +173,17 @@ std::size_t qvxml::impl::liberate_blocks(void *const *blocks, std::size_t n)
 
 char *qvxml::impl::allocate_string(const char *s)
 {
-    return copy_string(s, false);
+    return s ? copy_string(s, std::strlen(s), false) : nullptr;
 }
 
 char *qvxml::impl::allocate_string_secure(const char *s)
 {
-    return copy_string(s, true);
+    return s ? copy_string(s, std::strlen(s), true) : nullptr;
+}
+
+char *qvxml::impl::allocate_string_secure(const char *s, std::size_t len)
+{
+    return copy_string(s, len, true);
 }
 
 char *qvxml::impl::join_string(char *rptr, const char *sptr)

@@ -311,9 +311,12 @@ int build_atb_value(xml_application *xptr, const char *token)
     xml_atribut *a = e->lastatb;
     if (!a) return status_no_element;
     liberate(a->value);
-    a->value = allocate_string_secure(token);
+    const std::size_t length = std::strlen(token);
+    a->value = allocate_string_secure(token, length);
     if (!a->value) return status_no_memory;
-    a->value = unserialize_xml_string_attribute_value(a->value);
+    // only a value with an ampersand can hold a "&quot;" to turn back
+    if (std::memchr(token, '&', length))
+        a->value = unserialize_xml_string_attribute_value(a->value);
     return a->value ? 0 : status_no_memory;
 }
 

@@ -2,6 +2,7 @@
 // writes each element as it enters and leaves it, in one of two styles, to a stream;
 // and the pieces of the indented style handed to a caller's writer.
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 
 #include "qvxml/internal/copy.h"
@@ -65,21 +66,83 @@ char *put_at(char *to, std::string_view s)
     return to + s.size();
 }
 
-// <name> or <name/> and a line feed, indented, for an element without attributes: the
-// bytes written, 0 when they did not fit in one piece.
+// The indentation of depth tabs, written as the whole constant run, of which the
+// bytes past depth are overwritten by what follows: the caller asked for tab_slack
+// bytes of room past its piece. depth is at most few_tabs.size().
+constexpr std::size_t tab_slack = few_tabs.size();
+char *put_tabs_at(char *to, std::size_t depth)
+{
+    std::memcpy(to, few_tabs.data(), few_tabs.size());
+    return to + depth;
+}
+
+// The start tag of e and a line feed, indented, with each attribute on a line of its
+// own: measured once and written in one piece. The bytes written, 0 when e has more
+// than a few attributes, one whose value needs escaping, or it did not fit.
+constexpr std::size_t few_atributes = 8;
 std::size_t put_plain_open(text_sink &out, const xml_element *e, long depth, bool content)
 {
-    if (!e->name || e->firstatb || depth < 0 || depth > static_cast<long>(few_tabs.size()))
-        return 0;
+    if (!e->name || depth < 0 || depth >= static_cast<long>(few_tabs.size())) return 0;
     const std::string_view name{e->name};
     const auto tabs = static_cast<std::size_t>(depth);
     const std::string_view end = content ? ">\n" : "/>\n";
-    const std::size_t n = tabs + 1 + name.size() + end.size();
-    char *to = out.room_for(n);
+    std::size_t n = tabs + 1 + name.size() + end.size();
+    // each attribute's name and value as written, measured once; only the first count
+    // are set
+    struct atribut_text {
+        std::string_view name, value;
+    };
+    union few {
+        atribut_text at[few_atributes];
+        few() {} // left unset: most elements have none
+    } atributes;
+    std::size_t count = 0;
+    for (const xml_atribut *a = e->firstatb; a; a = a->next) {
+        if (count == few_atributes || !a->name) return 0;
+        // the value between a pair of quotation marks kept from the file, or whole;
+        // any other mark needs escaping
+        const char *v = a->value ? a->value : "";
+        const bool quoted = *v == '"';
+        const char *mark = v + quoted + std::strcspn(v + quoted, "\"");
+        if (*mark ? !quoted || mark[1] != '\0' : quoted) return 0;
+        const atribut_text t{a->name, {v + quoted, static_cast<std::size_t>(mark - v) - quoted}};
+        n += tabs + t.name.size() + t.value.size() + 5; // \n, tab, =, two marks
+        atributes.at[count++] = t;
+    }
+    char *to = out.room_for(n + tab_slack);
     if (!to) return 0;
-    to = put_at(to, few_tabs.substr(0, tabs));
+    to = put_at(put_tabs_at(to, tabs), "<");
+    to = put_at(to, name);
+    for (std::size_t i = 0; i < count; ++i) {
+        *to++ = '\n';
+        to = put_at(put_at(put_tabs_at(to, tabs + 1), atributes.at[i].name), "=\"");
+        *(to = put_at(to, atributes.at[i].value))++ = '"';
+    }
+    put_at(to, end);
+    out.took(n);
+    return n;
+}
+
+// An element with text and nothing else, indented: its start tag, its text and its end
+// tag, each on a line of its own, measured once and written in one piece. The bytes
+// written, 0 when e is not such an element or it did not fit.
+std::size_t put_plain_leaf(text_sink &out, const xml_element *e, long depth)
+{
+    if (!e->name || !e->value || e->first || e->firstatb || depth < 0 ||
+        depth > static_cast<long>(few_tabs.size()))
+        return 0;
+    const std::string_view name{e->name};
+    const std::string_view value{e->value};
+    const auto tabs = static_cast<std::size_t>(depth);
+    const std::size_t n = 3 * tabs + 2 * name.size() + value.size() + 8; // <>\n \n </>\n
+    char *to = out.room_for(n + tab_slack);
+    if (!to) return 0;
+    to = put_tabs_at(to, tabs);
     *to++ = '<';
-    put_at(put_at(to, name), end);
+    to = put_at(to, name);
+    to = put_at(put_tabs_at(put_at(to, ">\n"), tabs), value);
+    *to++ = '\n';
+    put_at(put_at(put_at(put_tabs_at(to, tabs), "</"), name), ">\n");
     out.took(n);
     return n;
 }
@@ -94,13 +157,13 @@ std::size_t put_plain_close(text_sink &out, const xml_element *e, long depth)
     const std::string_view tabs = few_tabs.substr(0, static_cast<std::size_t>(depth));
     const std::size_t text = e->value ? tabs.size() + value.size() + 1 : 0;
     const std::size_t n = text + tabs.size() + 2 + name.size() + 2;
-    char *to = out.room_for(n);
+    char *to = out.room_for(n + tab_slack);
     if (!to) return 0;
     if (e->value) {
-        to = put_at(put_at(to, tabs), value);
+        to = put_at(put_tabs_at(to, tabs.size()), value);
         *to++ = '\n';
     }
-    put_at(put_at(put_at(put_at(to, tabs), "</"), name), ">\n");
+    put_at(put_at(put_at(put_tabs_at(to, tabs.size()), "</"), name), ">\n");
     out.took(n);
     return n;
 }
@@ -159,12 +222,19 @@ void put_close(text_sink &out, const xml_element *e, long depth, print_style sty
 // top and its subtree, top at depth level.
 void print_subtree(text_sink &out, const xml_element *top, long level, print_style style)
 {
-    long depth = level; // of the next element to open
+    long depth = level;                 // of the next element to open
+    const xml_element *whole = nullptr; // a leaf written in one piece, open and close
     const auto close = [&](const xml_element *e) {
+        if (e == whole) return;
         if (e->first) --depth; // back out of its children
         put_close(out, e, depth, style, has_content(e));
     };
+    const bool indented = style == print_style::indented;
     for (const xml_element *e = top; e; e = next_in_document_order(e, top, close)) {
+        if (indented && put_plain_leaf(out, e, depth)) {
+            whole = e;
+            continue;
+        }
         put_open(out, e, depth, style, has_content(e));
         if (e->first) ++depth;
     }

@@ -37,6 +37,8 @@ void *liberate_secure(void *v);
 std::size_t liberate_blocks(void *const *blocks, std::size_t n);
 char *allocate_string(const char *s);
 char *allocate_string_secure(const char *s);
+// A secure, terminated copy of the len bytes at s, for a caller that knows len.
+char *allocate_string_secure(const char *s, std::size_t len);
 char *join_string(char *rptr, const char *sptr);
 char *join_strings(char *rptr, char *sptr);
 char *join_string_sep(char *rptr, const char *sptr, const char *sep);
