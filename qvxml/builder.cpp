@@ -314,9 +314,7 @@ int build_atb_value(xml_application *xptr, const char *token)
     const std::size_t length = std::strlen(token);
     a->value = allocate_string_secure(token, length);
     if (!a->value) return status_no_memory;
-    // only a value with an ampersand can hold a "&quot;" to turn back
-    if (std::memchr(token, '&', length))
-        a->value = unserialize_xml_string_attribute_value(a->value);
+    a->value = unserialize_xml_string_attribute_value(a->value, length);
     return a->value ? 0 : status_no_memory;
 }
 

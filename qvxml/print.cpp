@@ -1,6 +1,7 @@
 // The tree printer: one walk of a tree in document order, without recursion, that
 // writes each element as it enters and leaves it, in one of two styles, to a stream;
 // and the pieces of the indented style handed to a caller's writer.
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -80,43 +81,38 @@ char *put_tabs_at(char *to, std::size_t depth)
 // own: measured once and written in one piece. The bytes written, 0 when e has more
 // than a few attributes, one whose value needs escaping, or it did not fit.
 constexpr std::size_t few_atributes = 8;
-std::size_t put_plain_open(text_sink &out, const xml_element *e, long depth, bool content)
+std::size_t put_whole_open(text_sink &out, const xml_element *e, long depth, bool content)
 {
     if (!e->name || depth < 0 || depth >= static_cast<long>(few_tabs.size())) return 0;
     const std::string_view name{e->name};
     const auto tabs = static_cast<std::size_t>(depth);
     const std::string_view end = content ? ">\n" : "/>\n";
     std::size_t n = tabs + 1 + name.size() + end.size();
-    // each attribute's name and value as written, measured once; only the first count
-    // are set
+    // each attribute's name and value as written, measured once; a plain record, so
+    // that the slots stay unset for the many elements with none
     struct atribut_text {
-        std::string_view name, value;
+        const char *name, *value;
+        std::size_t name_size, value_size;
     };
-    union few {
-        atribut_text at[few_atributes];
-        few() {} // left unset: most elements have none
-    } atributes;
+    std::array<atribut_text, few_atributes> atributes;
     std::size_t count = 0;
     for (const xml_atribut *a = e->firstatb; a; a = a->next) {
         if (count == few_atributes || !a->name) return 0;
-        // the value between a pair of quotation marks kept from the file, or whole;
-        // any other mark needs escaping
-        const char *v = a->value ? a->value : "";
-        const bool quoted = *v == '"';
-        const char *mark = v + quoted + std::strcspn(v + quoted, "\"");
-        if (*mark ? !quoted || mark[1] != '\0' : quoted) return 0;
-        const atribut_text t{a->name, {v + quoted, static_cast<std::size_t>(mark - v) - quoted}};
-        n += tabs + t.name.size() + t.value.size() + 5; // \n, tab, =, two marks
-        atributes.at[count++] = t;
+        const std::string_view atb_name{a->name};
+        const std::string_view value = unquoted(a->value);
+        if (value.find('"') != value.npos) return 0;    // to be escaped
+        n += tabs + atb_name.size() + value.size() + 5; // \n, tab, =, two marks
+        atributes[count++] = {atb_name.data(), value.data(), atb_name.size(), value.size()};
     }
     char *to = out.room_for(n + tab_slack);
     if (!to) return 0;
     to = put_at(put_tabs_at(to, tabs), "<");
     to = put_at(to, name);
     for (std::size_t i = 0; i < count; ++i) {
+        const atribut_text &a = atributes[i];
         *to++ = '\n';
-        to = put_at(put_at(put_tabs_at(to, tabs + 1), atributes.at[i].name), "=\"");
-        *(to = put_at(to, atributes.at[i].value))++ = '"';
+        to = put_at(put_at(put_tabs_at(to, tabs + 1), {a.name, a.name_size}), "=\"");
+        *(to = put_at(to, {a.value, a.value_size}))++ = '"';
     }
     put_at(to, end);
     out.took(n);
@@ -126,7 +122,7 @@ std::size_t put_plain_open(text_sink &out, const xml_element *e, long depth, boo
 // An element with text and nothing else, indented: its start tag, its text and its end
 // tag, each on a line of its own, measured once and written in one piece. The bytes
 // written, 0 when e is not such an element or it did not fit.
-std::size_t put_plain_leaf(text_sink &out, const xml_element *e, long depth)
+std::size_t put_whole_leaf(text_sink &out, const xml_element *e, long depth)
 {
     if (!e->name || !e->value || e->first || e->firstatb || depth < 0 ||
         depth > static_cast<long>(few_tabs.size()))
@@ -149,21 +145,21 @@ std::size_t put_plain_leaf(text_sink &out, const xml_element *e, long depth)
 
 // The text of an element with content and its end tag, indented: the bytes written, 0
 // when they did not fit in one piece.
-std::size_t put_plain_close(text_sink &out, const xml_element *e, long depth)
+std::size_t put_whole_close(text_sink &out, const xml_element *e, long depth)
 {
     if (!e->name || depth < 0 || depth > static_cast<long>(few_tabs.size())) return 0;
     const std::string_view name{e->name};
     const std::string_view value{e->value ? e->value : ""};
-    const std::string_view tabs = few_tabs.substr(0, static_cast<std::size_t>(depth));
-    const std::size_t text = e->value ? tabs.size() + value.size() + 1 : 0;
-    const std::size_t n = text + tabs.size() + 2 + name.size() + 2;
+    const auto tabs = static_cast<std::size_t>(depth);
+    const std::size_t text = e->value ? tabs + value.size() + 1 : 0;
+    const std::size_t n = text + tabs + 2 + name.size() + 2;
     char *to = out.room_for(n + tab_slack);
     if (!to) return 0;
     if (e->value) {
-        to = put_at(put_tabs_at(to, tabs.size()), value);
+        to = put_at(put_tabs_at(to, tabs), value);
         *to++ = '\n';
     }
-    put_at(put_at(put_at(put_tabs_at(to, tabs.size()), "</"), name), ">\n");
+    put_at(put_at(put_at(put_tabs_at(to, tabs), "</"), name), ">\n");
     out.took(n);
     return n;
 }
@@ -173,7 +169,7 @@ std::size_t put_plain_close(text_sink &out, const xml_element *e, long depth)
 void put_open(text_sink &out, const xml_element *e, long depth, print_style style, bool content)
 {
     const bool indented = style == print_style::indented;
-    if (indented && put_plain_open(out, e, depth, content)) return;
+    if (indented && put_whole_open(out, e, depth, content)) return;
     if (indented) put_tabs(out, depth);
     out.put('<');
     put_text(out, e->name);
@@ -207,7 +203,7 @@ void put_close(text_sink &out, const xml_element *e, long depth, print_style sty
         if (!indented) out.put("/>\n"); // the indented open tag was written whole
         return;
     }
-    if (indented && put_plain_close(out, e, depth)) return;
+    if (indented && put_whole_close(out, e, depth)) return;
     if (e->value) {
         if (indented) put_tabs(out, depth);
         out.put(e->value);
@@ -231,7 +227,7 @@ void print_subtree(text_sink &out, const xml_element *top, long level, print_sty
     };
     const bool indented = style == print_style::indented;
     for (const xml_element *e = top; e; e = next_in_document_order(e, top, close)) {
-        if (indented && put_plain_leaf(out, e, depth)) {
+        if (indented && put_whole_leaf(out, e, depth)) {
             whole = e;
             continue;
         }

@@ -182,11 +182,16 @@ void qvxml::impl::fprintf_xml_string_attribute(FILE *h, const char *format, cons
 
 char *qvxml::impl::unserialize_xml_string_attribute_value(char *value)
 {
-    if (!value) return nullptr;
-    const char *first = std::strstr(value, "&quot;");
-    if (!first) return value;
+    return value ? unserialize_xml_string_attribute_value(value, std::strlen(value)) : nullptr;
+}
+
+char *qvxml::impl::unserialize_xml_string_attribute_value(char *value, std::size_t length)
+{
+    const std::size_t at = std::string_view{value, length}.find("&quot;");
+    if (at == std::string_view::npos) return value;
+    const char *first = value + at;
     // every "&quot;" shrinks the text by five bytes, so the first pass fits
-    std::size_t capacity = std::strlen(value);
+    std::size_t capacity = length;
     char *text = fits_block(capacity)
                      ? static_cast<char *>(allocate_secure(static_cast<int>(capacity)))
                      : nullptr;

@@ -158,8 +158,7 @@ void held_records::finish()
 bool held_records::read_back(std::size_t from, std::size_t to, const piece_taker &take)
 {
     finish();
-    // the memory part: full chunks, then the one being filled when nothing is staged
-    const std::size_t in_memory = staging_ ? in_memory_ : size();
+    const std::size_t in_memory = memory_part();
     std::size_t at = 0;
     for (chunk *c = first_; c && from < std::min(to, in_memory); c = c->next, at += chunk_size) {
         if (from >= at + chunk_size) continue;
@@ -195,11 +194,12 @@ bool held_records::emit(std::size_t from, std::size_t to, checked_output &out)
                                 return static_cast<checked_output *>(context)->write(piece);
                             }};
     finish();
-    const std::size_t in_memory = staging_ ? in_memory_ : size();
-    if (!spill_ || error_ != 0 || to <= in_memory) return read_back(from, to, write);
-    if (from < in_memory && !read_back(from, in_memory, write)) return false;
-    from = std::max(from, in_memory);
-    from += out.copy_from(fileno(spill_), off_t(from - in_memory), to - from);
+    const std::size_t in_memory = memory_part();
+    if (spill_ && error_ == 0 && to > in_memory) {
+        if (from < in_memory && !read_back(from, in_memory, write)) return false;
+        from = std::max(from, in_memory);
+        from += out.copy_from(fileno(spill_), off_t(from - in_memory), to - from);
+    }
     return from >= to || read_back(from, to, write);
 }
 

@@ -107,6 +107,9 @@ class held_records
     chunk *new_chunk();
     void fail(int error);
     bool write_staged();
+    // The bytes held in memory, before those of the temporary file: the full chunks,
+    // and the one being filled while nothing is staged for the file.
+    std::size_t memory_part() const { return staging_ ? in_memory_ : size(); }
 
     chunk *first_ = nullptr, *last_ = nullptr; // the memory part, in order
     chunk *staging_ = nullptr;                 // past the memory part: bytes bound for spill_

@@ -109,6 +109,8 @@ std::size_t translate_string_with_string_startpos(const char *startpos, const ch
                                                   const char *with);
 void fprintf_xml_string_attribute(FILE *h, const char *format, const char *attribute);
 char *unserialize_xml_string_attribute_value(char *value);
+// The same for a value whose length the caller knows.
+char *unserialize_xml_string_attribute_value(char *value, std::size_t length);
 
 // values.h
 void xml_get_word(xml_application *xptr, int *iptr);
